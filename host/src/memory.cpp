@@ -1,0 +1,140 @@
+#include "memory.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#if defined(__linux__) && !defined(MEXHOST_PLAIN_MEMORY)
+#define MEXHOST_MAPPED_BLOCKS 1
+#include <sys/mman.h>
+#endif
+
+namespace mexhost::memory {
+namespace {
+
+#if MEXHOST_MAPPED_BLOCKS
+constexpr std::size_t huge_page = std::size_t{2} << 20;
+// Blocks from this size on are mapped separately; below it the C heap is as fast.
+constexpr std::size_t mapped_from = std::size_t{1} << 20;
+// At most this much released memory is kept for reuse.
+constexpr std::size_t cache_limit = std::size_t{1} << 30;
+
+struct cached_block {
+    void* address;
+    std::size_t length;
+};
+
+struct block_cache {
+    std::vector<cached_block> blocks;
+    std::size_t total = 0;
+    bool huge_pages = true;
+    bool reuse = true;
+
+    ~block_cache() { clear(); }
+
+    void clear() noexcept {
+        for (const cached_block& b : blocks) munmap(b.address, b.length);
+        blocks.clear();
+        total = 0;
+    }
+};
+
+block_cache& cache() {
+    static block_cache instance;
+    return instance;
+}
+
+std::size_t mapped_length(std::size_t bytes) {
+    return (bytes + huge_page - 1) / huge_page * huge_page;
+}
+
+void* map_block(std::size_t length) {
+    // Over-map by one huge page so that the block can start on a huge-page boundary.
+    const std::size_t span = length + huge_page;
+    void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) throw std::bad_alloc();
+    const auto start = reinterpret_cast<std::uintptr_t>(raw);
+    const std::uintptr_t aligned = (start + huge_page - 1) / huge_page * huge_page;
+    if (aligned > start) munmap(raw, aligned - start);
+    const std::uintptr_t tail = aligned + length;
+    if (start + span > tail) munmap(reinterpret_cast<void*>(tail), start + span - tail);
+    void* block = reinterpret_cast<void*>(aligned);
+    if (cache().huge_pages) madvise(block, length, MADV_HUGEPAGE);
+    return block;
+}
+#endif
+
+}  // namespace
+
+void* allocate(std::size_t bytes, bool zeroed) {
+    if (bytes == 0) bytes = 1;
+#if MEXHOST_MAPPED_BLOCKS
+    if (bytes >= mapped_from) {
+        const std::size_t length = mapped_length(bytes);
+        block_cache& c = cache();
+        for (std::size_t i = 0; i < c.blocks.size(); ++i) {
+            if (c.blocks[i].length != length) continue;
+            void* block = c.blocks[i].address;
+            c.blocks[i] = c.blocks.back();
+            c.blocks.pop_back();
+            c.total -= length;
+            if (zeroed) std::memset(block, 0, bytes);
+            return block;
+        }
+        return map_block(length);  // fresh mappings read as zero
+    }
+#endif
+    void* block = zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+}
+
+void release(void* block, std::size_t bytes) noexcept {
+    if (block == nullptr) return;
+    if (bytes == 0) bytes = 1;
+#if MEXHOST_MAPPED_BLOCKS
+    if (bytes >= mapped_from) {
+        const std::size_t length = mapped_length(bytes);
+        block_cache& c = cache();
+        if (c.reuse && c.total + length <= cache_limit) {
+            try {
+                c.blocks.push_back({block, length});
+                c.total += length;
+                return;
+            } catch (...) {
+                // fall through and unmap
+            }
+        }
+        munmap(block, length);
+        return;
+    }
+#endif
+    std::free(block);
+}
+
+void set_huge_pages(bool enabled) noexcept {
+#if MEXHOST_MAPPED_BLOCKS
+    cache().huge_pages = enabled;
+#else
+    (void)enabled;
+#endif
+}
+
+void set_reuse(bool enabled) noexcept {
+#if MEXHOST_MAPPED_BLOCKS
+    cache().reuse = enabled;
+    if (!enabled) cache().clear();
+#else
+    (void)enabled;
+#endif
+}
+
+void drop_cached_blocks() noexcept {
+#if MEXHOST_MAPPED_BLOCKS
+    cache().clear();
+#endif
+}
+
+}  // namespace mexhost::memory

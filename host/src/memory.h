@@ -1,0 +1,19 @@
+// Storage for array data. Large blocks are mapped on their own, backed by transparent huge pages
+// and kept for reuse after release, because faulting in fresh 4 KiB pages is where the time of a
+// large duplication goes. Small blocks come from the C heap.
+#pragma once
+
+#include <cstddef>
+
+namespace mexhost::memory {
+
+// A block of at least `bytes` bytes, zero-filled when `zeroed`; never null (throws bad_alloc).
+void* allocate(std::size_t bytes, bool zeroed);
+void release(void* block, std::size_t bytes) noexcept;
+
+// Tuning switches, for benchmarks that compare the strategies side by side.
+void set_huge_pages(bool enabled) noexcept;
+void set_reuse(bool enabled) noexcept;
+void drop_cached_blocks() noexcept;
+
+}  // namespace mexhost::memory
