@@ -104,7 +104,7 @@ const char* class_name(mxClassID class_id) {
     }
 }
 
-mxArray* make_array(mxClassID class_id, std::vector<mwSize> dims, bool complex) {
+mxArray* make_array(mxClassID class_id, std::vector<mwSize> dims, bool complex, bool zeroed) {
     const std::size_t size = element_size(class_id);
     if (size == 0 || class_id == mxCELL_CLASS) fault("arrays of this class cannot be created here");
     std::unique_ptr<mxArray, array_deleter> a(new mxArray);
@@ -112,12 +112,12 @@ mxArray* make_array(mxClassID class_id, std::vector<mwSize> dims, bool complex) 
     a->complex = complex;
     a->dims = normalised(std::move(dims));
     a->data_bytes = checked_product(a->element_count(), size);
-    a->real = memory::allocate(a->data_bytes, true);
-    if (complex) a->imag = memory::allocate(a->data_bytes, true);
+    a->real = memory::allocate(a->data_bytes, zeroed);
+    if (complex) a->imag = memory::allocate(a->data_bytes, zeroed);
     return publish(std::move(a));
 }
 
-mxArray* make_sparse(mwSize m, mwSize n, mwSize nzmax, bool complex) {
+mxArray* make_sparse(mwSize m, mwSize n, mwSize nzmax, bool complex, bool zeroed) {
     if (m < 0 || n < 0 || nzmax < 0) fault("mxCreateSparse: a size is negative");
     std::unique_ptr<mxArray, array_deleter> a(new mxArray);
     a->class_id = mxDOUBLE_CLASS;
@@ -127,9 +127,9 @@ mxArray* make_sparse(mwSize m, mwSize n, mwSize nzmax, bool complex) {
     a->nzmax = nzmax < 1 ? 1 : nzmax;
     const auto stored = static_cast<std::size_t>(a->nzmax);
     a->data_bytes = checked_product(stored, sizeof(double));
-    a->real = memory::allocate(a->data_bytes, true);
-    if (complex) a->imag = memory::allocate(a->data_bytes, true);
-    a->ir = static_cast<mwIndex*>(memory::allocate(stored * sizeof(mwIndex), true));
+    a->real = memory::allocate(a->data_bytes, zeroed);
+    if (complex) a->imag = memory::allocate(a->data_bytes, zeroed);
+    a->ir = static_cast<mwIndex*>(memory::allocate(stored * sizeof(mwIndex), zeroed));
     a->jc = static_cast<mwIndex*>(
         memory::allocate((static_cast<std::size_t>(n) + 1) * sizeof(mwIndex), true));
     return publish(std::move(a));

@@ -47,10 +47,11 @@ namespace mexhost::detail {
 std::size_t element_size(mxClassID class_id);
 const char* class_name(mxClassID class_id);
 
-// Makes an array of the given class and shape with zeroed storage, owned by the running call
-// (or by the caller outside a call).
-mxArray* make_array(mxClassID class_id, std::vector<mwSize> dims, bool complex);
-mxArray* make_sparse(mwSize m, mwSize n, mwSize nzmax, bool complex);
+// Makes an array of the given class and shape, owned by the running call (or by the caller
+// outside a call). Storage is zero-filled unless `zeroed` is false, for a caller that overwrites
+// all of it at once.
+mxArray* make_array(mxClassID class_id, std::vector<mwSize> dims, bool complex, bool zeroed = true);
+mxArray* make_sparse(mwSize m, mwSize n, mwSize nzmax, bool complex, bool zeroed = true);
 mxArray* make_cell(std::vector<mwSize> dims);
 
 // Frees an array and everything it holds, without any ownership checks.

@@ -109,9 +109,10 @@ mxArray* mxDuplicateArray(const mxArray* source) {
         }
         return copy;
     }
-    mxArray* copy = source->sparse
-                        ? detail::make_sparse(source->dims[0], source->dims[1], source->nzmax, source->complex)
-                        : detail::make_array(source->class_id, source->dims, source->complex);
+    // Every byte is copied below, so the storage need not be zeroed first.
+    mxArray* copy = source->sparse ? detail::make_sparse(source->dims[0], source->dims[1], source->nzmax,
+                                                         source->complex, false)
+                                   : detail::make_array(source->class_id, source->dims, source->complex, false);
     std::memcpy(copy->real, source->real, source->data_bytes);
     if (source->complex) std::memcpy(copy->imag, source->imag, source->data_bytes);
     if (source->sparse) {
