@@ -1,0 +1,114 @@
+// A direct reading of the local-scaling computation, for comparison with the plug-ins: every
+// column fully sorted with mysort, the order statistic read out of it, then every entry.
+#pragma once
+
+#include "column_sort.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+namespace toolbox_test {
+
+struct local_scaling_result {
+    std::vector<double> scaled, affinities, scales;
+};
+
+using pair_scale = double (*)(double sigma_i, double sigma_j);
+using affinity_of = double (*)(double q);
+
+inline double bounded_geometric_scale(double sigma_i, double sigma_j) {
+    const double g = std::sqrt(sigma_i * sigma_j);
+    return g < 0.004 ? 0.004 : g;
+}
+inline double mean_of_scales(double sigma_i, double sigma_j) { return (sigma_i + sigma_j) * 0.5; }
+inline double exp_of_minus(double q) { return std::exp(-q); }
+inline double exp_of_minus_square(double q) { return std::exp(-(q * q)); }
+
+inline double sorted_at(std::vector<double> column, std::size_t index) {
+    mysort(column.data(), static_cast<mwSize>(column.size()));
+    return column[index];
+}
+
+// Dense: `values` holds at least n*n values (further pages are copied unchanged).
+inline local_scaling_result dense_reference(const std::vector<double>& values, std::size_t n, std::size_t k,
+                                            pair_scale scale, affinity_of affinity) {
+    std::vector<double> sigma(n);
+    for (std::size_t j = 0; j < n; ++j)
+        sigma[j] = sorted_at(std::vector<double>(values.begin() + j * n, values.begin() + (j + 1) * n), k);
+    local_scaling_result r{values, values, values};
+    for (std::size_t j = 0; j < n; ++j)
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t at = i + j * n;
+            const double s = scale(sigma[i], sigma[j]);
+            r.scaled[at] = values[at] / s;
+            r.affinities[at] = affinity(r.scaled[at]);
+            r.scales[at] = s;
+        }
+    return r;
+}
+
+// Sparse: the stored values of the columns given by jc and ir, with the geometric scale.
+inline local_scaling_result sparse_reference(const std::vector<mwIndex>& jc, const std::vector<mwIndex>& ir,
+                                             const std::vector<double>& values, std::size_t k) {
+    const std::size_t n = jc.size() - 1;
+    std::vector<double> sigma(n, 0.0);
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::size_t count = static_cast<std::size_t>(jc[j + 1] - jc[j]);
+        if (count > 0)
+            sigma[j] = sorted_at(std::vector<double>(values.begin() + jc[j], values.begin() + jc[j + 1]),
+                                 std::min(k, count) - 1);
+    }
+    local_scaling_result r{values, values, values};
+    for (std::size_t j = 0; j < n; ++j)
+        for (std::size_t at = static_cast<std::size_t>(jc[j]); at < static_cast<std::size_t>(jc[j + 1]); ++at) {
+            const double s = bounded_geometric_scale(sigma[static_cast<std::size_t>(ir[at])], sigma[j]);
+            r.scaled[at] = values[at] / s;
+            r.affinities[at] = exp_of_minus(r.scaled[at]);
+            r.scales[at] = s;
+        }
+    return r;
+}
+
+}  // namespace toolbox_test
+
+#include <limits>
+#include <random>
+
+namespace toolbox_test {
+
+// A value for a random distance matrix: mostly small distances, so that columns hold equal
+// values, with now and then a zero of either sign, a negative value, an infinity or a NaN.
+inline double random_distance(std::mt19937_64& rng) {
+    switch (rng() % 16) {
+        case 0: return 0.0;
+        case 1: return -0.0;
+        case 2: return std::numeric_limits<double>::quiet_NaN();
+        case 3: return std::numeric_limits<double>::infinity();
+        case 4: return -1.5;
+        default: return static_cast<double>(rng() % 9) * 0.75;
+    }
+}
+
+// A random sparse n-by-n pattern with empty columns and stored zeros.
+struct random_sparse {
+    std::vector<mwIndex> jc{0}, ir;
+    std::vector<double> values;
+};
+
+inline random_sparse make_random_sparse(std::mt19937_64& rng, std::size_t n) {
+    random_sparse s;
+    for (std::size_t j = 0; j < n; ++j) {
+        if (rng() % 5 != 0)
+            for (std::size_t i = 0; i < n; ++i)
+                if (rng() % 3 != 0) {
+                    s.ir.push_back(static_cast<mwIndex>(i));
+                    s.values.push_back(random_distance(rng));
+                }
+        s.jc.push_back(static_cast<mwIndex>(s.ir.size()));
+    }
+    return s;
+}
+
+}  // namespace toolbox_test

@@ -1,0 +1,116 @@
+// olvane through the host: the arithmetic-mean scale and squared affinity on dense input, and
+// exactly brenmoss on sparse input.
+#include "local_scale_reference.h"
+#include "plugins.h"
+
+#include <cmath>
+#include <limits>
+
+using namespace toolbox_test;
+
+namespace {
+
+std::vector<array_ptr> call(const char* name, int nlhs, const mxArray* d, double k) {
+    array_ptr count = mexhost::make_scalar(k);
+    auto out = plugin(name).call(nlhs, {d, count.get()});
+    EXPECT_TRUE(plugin(name).last_stats().left_nothing());
+    return out;
+}
+
+std::vector<array_ptr> olvane(int nlhs, const mxArray* d, double k) { return call("olvane", nlhs, d, k); }
+
+void expect_outputs(const std::vector<array_ptr>& out, const local_scaling_result& expected) {
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_TRUE(same_bits(mexhost::real_values(out[0].get()), expected.scaled));
+    EXPECT_TRUE(same_bits(mexhost::real_values(out[1].get()), expected.affinities));
+    EXPECT_TRUE(same_bits(mexhost::real_values(out[2].get()), expected.scales));
+}
+
+const double qnan = std::numeric_limits<double>::quiet_NaN();
+const double inf = std::numeric_limits<double>::infinity();
+
+}  // namespace
+
+TEST(olvane, dense_example_scales_by_mean_of_local_scales) {
+    array_ptr d = mexhost::make_matrix(3, 3, {0, 1, 4, 1, 0, 2, 4, 2, 0});
+    auto out = olvane(3, d.get(), 1.0);
+    // sigma = (1, 1, 2): pairwise scales 1, 1.5 and 2.
+    const double q02 = 4 / 1.5, q12 = 2 / 1.5;
+    expect_outputs(out, {{0, 1, q02, 1, 0, q12, q02, q12, 0},
+                         {1, std::exp(-1.0), std::exp(-(q02 * q02)), std::exp(-1.0), 1, std::exp(-(q12 * q12)),
+                          std::exp(-(q02 * q02)), std::exp(-(q12 * q12)), 1},
+                         {1, 1, 1.5, 1, 1, 1.5, 1.5, 1.5, 2}});
+}
+
+TEST(olvane, zero_neighbours_on_dense_input_divide_by_a_zero_scale) {
+    array_ptr d = mexhost::make_matrix(2, 2, {0, 3, 0.5, 0});
+    auto out = olvane(3, d.get(), 0.0);
+    const std::vector<double> scaled = mexhost::real_values(out[0].get());
+    const std::vector<double> affinities = mexhost::real_values(out[1].get());
+    EXPECT_TRUE(std::isnan(scaled[0]) && std::isnan(scaled[3]));
+    EXPECT_EQ(scaled[1], inf);
+    EXPECT_EQ(scaled[2], inf);
+    EXPECT_TRUE(std::isnan(affinities[0]) && std::isnan(affinities[3]));
+    EXPECT_TRUE(same_bits({affinities[1], affinities[2]}, {0.0, 0.0}));
+    EXPECT_TRUE(same_bits(mexhost::real_values(out[2].get()), {0, 0, 0, 0}));
+}
+
+TEST(olvane, sparse_input_gives_exactly_what_brenmoss_gives) {
+    array_ptr d = mexhost::make_sparse(3, 3, {0, 2, 4, 6}, {1, 2, 0, 2, 0, 1}, {1, 4, 1, 2, 4, 2});
+    auto out = olvane(3, d.get(), 1.0);
+    auto reference = call("brenmoss", 3, d.get(), 1.0);
+    for (int o = 0; o < 3; ++o) EXPECT_TRUE(mexhost::identical(out[o].get(), reference[o].get()));
+    // At (2, 0): scale sqrt(2) and scaled distance 4 / sqrt(2), where the dense form gives 1.5.
+    EXPECT_TRUE(same_bits({mexhost::real_values(out[2].get())[1]}, {std::sqrt(2.0)}));
+}
+
+TEST(olvane, matches_full_sort_of_every_column_on_random_input) {
+    std::mt19937_64 rng(5);
+    for (int run = 0; run < 40; ++run) {
+        const std::size_t n = 1 + rng() % 12;
+        std::vector<double> values(n * n);
+        for (double& v : values) v = random_distance(rng);
+        array_ptr d = mexhost::make_matrix(static_cast<mwSize>(n), static_cast<mwSize>(n), values);
+        const std::size_t k = rng() % n;
+        expect_outputs(olvane(3, d.get(), static_cast<double>(k)),
+                       dense_reference(values, n, k, mean_of_scales, exp_of_minus_square));
+
+        const random_sparse s = make_random_sparse(rng, n);
+        array_ptr sd = mexhost::make_sparse(static_cast<mwSize>(n), static_cast<mwSize>(n), s.jc, s.ir, s.values);
+        const std::size_t sk = 1 + rng() % (n + 2);
+        expect_outputs(olvane(3, sd.get(), static_cast<double>(sk)), sparse_reference(s.jc, s.ir, s.values, sk));
+    }
+}
+
+TEST(olvane, outputs_follow_the_requested_count) {
+    array_ptr d = mexhost::make_matrix(2, 2, {0, 1, 2, 0});
+    auto three = olvane(3, d.get(), 1.0);
+    for (int nlhs = 1; nlhs <= 2; ++nlhs) {
+        auto out = olvane(nlhs, d.get(), 1.0);
+        ASSERT_EQ(out.size(), static_cast<std::size_t>(nlhs));
+        for (int o = 0; o < nlhs; ++o) EXPECT_TRUE(mexhost::identical(out[o].get(), three[o].get()));
+    }
+    array_ptr empty = mexhost::make_matrix(0, 0);
+    EXPECT_TRUE(mexhost::identical(olvane(1, empty.get(), qnan)[0].get(), empty.get()));
+}
+
+TEST(olvane, messages_come_in_their_order) {
+    array_ptr d = mexhost::make_matrix(2, 2, {0, 1, 1, 0});
+    array_ptr k = mexhost::make_scalar(1.0);
+    EXPECT_EQ(error_of("olvane", 0, {d.get(), k.get()}), "Too few output arguments.");
+    EXPECT_EQ(error_of("olvane", 4, {}), "Too many output arguments.");
+    EXPECT_EQ(error_of("olvane", 1, {d.get()}), "Too few input arguments.");
+    EXPECT_EQ(error_of("olvane", 1, {d.get(), k.get(), k.get()}), "Too many input arguments.");
+    array_ptr wide = mexhost::make_matrix(2, 3);
+    EXPECT_EQ(error_of("olvane", 1, {wide.get(), k.get()}), "Distance matrix must be square");
+    array_ptr single = mexhost::make_numeric(mxSINGLE_CLASS, {2, 2});
+    EXPECT_EQ(error_of("olvane", 1, {single.get(), k.get()}), "Distance matrix must be of class double");
+    array_ptr too_many = mexhost::make_scalar(2.0);
+    EXPECT_EQ(error_of("olvane", 3, {d.get(), too_many.get()}),
+              "Neighbour count must be from 0 to N-1 for a dense distance matrix");
+    array_ptr sparse = mexhost::make_sparse(2, 2, {0, 1, 2}, {1, 0}, {1, 1});
+    array_ptr none = mexhost::make_scalar(0.0);
+    EXPECT_EQ(error_of("olvane", 3, {sparse.get(), none.get()}),
+              "Neighbour count must be at least 1 for a sparse distance matrix");
+    EXPECT_TRUE(plugin("olvane").last_stats().left_nothing());
+}
