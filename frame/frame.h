@@ -9,6 +9,7 @@
 
 #include "mex.h"
 
+#include <cstddef>
 #include <cstdlib>
 
 /* Raises `message` through the host's error exit. */
@@ -43,6 +44,15 @@ static inline bool is_square(const mxArray* array)
 {
     const mwSize* dims = mxGetDimensions(array);
     return dims[0] == dims[1];
+}
+
+/* Whether `array`, whose first two dimensions are equal to N, holds a first N-by-N page. Only a
+ * zero among the further dimensions (N-by-N-by-0) leaves it without one, and then it holds no
+ * value at all to read or write. */
+static inline bool has_first_page(const mxArray* array)
+{
+    const std::size_t n = static_cast<std::size_t>(mxGetDimensions(array)[0]);
+    return mxGetNumberOfElements(array) >= n * n;
 }
 
 /* Messages that several gateways share. */

@@ -45,9 +45,9 @@ extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* 
     // Create the output as a copy of M: every off-diagonal value is already M's.
     plhs[OUT_Z] = mxDuplicateArray(m);
 
-    // Compute.
+    // Compute; an N-by-N-by-0 M has no value, and Z is its empty copy.
     if (mxIsSparse(m))
         clear_sparse_diagonal(mxGetIr(m), mxGetJc(m), mxGetPr(plhs[OUT_Z]), n);
-    else
+    else if (has_first_page(m))
         clear_dense_diagonal(mxGetPr(plhs[OUT_Z]), n);
 }

@@ -52,9 +52,9 @@ extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* 
     // Create the output as a copy of D, before D's values are read.
     plhs[OUT_A] = mxDuplicateArray(d);
 
-    // Compute.
+    // Compute; an N-by-N-by-0 D has no value, and A is its empty copy.
     if (mxIsSparse(d))
         transform_sparse(mxGetJc(d), mxGetPr(d), mxGetPr(plhs[OUT_A]), n, s2);
-    else
+    else if (has_first_page(d))
         transform_dense(mxGetPr(d), mxGetPr(plhs[OUT_A]), n, s2);
 }

@@ -55,6 +55,12 @@ TEST(nimbrel, empty_and_single_entry_matrices) {
     EXPECT_TRUE(same_bits(mexhost::real_values(nimbrel(one.get()).get()), {0.0}));
 }
 
+TEST(nimbrel, square_array_without_pages_gives_its_empty_copy) {
+    // 3-by-3-by-0 passes the square test but holds no value to read or write.
+    array_ptr none = mexhost::make_array({3, 3, 0});
+    EXPECT_TRUE(mexhost::identical(nimbrel(none.get()).get(), none.get()));
+}
+
 TEST(nimbrel, messages_come_in_their_order) {
     array_ptr m = mexhost::make_matrix(2, 2);
     EXPECT_EQ(error_of("nimbrel", 0, {m.get()}), "Too few output arguments.");

@@ -76,6 +76,12 @@ TEST(pellor, empty_and_single_entry_matrices) {
     EXPECT_TRUE(same_bits(mexhost::real_values(pellor(one.get(), 3.0)[0].get()), {std::exp(-3.0 / 9.0)}));
 }
 
+TEST(pellor, square_array_without_pages_gives_its_empty_copy) {
+    // 3-by-3-by-0 passes the square test but holds no value to read or write.
+    array_ptr none = mexhost::make_array({3, 3, 0});
+    EXPECT_TRUE(mexhost::identical(pellor(none.get(), 1.0)[0].get(), none.get()));
+}
+
 TEST(pellor, messages_come_in_their_order) {
     array_ptr d = mexhost::make_matrix(2, 2);
     array_ptr s = mexhost::make_scalar(1.0);
