@@ -128,9 +128,10 @@ static void local_scaling(int nlhs, mxArray* plhs[], int nrhs, const mxArray* pr
         if (!sparse && !(k_read && k >= 0 && k <= n - 1)) fail(msg_dense_count);
     }
 
-    // Create the outputs as copies of D, in order, before any of D's values is read.
+    // Create the outputs as copies of D, in order, before any of D's values is read. A D without
+    // values (0-by-0, or N-by-N-by-0) gives its copies unchanged.
     for (int out = 0; out < nlhs; ++out) plhs[out] = mxDuplicateArray(d);
-    if (n == 0) return;
+    if (n == 0 || !has_first_page(d)) return;
     double* scaled = mxGetPr(plhs[OUT_SCALED]);
     double* affinities = nlhs > OUT_AFFINITIES ? mxGetPr(plhs[OUT_AFFINITIES]) : nullptr;
     double* scales = nlhs > OUT_SCALES ? mxGetPr(plhs[OUT_SCALES]) : nullptr;

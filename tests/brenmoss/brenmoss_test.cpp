@@ -154,6 +154,14 @@ TEST(brenmoss, empty_input_gives_empty_copies_whatever_the_count) {
         }
 }
 
+TEST(brenmoss, square_array_without_pages_gives_empty_copies) {
+    // 3-by-3-by-0 passes the square test but holds no value to sort, read or write.
+    array_ptr none = mexhost::make_array({3, 3, 0});
+    auto out = brenmoss(3, none.get(), 1.0);
+    ASSERT_EQ(out.size(), 3u);
+    for (const array_ptr& o : out) EXPECT_TRUE(mexhost::identical(o.get(), none.get()));
+}
+
 TEST(brenmoss, messages_come_in_their_order) {
     array_ptr d = mexhost::make_matrix(2, 2, {0, 1, 1, 0});
     array_ptr k = mexhost::make_scalar(1.0);
