@@ -1,5 +1,5 @@
-/* column_sort.h: the column sort of the local-scaling plug-ins and the two selections that
- * give, for any column, exactly the value that the sort leaves at a given index.
+/* column_sort.h: the column sort of the local-scaling plug-ins and the selections that give,
+ * for any column, exactly the value that the sort leaves at a given index.
  *
  * Included once by each local-scaling plug-in (everything here is file-local to it) and by the
  * tests. The sort's partition scheme decides where values that are not numbers end up, and so
@@ -11,7 +11,7 @@
 #include "mex.h"
 
 #include <algorithm>
-#include <cstdint>
+#include <cmath>
 #include <cstring>
 
 /* Partitions values[0 .. count-1] (count >= 2) around its first element with two scans that
@@ -75,41 +75,95 @@ static inline double select_by_partition(double* values, mwSize count, mwSize in
     return values[index];
 }
 
-/* The value that mysort would leave at `index` (0 <= index < count), in linear expected time.
- * Only for a range without NaN that does not hold both +0.0 and -0.0: there every order gives
- * the same bits at each index, because equal doubles other than the two zeros are the same
- * bits. Reorders values[0 .. count-1]. */
+/* The value that mysort would leave at `index` (0 <= index < count), in linear expected time,
+ * for a range without NaN: every ascending order then holds the same value at each index, and
+ * equal doubles have the same bits unless they are zeros of both signs, so the result is exact
+ * unless it is a zero and the range holds +0.0 and -0.0. Reorders values[0 .. count-1]. */
 static inline double select_linear(double* values, mwSize count, mwSize index)
 {
     std::nth_element(values, values + index, values + count);
     return values[index];
 }
 
-/* Copies column[0 .. count-1] into scratch (count doubles) and returns the value that mysort
- * would leave at `index` (0 <= index < count). The copy also tells which selection is exact
- * for this column. Built with BRENMOSS_FULL_SORT, it sorts the whole copy instead. */
+/* Inserts value into the ascending run best[0 .. filled-1], dropping its last element when
+ * filled equals limit; best has room for limit values. */
+static inline void insert_smallest(double* best, mwSize filled, mwSize limit, double value)
+{
+    mwSize at = filled < limit ? filled : limit - 1;
+    while (at > 0 && best[at - 1] > value) {
+        best[at] = best[at - 1];
+        --at;
+    }
+    best[at] = value;
+}
+
+/* For a small index: one pass over column[0 .. count-1] (0 <= index < count) that keeps the
+ * index+1 smallest values seen so far in best[0 .. index], ascending, without copying the
+ * column. Returns false at the first NaN; otherwise best[index] is the value at index of every
+ * ascending order, exact as for select_linear. Cheap when few values enter the run, as in
+ * distance columns or ascending ones: the others cost one comparison, which also finds NaN. */
+static inline bool select_smallest(const double* column, mwSize count, mwSize index, double* best)
+{
+    const mwSize limit = index + 1;
+    for (mwSize i = 0; i < limit; ++i) {
+        if (column[i] != column[i]) return false;
+        insert_smallest(best, i, limit, column[i]);
+    }
+    for (mwSize i = limit; i < count; ++i) {
+        const double value = column[i];
+        if (!(value >= best[index])) {
+            if (value != value) return false;
+            insert_smallest(best, limit, limit, value);
+        }
+    }
+    return true;
+}
+
+/* Whether column[0 .. count-1] holds both +0.0 and -0.0. */
+static inline bool holds_both_zeros(const double* column, mwSize count)
+{
+    bool positive = false;
+    bool negative = false;
+    for (mwSize i = 0; i < count; ++i)
+        if (column[i] == 0.0) (std::signbit(column[i]) ? negative : positive) = true;
+    return positive && negative;
+}
+
+/* Up to this index the single pass of select_smallest is used; beyond it each insertion would
+ * shift too many values, and the copy with select_linear is cheaper. */
+static const mwSize smallest_index_limit = 32;
+
+/* The value that mysort would leave at `index` (0 <= index < count) of column[0 .. count-1],
+ * using scratch (count doubles) and leaving the column alone. A selection by value is taken
+ * where it is exact, the one that follows the sort's partitions elsewhere: for a column with
+ * NaN, or a zero selected from a column with zeros of both signs. Built with
+ * BRENMOSS_FULL_SORT, it sorts a copy of the whole column instead. */
 static inline double order_statistic(const double* column, mwSize count, mwSize index, double* scratch)
 {
-#ifdef BRENMOSS_FULL_SORT
+#ifndef BRENMOSS_FULL_SORT
+    bool by_value = false;
+    double value = 0.0;
+    if (index < smallest_index_limit) {
+        by_value = select_smallest(column, count, index, scratch);
+        value = scratch[index];
+    } else {
+        bool nan = false;
+        for (mwSize i = 0; i < count; ++i) {
+            scratch[i] = column[i];
+            nan |= column[i] != column[i];
+        }
+        if (!nan) {
+            by_value = true;
+            value = select_linear(scratch, count, index);
+        }
+    }
+    if (by_value && !(value == 0.0 && holds_both_zeros(column, count))) return value;
+    std::memcpy(scratch, column, static_cast<std::size_t>(count) * sizeof(double));
+    return select_by_partition(scratch, count, index);
+#else
     std::memcpy(scratch, column, static_cast<std::size_t>(count) * sizeof(double));
     mysort(scratch, count);
     return scratch[index];
-#else
-    const std::uint64_t negative_zero = std::uint64_t{1} << 63;
-    bool nan = false;
-    bool positive_zero = false;
-    bool signed_zero = false;
-    for (mwSize i = 0; i < count; ++i) {
-        const double value = column[i];
-        std::uint64_t bits;
-        std::memcpy(&bits, &value, sizeof bits);
-        scratch[i] = value;
-        nan |= value != value;
-        positive_zero |= bits == 0;
-        signed_zero |= bits == negative_zero;
-    }
-    if (nan || (positive_zero && signed_zero)) return select_by_partition(scratch, count, index);
-    return select_linear(scratch, count, index);
 #endif
 }
 

@@ -73,15 +73,21 @@ static void sparse_local_scales(const mwIndex* jc, const double* d, mwSize n, mw
     }
 }
 
-/* Writes the values of the entry at offset `at` with distance d and pairwise scale s into
- * each output that exists: the scaled distance, its affinity and the scale. */
-static inline void scale_entry(std::size_t at, double d, double s, affinity_formula affinity, double* scaled,
-                               double* affinities, double* scales)
+/* Stores the scaled distance d / s of the entry at offset `at`, and its scale s when the
+ * scales are requested (scales non-null). */
+static inline void scale_entry(std::size_t at, double d, double s, double* scaled, double* scales)
 {
-    const double q = d / s;
-    scaled[at] = q;
-    if (affinities != nullptr) affinities[at] = affinity(q);
+    scaled[at] = d / s;
     if (scales != nullptr) scales[at] = s;
+}
+
+/* The affinities of the entries at offsets first .. last-1, from their scaled distances
+ * already stored. Run per column after the scaled distances, so that the arithmetic loop is
+ * not broken by library calls. */
+static inline void affinity_run(std::size_t first, std::size_t last, affinity_formula affinity,
+                                const double* scaled, double* affinities)
+{
+    for (std::size_t at = first; at < last; ++at) affinities[at] = affinity(scaled[at]);
 }
 
 /* Dense walk: all n*n entries of the first page, column by column, rows in order. */
@@ -89,11 +95,21 @@ static void dense_entries(const double* d, const double* sigma, mwSize n, scale_
                           affinity_formula affinity, double* scaled, double* affinities, double* scales)
 {
     for (mwSize j = 0; j < n; ++j) {
-        const std::size_t column = static_cast<std::size_t>(j) * static_cast<std::size_t>(n);
-        for (mwSize i = 0; i < n; ++i) {
-            const std::size_t at = column + static_cast<std::size_t>(i);
-            scale_entry(at, d[at], scale(sigma[i], sigma[j]), affinity, scaled, affinities, scales);
+        const std::size_t first = static_cast<std::size_t>(j) * static_cast<std::size_t>(n);
+        const double sigma_j = sigma[j];
+        // One loop for each case of scales, so that neither tests it and both run two entries at a time.
+        if (scales != nullptr) {
+            for (mwSize i = 0; i < n; ++i) {
+                const std::size_t at = first + static_cast<std::size_t>(i);
+                scale_entry(at, d[at], scale(sigma[i], sigma_j), scaled, scales);
+            }
+        } else {
+            for (mwSize i = 0; i < n; ++i) {
+                const std::size_t at = first + static_cast<std::size_t>(i);
+                scale_entry(at, d[at], scale(sigma[i], sigma_j), scaled, nullptr);
+            }
         }
+        if (affinities != nullptr) affinity_run(first, first + static_cast<std::size_t>(n), affinity, scaled, affinities);
     }
 }
 
@@ -101,10 +117,12 @@ static void dense_entries(const double* d, const double* sigma, mwSize n, scale_
 static void sparse_entries(const mwIndex* ir, const mwIndex* jc, const double* d, const double* sigma, mwSize n,
                            double* scaled, double* affinities, double* scales)
 {
-    for (mwSize j = 0; j < n; ++j)
-        for (mwIndex at = jc[j]; at < jc[j + 1]; ++at)
-            scale_entry(static_cast<std::size_t>(at), d[at], geometric_scale(sigma[ir[at]], sigma[j]),
-                        exponential_affinity, scaled, affinities, scales);
+    for (mwSize j = 0; j < n; ++j) {
+        const std::size_t first = static_cast<std::size_t>(jc[j]), last = static_cast<std::size_t>(jc[j + 1]);
+        for (std::size_t at = first; at < last; ++at)
+            scale_entry(at, d[at], geometric_scale(sigma[ir[at]], sigma[j]), scaled, scales);
+        if (affinities != nullptr) affinity_run(first, last, exponential_affinity, scaled, affinities);
+    }
 }
 
 /* The gateway of a local-scaling plug-in; dense_scale and dense_affinity are its formula for
@@ -123,15 +141,17 @@ static void local_scaling(int nlhs, mxArray* plhs[], int nrhs, const mxArray* pr
     if (!mxIsDouble(d)) fail(msg_distance_not_double);
     const mwSize n = mxGetDimensions(d)[0];
     const bool sparse = mxIsSparse(d);
-    if (n > 0) {
+    // A D without values (0-by-0, or N-by-N-by-0) has no column to read: its copies are the
+    // outputs, whatever K is.
+    const bool has_values = n > 0 && has_first_page(d);
+    if (has_values) {
         if (sparse && !(k_read && k >= 1)) fail(msg_sparse_count);
         if (!sparse && !(k_read && k >= 0 && k <= n - 1)) fail(msg_dense_count);
     }
 
-    // Create the outputs as copies of D, in order, before any of D's values is read. A D without
-    // values (0-by-0, or N-by-N-by-0) gives its copies unchanged.
+    // Create the outputs as copies of D, in order, before any of D's values is read.
     for (int out = 0; out < nlhs; ++out) plhs[out] = mxDuplicateArray(d);
-    if (n == 0 || !has_first_page(d)) return;
+    if (!has_values) return;
     double* scaled = mxGetPr(plhs[OUT_SCALED]);
     double* affinities = nlhs > OUT_AFFINITIES ? mxGetPr(plhs[OUT_AFFINITIES]) : nullptr;
     double* scales = nlhs > OUT_SCALES ? mxGetPr(plhs[OUT_SCALES]) : nullptr;

@@ -157,9 +157,11 @@ TEST(brenmoss, empty_input_gives_empty_copies_whatever_the_count) {
 TEST(brenmoss, square_array_without_pages_gives_empty_copies) {
     // 3-by-3-by-0 passes the square test but holds no value to sort, read or write.
     array_ptr none = mexhost::make_array({3, 3, 0});
-    auto out = brenmoss(3, none.get(), 1.0);
-    ASSERT_EQ(out.size(), 3u);
-    for (const array_ptr& o : out) EXPECT_TRUE(mexhost::identical(o.get(), none.get()));
+    for (double k : {1.0, 5.0, qnan}) {
+        auto out = brenmoss(3, none.get(), k);
+        ASSERT_EQ(out.size(), 3u);
+        for (const array_ptr& o : out) EXPECT_TRUE(mexhost::identical(o.get(), none.get()));
+    }
 }
 
 TEST(brenmoss, messages_come_in_their_order) {

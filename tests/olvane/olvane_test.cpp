@@ -97,9 +97,11 @@ TEST(olvane, outputs_follow_the_requested_count) {
 TEST(olvane, square_array_without_pages_gives_empty_copies) {
     // 3-by-3-by-0 passes the square test but holds no value to sort, read or write.
     array_ptr none = mexhost::make_array({3, 3, 0});
-    auto out = olvane(3, none.get(), 1.0);
-    ASSERT_EQ(out.size(), 3u);
-    for (const array_ptr& o : out) EXPECT_TRUE(mexhost::identical(o.get(), none.get()));
+    for (double k : {1.0, 5.0, qnan}) {
+        auto out = olvane(3, none.get(), k);
+        ASSERT_EQ(out.size(), 3u);
+        for (const array_ptr& o : out) EXPECT_TRUE(mexhost::identical(o.get(), none.get()));
+    }
 }
 
 TEST(olvane, messages_come_in_their_order) {
