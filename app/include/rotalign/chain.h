@@ -1,0 +1,81 @@
+// The clustering chain: distances, affinities, cleared diagonal, normalised affinity, leading
+// eigenvectors, and the rotation search for every number of groups, through the plug-ins.
+#pragma once
+
+#include "rotalign/eigen.h"
+#include "rotalign/points.h"
+
+#include "mexhost/host.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace rotalign {
+
+// The plug-ins of one folder, each opened on first use.
+class toolbox {
+public:
+    explicit toolbox(std::string folder);
+    const std::string& folder() const noexcept { return folder_; }
+    // Throws input_error naming the file when the plug-in is missing or cannot be loaded.
+    mexhost::plugin& get(const std::string& name);
+
+private:
+    std::string folder_;
+    std::map<std::string, mexhost::plugin> opened_;
+};
+
+// The folder to load plug-ins from: `flag` when not empty, else `environment` when not empty,
+// else the first of `executable_folder` and its mex/ sub-folder that holds the rotation plug-in
+// (the installed layout, then the build tree). Falls back to `executable_folder`.
+std::string plugin_folder(const std::string& flag, const std::string& environment,
+                          const std::string& executable_folder);
+
+enum class affinity_kind {
+    local,       // brenmoss: scale sqrt(sigma_i * sigma_j), affinity exp(-d / s)
+    local_mean,  // olvane: scale (sigma_i + sigma_j) / 2, affinity exp(-(d / s)^2)
+    global,      // pellor: affinity exp(-d / scale^2)
+};
+
+struct cluster_options {
+    affinity_kind affinity = affinity_kind::local;
+    int neighbours = 7;          // local scale: distance to this nearest neighbour
+    double scale = 0.0;          // global scale; must be positive for affinity_kind::global
+    int max_groups = 10;         // every number of groups from 2 to this one is tried
+    int fixed_groups = 0;        // when 2 or more: this number of groups, whatever the qualities
+    bool numerical_search = false;  // the rotation search by fixed steps instead of the gradient
+    double tolerance = 0.005;    // of the group-count rule
+    eigen_solver solver = eigen_solver::automatic;
+};
+
+// Seconds spent in each stage of one run.
+struct stage_times {
+    double distances = 0, affinity = 0, diagonal = 0, normalise = 0, eigen = 0, rotation = 0;
+    double total() const { return distances + affinity + diagonal + normalise + eigen + rotation; }
+};
+
+struct cluster_result {
+    std::vector<int> groups;      // group of each point, 1 .. chosen (0: in no group)
+    int chosen = 0;               // number of groups
+    std::vector<double> quality;  // alignment quality for c = 2, 3, ..., in that order
+    eigen_solver solver = eigen_solver::dense;
+    stage_times times;
+
+    double quality_of(int c) const { return quality[static_cast<std::size_t>(c - 2)]; }
+};
+
+// The group-count rule: the largest number of groups whose quality lies within `tolerance` of the
+// best quality. quality[k] belongs to k + 2 groups; qualities that are not numbers never count.
+// Returns 0 when no quality is a number.
+int choose_groups(const std::vector<double>& quality, double tolerance);
+
+// Checks options against each other and against the number of points; throws input_error.
+void check_options(const cluster_options& options, std::size_t points);
+
+// The whole chain on points (squared Euclidean distances) or on a given distance matrix.
+// Throws input_error for data or options that the chain cannot use.
+cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_options& options);
+cluster_result cluster_distances(toolbox& plugins, const square& distances, const cluster_options& options);
+
+}  // namespace rotalign

@@ -1,0 +1,44 @@
+// Leading eigenpairs of a dense symmetric matrix.
+#pragma once
+
+#include "rotalign/points.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace rotalign {
+
+enum class eigen_solver {
+    automatic,  // dense up to dense_solver_limit points, Lanczos above
+    lanczos,    // implicitly restarted Lanczos for the selected pairs only (ARPACK)
+    dense,      // full tridiagonal reduction, then the selected pairs (LAPACK dsyevr)
+};
+
+// Where the automatic choice changes solver: at and below this order the dense solver is
+// faster (see the eigen-solver benchmark).
+constexpr std::size_t dense_solver_limit = 600;
+
+std::string name_of(eigen_solver solver);
+
+struct eigenpairs {
+    std::size_t n = 0;
+    std::size_t count = 0;
+    std::vector<double> values;   // descending
+    std::vector<double> vectors;  // n-by-count by columns, unit length, in the order of values
+    eigen_solver used = eigen_solver::dense;
+    int products = 0;             // matrix-vector products the Lanczos solver took
+
+    const double* column(std::size_t k) const { return &vectors[k * n]; }
+};
+
+// The `count` largest (most positive) eigenvalues of the symmetric matrix m with their
+// eigenvectors. Only the lower triangle of m is read. When the Lanczos solver does not converge
+// the dense solver takes over, so that a result always comes back. Throws input_error when
+// count is 0 or above m.n, and std::runtime_error when a solver reports a failure.
+eigenpairs leading_eigenpairs(const square& m, std::size_t count, eigen_solver solver = eigen_solver::automatic);
+// The same for the n-by-n matrix stored by columns at `values`.
+eigenpairs leading_eigenpairs(const double* values, std::size_t n, std::size_t count,
+                              eigen_solver solver = eigen_solver::automatic);
+
+}  // namespace rotalign

@@ -1,0 +1,60 @@
+// The two eigen-solvers side by side on the matrix the chain hands them: the normalised
+// affinity of two-moons points, ten leading pairs. The crossing of the two curves sets
+// dense_solver_limit.
+#include "rotalign/datasets.h"
+#include "rotalign/eigen.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+namespace {
+
+// A normalised Gaussian affinity with one scale per point (its 7th nearest squared distance),
+// built here so that the benchmark measures the solvers alone.
+rotalign::square moons_affinity(std::size_t n) {
+    const rotalign::labelled_points data = rotalign::two_moons(n, 5);
+    const rotalign::square d = rotalign::squared_distances(data.data);
+    std::vector<double> sigma(n), column(n), degree(n, 0.0);
+    for (std::size_t j = 0; j < n; ++j) {
+        std::copy(d.values.begin() + static_cast<std::ptrdiff_t>(j * n),
+                  d.values.begin() + static_cast<std::ptrdiff_t>(j * n + n), column.begin());
+        std::nth_element(column.begin(), column.begin() + 7, column.end());
+        sigma[j] = column[7];
+    }
+    rotalign::square a{n, std::vector<double>(n * n)};
+    for (std::size_t j = 0; j < n; ++j)
+        for (std::size_t i = 0; i < n; ++i)
+            if (i != j) degree[j] += a.values[i + j * n] = std::exp(-d.at(i, j) / std::sqrt(sigma[i] * sigma[j]));
+    for (std::size_t j = 0; j < n; ++j)
+        for (std::size_t i = 0; i < n; ++i) a.values[i + j * n] /= std::sqrt(degree[i] * degree[j]);
+    return a;
+}
+
+const rotalign::square& cached(std::size_t n) {
+    static std::map<std::size_t, rotalign::square> made;
+    auto it = made.find(n);
+    if (it == made.end()) it = made.emplace(n, moons_affinity(n)).first;
+    return it->second;
+}
+
+void solve(benchmark::State& state, rotalign::eigen_solver solver) {
+    const rotalign::square& a = cached(static_cast<std::size_t>(state.range(0)));
+    int products = 0;
+    for (auto _ : state) {
+        rotalign::eigenpairs e = rotalign::leading_eigenpairs(a, 10, solver);
+        products = e.products;
+        benchmark::DoNotOptimize(e.vectors.data());
+    }
+    state.counters["products"] = products;
+}
+
+void lanczos(benchmark::State& state) { solve(state, rotalign::eigen_solver::lanczos); }
+void dense(benchmark::State& state) { solve(state, rotalign::eigen_solver::dense); }
+
+}  // namespace
+
+BENCHMARK(lanczos)->ArgName("N")->RangeMultiplier(2)->Range(100, 6400)->Unit(benchmark::kMillisecond);
+BENCHMARK(dense)->ArgName("N")->RangeMultiplier(2)->Range(100, 1600)->Unit(benchmark::kMillisecond);

@@ -1,0 +1,151 @@
+// The chain through the built plug-ins on small generated sets with known groups, the rule
+// that picks the number of groups, and what the chain refuses.
+#include "rotalign/chain.h"
+#include "rotalign/datasets.h"
+#include "rotalign/scores.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <limits>
+
+using rotalign::affinity_kind;
+using rotalign::cluster_options;
+
+namespace {
+
+rotalign::toolbox& plugins() {
+    static rotalign::toolbox t(TOOLBOX_PLUGIN_DIR);
+    return t;
+}
+
+template <typename F>
+std::string message_of(F run) {
+    try {
+        run();
+    } catch (const rotalign::input_error& e) {
+        return e.what();
+    }
+    return "";
+}
+
+const double not_a_number = std::numeric_limits<double>::quiet_NaN();
+
+}  // namespace
+
+TEST(choose_groups, most_groups_within_tolerance_of_the_best) {
+    // quality[k] belongs to k + 2 groups.
+    EXPECT_EQ(rotalign::choose_groups({0.99, 0.90, 0.80}, 0.005), 2);
+    EXPECT_EQ(rotalign::choose_groups({0.90, 0.999, 0.97}, 0.005), 3);
+    EXPECT_EQ(rotalign::choose_groups({0.999, 0.996, 0.97}, 0.005), 3);
+    EXPECT_EQ(rotalign::choose_groups({0.999, 0.993, 0.997}, 0.005), 4);  // not only neighbours of the best
+    EXPECT_EQ(rotalign::choose_groups({0.95, 0.95}, 0.0), 3);              // an exact tie prefers more groups
+    EXPECT_EQ(rotalign::choose_groups({not_a_number, 0.9, not_a_number}, 0.005), 3);
+    EXPECT_EQ(rotalign::choose_groups({not_a_number, not_a_number}, 0.005), 0);
+    EXPECT_EQ(rotalign::choose_groups({}, 0.005), 0);
+}
+
+TEST(chain, generated_sets_give_their_groups) {
+    struct set {
+        const char* name;
+        std::size_t count;
+    };
+    for (const set s : {set{"moons", 400}, set{"circles", 300}, set{"blobs", 240}, set{"lines", 450}}) {
+        const rotalign::labelled_points data = rotalign::generate(s.name, s.count, 3);
+        cluster_options o;
+        o.max_groups = 6;
+        const rotalign::cluster_result r = rotalign::cluster_points(plugins(), data.data, o);
+        EXPECT_EQ(r.chosen, data.groups) << s.name;
+        EXPECT_EQ(r.quality.size(), 5u);
+        EXPECT_GE(rotalign::adjusted_rand_index(data.truth, r.groups), 0.95) << s.name;
+        EXPECT_EQ(r.solver, rotalign::eigen_solver::dense);
+    }
+}
+
+TEST(chain, every_affinity_and_solver_on_well_separated_blobs) {
+    const rotalign::labelled_points data = rotalign::uneven_blobs(180, 9);
+    cluster_options o;
+    o.max_groups = 5;
+    for (const affinity_kind kind : {affinity_kind::local, affinity_kind::local_mean, affinity_kind::global}) {
+        o.affinity = kind;
+        o.scale = 1.0;
+        for (const rotalign::eigen_solver solver : {rotalign::eigen_solver::lanczos, rotalign::eigen_solver::dense}) {
+            o.solver = solver;
+            const rotalign::cluster_result r = rotalign::cluster_points(plugins(), data.data, o);
+            EXPECT_EQ(r.solver, solver);
+            EXPECT_EQ(r.chosen, 3);
+            EXPECT_DOUBLE_EQ(rotalign::adjusted_rand_index(data.truth, r.groups), 1.0);
+        }
+    }
+}
+
+TEST(chain, distances_fixed_groups_and_numerical_search) {
+    const rotalign::labelled_points data = rotalign::two_moons(200, 4);
+    cluster_options o;
+    o.max_groups = 4;
+    const rotalign::cluster_result from_points = rotalign::cluster_points(plugins(), data.data, o);
+    const rotalign::cluster_result from_distances =
+        rotalign::cluster_distances(plugins(), rotalign::squared_distances(data.data), o);
+    EXPECT_EQ(from_points.groups, from_distances.groups);
+    EXPECT_EQ(from_points.quality, from_distances.quality);
+
+    // A fixed number of groups is taken whatever the qualities say; the searches still run.
+    o.fixed_groups = 3;
+    const rotalign::cluster_result three = rotalign::cluster_points(plugins(), data.data, o);
+    EXPECT_EQ(three.chosen, 3);
+    EXPECT_EQ(three.quality.size(), 2u);
+    EXPECT_EQ(*std::max_element(three.groups.begin(), three.groups.end()), 3);
+
+    o.fixed_groups = 0;
+    o.numerical_search = true;
+    const rotalign::cluster_result numerical = rotalign::cluster_points(plugins(), data.data, o);
+    EXPECT_EQ(numerical.chosen, 2);
+    EXPECT_GE(rotalign::adjusted_rand_index(data.truth, numerical.groups), 0.95);
+}
+
+TEST(chain, options_that_do_not_fit_the_data_are_refused) {
+    const rotalign::points five{5, 1, {0, 1, 2, 3, 4}};
+    cluster_options o;
+    EXPECT_EQ(message_of([&] { rotalign::cluster_points(plugins(), five, o); }),
+              "5 points are too few for 7 neighbours: at least 8 are needed");
+    o.neighbours = 2;
+    EXPECT_EQ(message_of([&] { rotalign::cluster_points(plugins(), five, o); }), "5 points cannot form 10 groups");
+    o.max_groups = 1;
+    EXPECT_EQ(message_of([&] { rotalign::check_options(o, 5); }), "the largest number of groups must be at least 2");
+    o.max_groups = 3;
+    o.neighbours = 0;
+    EXPECT_EQ(message_of([&] { rotalign::check_options(o, 5); }), "the neighbour count must be at least 1");
+    o.affinity = affinity_kind::global;
+    for (double bad : {0.0, -1.0, not_a_number}) {
+        o.scale = bad;
+        EXPECT_EQ(message_of([&] { rotalign::check_options(o, 5); }), "the global scale must be a positive number");
+    }
+}
+
+TEST(chain, a_point_without_affinity_stops_the_chain_with_its_number) {
+    // With a tiny global scale every affinity off the diagonal underflows to 0.
+    const rotalign::points p{4, 1, {0, 10, 20, 30}};
+    cluster_options o;
+    o.affinity = affinity_kind::global;
+    o.scale = 0.01;
+    o.max_groups = 2;
+    EXPECT_EQ(message_of([&] { rotalign::cluster_points(plugins(), p, o); }),
+              "point 1 has no affinity to any other point (try a larger scale or neighbour count)");
+}
+
+TEST(toolbox, missing_plugins_and_the_folder_search) {
+    const std::string empty = ::testing::TempDir() + "rotalign_no_plugins";
+    std::filesystem::create_directories(empty);
+    rotalign::toolbox none(empty);
+    const std::string message = message_of([&] { none.get("tarvik"); });
+    EXPECT_NE(message.find("plug-in tarvik not found"), std::string::npos) << message;
+
+    // A flag beats the environment, which beats the folder of the program and then its mex/.
+    EXPECT_EQ(rotalign::plugin_folder("a", "b", empty), "a");
+    EXPECT_EQ(rotalign::plugin_folder("", "b", empty), "b");
+    EXPECT_EQ(rotalign::plugin_folder("", "", empty), empty);
+    const std::string build = std::filesystem::path(TOOLBOX_PLUGIN_DIR).parent_path().string();
+    EXPECT_EQ(rotalign::plugin_folder("", "", build), (std::filesystem::path(build) / "mex").string());
+    EXPECT_EQ(rotalign::plugin_folder("", "", TOOLBOX_PLUGIN_DIR), TOOLBOX_PLUGIN_DIR);
+}
