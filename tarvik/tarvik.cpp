@@ -36,10 +36,6 @@ static const double numerical_step = 0.1;
 static const double stop_gain = 0.001;
 static const int max_sweeps = 200;
 
-// Terms of a running sum are formed this many at a time, so that their divisions overlap while
-// the additions stay one chain in the original order.
-static const std::size_t term_block = 256;
-
 // The start of column j of a matrix with `rows` rows; offsets in 64 bits.
 static const double* column(const double* data, std::size_t rows, int j)
 {
@@ -131,19 +127,42 @@ static mxArray* buildA(const mxArray* x, const mxArray* u1, const mxArray* v, co
 
 // ---- Alignment quality and gradient -----------------------------------------------------------
 
-// For each of the n rows of the n-by-c data y: square[r] receives the largest y*y of the row, 0
-// for a row of zeros or of NaNs; square[] must arrive zeroed. Branch-free, so that the result does
-// not depend on how predictable the data are.
-static void lead_squares(const double* y, std::size_t n, int c, double* square)
+// The passes below are bound by their divisions and by one running sum each. Where the loader
+// can choose between versions of a function (GNU ifunc on x86-64), they also come in a version
+// for 256-bit vectors, which divides four values at a time; division is exactly rounded at any
+// width and the sums keep their order, so both versions give the same bits.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__)
+#define WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#else
+#define WIDE_VECTORS
+#endif
+
+// The larger of the square held and v*v, by the rule that a square at least as large replaces
+// the one held: a NaN never does, and equal squares are the same value (neither can be -0).
+static inline double larger_square(double held, double v)
 {
-    for (int j = 0; j < c; ++j) {
-        const double* col = column(y, n, j);
-        for (std::size_t r = 0; r < n; ++r) {
-            // The square replaces the one held when it is at least as large; a NaN never does.
-            // (Equal squares are the same value, as neither can be -0.)
-            const double s = col[r] * col[r];
-            square[r] = square[r] < s ? s : square[r];
-        }
+    const double square = v * v;
+    return held < square ? square : held;
+}
+
+// For each of the n rows of the n-by-c data y: square[r] receives the largest y*y of the row, 0
+// for a row of zeros or of NaNs; square[] must arrive zeroed. Branch-free, so that the time does
+// not depend on the data. Columns are taken four at a time, in order within each row, so that a
+// row's square is loaded and stored once per four columns.
+WIDE_VECTORS static void lead_squares(const double* y, std::size_t n, int c, double* square)
+{
+    int j = 0;
+    for (; j + 4 <= c; j += 4) {
+        const double* y0 = column(y, n, j);
+        const double* y1 = column(y, n, j + 1);
+        const double* y2 = column(y, n, j + 2);
+        const double* y3 = column(y, n, j + 3);
+        for (std::size_t r = 0; r < n; ++r)
+            square[r] = larger_square(larger_square(larger_square(larger_square(square[r], y0[r]), y1[r]), y2[r]), y3[r]);
+    }
+    for (; j < c; ++j) {
+        const double* yj = column(y, n, j);
+        for (std::size_t r = 0; r < n; ++r) square[r] = larger_square(square[r], yj[r]);
     }
 }
 
@@ -155,54 +174,141 @@ static void lead_columns(const double* y, std::size_t n, int c, const double* sq
 {
     for (std::size_t r = 0; r < n; ++r) lead[r] = -1;
     for (int j = 0; j < c; ++j) {
-        const double* col = column(y, n, j);
-        for (std::size_t r = 0; r < n; ++r) lead[r] = col[r] * col[r] >= square[r] ? j : lead[r];
+        const double* yj = column(y, n, j);
+        for (std::size_t r = 0; r < n; ++r) lead[r] = yj[r] * yj[r] >= square[r] ? j : lead[r];
     }
 }
 
-// sum + y[0]^2 / square[0] + y[1]^2 / square[1] + ..., added one term at a time in row order.
-static double add_ratios(double sum, const double* y, const double* square, std::size_t n)
+// For each row of the n-by-c data y and its derivative a: m[r] receives the row's leading entry,
+// signed, and b[r] the entry of a in the same column. Scanning the columns in order, an entry
+// whose square is at least m[r]*m[r] takes over, so ties go to the later column and a NaN never
+// takes over; a row of NaNs keeps the start values, m = +0 in column 0. m[] must arrive zeroed.
+// Columns are taken four at a time, in order within each row.
+WIDE_VECTORS static void lead_entries(const double* y, const double* a, std::size_t n, int c,
+                                      double* __restrict m, double* __restrict b)
 {
-    double terms[term_block];
-    for (std::size_t start = 0; start < n; start += term_block) {
-        const std::size_t count = n - start < term_block ? n - start : term_block;
-        const double* ys = y + start;
-        const double* ss = square + start;
-        for (std::size_t i = 0; i < count; ++i) terms[i] = (ys[i] * ys[i]) / ss[i];
-        for (std::size_t i = 0; i < count; ++i) sum = sum + terms[i];
+    for (std::size_t r = 0; r < n; ++r) b[r] = a[r];
+    int j = 0;
+    for (; j + 4 <= c; j += 4) {
+        const double* y0 = column(y, n, j);
+        const double* y1 = column(y, n, j + 1);
+        const double* y2 = column(y, n, j + 2);
+        const double* y3 = column(y, n, j + 3);
+        const double* a0 = column(a, n, j);
+        const double* a1 = column(a, n, j + 1);
+        const double* a2 = column(a, n, j + 2);
+        const double* a3 = column(a, n, j + 3);
+        for (std::size_t r = 0; r < n; ++r) {
+            // Every entry is loaded whatever the outcome, so that the choices compile to selects.
+            const double v0 = y0[r], v1 = y1[r], v2 = y2[r], v3 = y3[r];
+            const double d0 = a0[r], d1 = a1[r], d2 = a2[r], d3 = a3[r];
+            double mr = m[r];
+            double br = b[r];
+            br = v0 * v0 >= mr * mr ? d0 : br;
+            mr = v0 * v0 >= mr * mr ? v0 : mr;
+            br = v1 * v1 >= mr * mr ? d1 : br;
+            mr = v1 * v1 >= mr * mr ? v1 : mr;
+            br = v2 * v2 >= mr * mr ? d2 : br;
+            mr = v2 * v2 >= mr * mr ? v2 : mr;
+            b[r] = v3 * v3 >= mr * mr ? d3 : br;
+            m[r] = v3 * v3 >= mr * mr ? v3 : mr;
+        }
     }
-    return sum;
+    for (; j < c; ++j) {
+        const double* yj = column(y, n, j);
+        const double* aj = column(a, n, j);
+        for (std::size_t r = 0; r < n; ++r) {
+            const double v = yj[r];
+            const double d = aj[r];
+            const double mr = m[r];
+            b[r] = v * v >= mr * mr ? d : b[r];
+            m[r] = v * v >= mr * mr ? v : mr;
+        }
+    }
 }
 
-// The alignment quality 1 - (J/n - 1)/c of the n-by-c matrix Y, where J sums every Y[r,j]^2
-// divided by the largest square of row r, column by column in one running sum. 1 when each row
-// has one non-zero entry; NaN when a row is all zero.
+// The alignment cost J of the n-by-c data y: every y[r,j]^2 divided by the largest square of
+// row r, added column by column to one running sum.
+WIDE_VECTORS static double alignment_cost(const double* y, const double* square, std::size_t n, int c)
+{
+    double cost = 0.0;
+    for (int j = 0; j < c; ++j) {
+        const double* yj = column(y, n, j);
+        for (std::size_t r = 0; r < n; ++r) cost = cost + (yj[r] * yj[r]) / square[r];
+    }
+    return cost;
+}
+
+// alignment_cost of two matrices at once. Each cost is still one running sum in its own order,
+// but the two chains of dependent additions run side by side, in little more time than one.
+WIDE_VECTORS static void alignment_costs(const double* y1, const double* square1, const double* y2,
+                                         const double* square2, std::size_t n, int c, double* cost1, double* cost2)
+{
+    double sum1 = 0.0;
+    double sum2 = 0.0;
+    for (int j = 0; j < c; ++j) {
+        const double* y1j = column(y1, n, j);
+        const double* y2j = column(y2, n, j);
+        for (std::size_t r = 0; r < n; ++r) {
+            sum1 = sum1 + (y1j[r] * y1j[r]) / square1[r];
+            sum2 = sum2 + (y2j[r] * y2j[r]) / square2[r];
+        }
+    }
+    *cost1 = sum1;
+    *cost2 = sum2;
+}
+
+// The quality 1 - (J/n - 1)/c for the alignment cost J of an n-by-c matrix, in that order.
+static double quality_of(double cost, int c, int n)
+{
+    return 1.0 - (cost / n - 1.0) / c;
+}
+
+// The alignment quality of the n-by-c matrix Y: 1 when each row has one non-zero entry, down to
+// 1/c when all entries of each row have the same magnitude; NaN when a row is all zero.
 static double evqual(const mxArray* y_array, int c, int n)
 {
     const double* y = mxGetPr(y_array);
     const auto rows = static_cast<std::size_t>(n);
     auto* square = static_cast<double*>(mxCalloc(rows, sizeof(double)));
     lead_squares(y, rows, c, square);
-    double cost = 0.0;
-    for (int j = 0; j < c; ++j) cost = add_ratios(cost, column(y, rows, j), square, rows);
+    const double cost = alignment_cost(y, square, rows, c);
     mxFree(square);
-    return 1.0 - (cost / n - 1.0) / c;
+    return quality_of(cost, c, n);
 }
 
-// sum + the terms (y*a)/m^2 - (y^2*b)/m^3 of one column, in row order, where y and a are the
-// column of Y and of dY/dtheta_k, and per row m is the signed leading entry, m2 = m*m,
-// m3 = m*(m*m) and b the entry of dY/dtheta_k in the leading column.
-static double add_gradient_terms(double sum, const double* y, const double* a, const double* m2,
-                                 const double* m3, const double* b, std::size_t n)
+// evqual of two n-by-c matrices, *q1 for Y1 and *q2 for Y2, computed side by side.
+static void evqual_pair(const mxArray* y1_array, const mxArray* y2_array, int c, int n, double* q1, double* q2)
 {
-    double terms[term_block];
-    for (std::size_t start = 0; start < n; start += term_block) {
-        const std::size_t count = n - start < term_block ? n - start : term_block;
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t r = start + i;
-            terms[i] = (y[r] * a[r]) / m2[r] - ((y[r] * y[r]) * b[r]) / m3[r];
-        }
-        for (std::size_t i = 0; i < count; ++i) sum = sum + terms[i];
+    const double* y1 = mxGetPr(y1_array);
+    const double* y2 = mxGetPr(y2_array);
+    const auto rows = static_cast<std::size_t>(n);
+    auto* square1 = static_cast<double*>(mxCalloc(rows, sizeof(double)));
+    auto* square2 = static_cast<double*>(mxCalloc(rows, sizeof(double)));
+    lead_squares(y1, rows, c, square1);
+    lead_squares(y2, rows, c, square2);
+    double cost1 = 0.0;
+    double cost2 = 0.0;
+    alignment_costs(y1, square1, y2, square2, rows, c, &cost1, &cost2);
+    mxFree(square1);
+    mxFree(square2);
+    *q1 = quality_of(cost1, c, n);
+    *q2 = quality_of(cost2, c, n);
+}
+
+// Half the derivative of J for the n-by-c rotated matrix y and its derivative a, with each row's
+// leading column held fixed: the terms (y*a)/m^2 - (y^2*b)/m^3 added column by column to one
+// running sum, where per row m is the signed leading entry and b the derivative of it. The sign
+// of m matters in the second term.
+WIDE_VECTORS static double gradient_sum(const double* y, const double* a, const double* m, const double* b,
+                                        std::size_t n, int c)
+{
+    double sum = 0.0;
+    for (int j = 0; j < c; ++j) {
+        const double* yj = column(y, n, j);
+        const double* aj = column(a, n, j);
+        for (std::size_t r = 0; r < n; ++r)
+            sum = sum + ((yj[r] * aj[r]) / (m[r] * m[r]) - ((yj[r] * yj[r]) * b[r]) / (m[r] * (m[r] * m[r])));
     }
     return sum;
 }
@@ -225,30 +331,16 @@ static double evqualitygrad(const mxArray* x, const mxArray* theta, const int* p
     const double* y = mxGetPr(y_array);
     const double* a = mxGetPr(a_array);
     const auto rows = static_cast<std::size_t>(n);
-    // Per row: the largest square, which becomes m*m, then m*m*m, then the leading derivative b.
-    auto* m2 = static_cast<double*>(mxCalloc(rows, sizeof(double)));
-    auto* m3 = static_cast<double*>(mxCalloc(rows, sizeof(double)));
+    // Per row: the signed leading entry m and its derivative b.
+    auto* m = static_cast<double*>(mxCalloc(rows, sizeof(double)));
     auto* b = static_cast<double*>(mxCalloc(rows, sizeof(double)));
-    auto* lead = static_cast<int*>(mxCalloc(rows, sizeof(int)));
-    lead_squares(y, rows, c, m2);
-    lead_columns(y, rows, c, m2, lead);
-    for (std::size_t r = 0; r < rows; ++r) {
-        // A row of NaNs keeps the start values: leading entry +0 in column 0.
-        const int p = lead[r] < 0 ? 0 : lead[r];
-        const double m = lead[r] < 0 ? 0.0 : column(y, rows, p)[r];
-        m2[r] = m * m;
-        m3[r] = m * (m * m);
-        b[r] = column(a, rows, p)[r];
-    }
-    double s = 0.0;
-    for (int j = 0; j < c; ++j) s = add_gradient_terms(s, column(y, rows, j), column(a, rows, j), m2, m3, b, rows);
-    mxFree(m2);
-    mxFree(m3);
+    lead_entries(y, a, rows, c, m, b);
+    const double sum = gradient_sum(y, a, m, b, rows, c);
+    mxFree(m);
     mxFree(b);
-    mxFree(lead);
     mxDestroyArray(y_array);
     mxDestroyArray(a_array);
-    return (s + s) / n / c;
+    return (sum + sum) / n / c;
 }
 
 // ---- Cluster assignment -----------------------------------------------------------------------
@@ -340,14 +432,16 @@ extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* 
     for (int sweep = 1;; ++sweep) {
         for (int k = 0; k < K; ++k) {
             if (method == method_numerical) {
+                // Both directions, the increase first; their qualities are taken together.
                 trial[k] = angle[k] + numerical_step;
-                mxArray* y = rotate_givens(x, theta_trial, pair_lo, pair_hi, K, c);
-                const double up = evqual(y, c, n);
-                mxDestroyArray(y);
+                mxArray* y_up = rotate_givens(x, theta_trial, pair_lo, pair_hi, K, c);
                 trial[k] = angle[k] - numerical_step;
-                y = rotate_givens(x, theta_trial, pair_lo, pair_hi, K, c);
-                const double down = evqual(y, c, n);
-                mxDestroyArray(y);
+                mxArray* y_down = rotate_givens(x, theta_trial, pair_lo, pair_hi, K, c);
+                double up = 0.0;
+                double down = 0.0;
+                evqual_pair(y_up, y_down, c, n, &up, &down);
+                mxDestroyArray(y_up);
+                mxDestroyArray(y_down);
                 if (up > quality || down > quality) {
                     // Equal gains take the decrease.
                     if (up > down) {
