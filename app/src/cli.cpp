@@ -31,7 +31,7 @@ const char* const usage_text =
     "  --scale S           global scale of pellor\n"
     "  --max-groups C      try every number of groups from 2 to C (default 10)\n"
     "  --groups C          take C groups instead of choosing\n"
-    "  --tolerance T       choose the most groups within T of the best quality (default 0.005)\n"
+    "  --tolerance T       choose the most groups within T of the best quality (default 0.001)\n"
     "  --search S          rotation search: gradient (default) or numerical\n"
     "  --solver S          eigen-solver: auto (default), lanczos or dense\n"
     "  --format F          groups as lines (default) or csv\n"

@@ -105,9 +105,12 @@ labelled_points uneven_blobs(std::size_t count, std::uint64_t seed) {
 labelled_points parallel_lines(std::size_t count, std::uint64_t seed, double noise) {
     generator g(seed);
     labelled_points out = empty(3);
+    // Stratified along the line: point k of a line falls in the k-th of equal cells, so that no
+    // chance gap splits a line in two.
+    const double cells = static_cast<double>((count + 2) / 3);
     for (std::size_t i = 0; i < count; ++i) {
         const int group = static_cast<int>(i % 3) + 1;
-        const double x = g.uniform(0.0, 8.0);
+        const double x = 8.0 * (static_cast<double>(i / 3) + g.uniform()) / cells;
         const double y = (group - 1) + noise * g.normal();
         add(out, x, y, group);
     }

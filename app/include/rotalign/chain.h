@@ -45,7 +45,7 @@ struct cluster_options {
     int max_groups = 10;         // every number of groups from 2 to this one is tried
     int fixed_groups = 0;        // when 2 or more: this number of groups, whatever the qualities
     bool numerical_search = false;  // the rotation search by fixed steps instead of the gradient
-    double tolerance = 0.005;    // of the group-count rule
+    double tolerance = 0.001;    // of the group-count rule
     eigen_solver solver = eigen_solver::automatic;
 };
 

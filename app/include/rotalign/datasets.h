@@ -27,7 +27,8 @@ labelled_points concentric_circles(std::size_t count, std::uint64_t seed, double
 // a middle one and the rest in a tight one.
 labelled_points uneven_blobs(std::size_t count, std::uint64_t seed);
 
-// Three parallel horizontal segments of length 8, one unit apart, with small vertical noise.
+// Three parallel horizontal segments of length 8, one unit apart, with small vertical noise; the
+// points of a line are spread evenly along it, each at random within its own stretch.
 labelled_points parallel_lines(std::size_t count, std::uint64_t seed, double noise = 0.04);
 
 // The data sets above by name: "moons", "circles", "blobs", "lines". Throws input_error for an
