@@ -85,37 +85,41 @@ static inline double select_linear(double* values, mwSize count, mwSize index)
     return values[index];
 }
 
-/* Inserts value into the ascending run best[0 .. filled-1], dropping its last element when
- * filled equals limit; best has room for limit values. */
-static inline void insert_smallest(double* best, mwSize filled, mwSize limit, double value)
-{
-    mwSize at = filled < limit ? filled : limit - 1;
-    while (at > 0 && best[at - 1] > value) {
-        best[at] = best[at - 1];
-        --at;
-    }
-    best[at] = value;
-}
-
 /* For a small index: one pass over column[0 .. count-1] (0 <= index < count) that keeps the
- * index+1 smallest values seen so far in best[0 .. index], ascending, without copying the
- * column. Returns false at the first NaN; otherwise best[index] is the value at index of every
- * ascending order, exact as for select_linear. Cheap when few values enter the run, as in
- * distance columns or ascending ones: the others cost one comparison, which also finds NaN. */
-static inline bool select_smallest(const double* column, mwSize count, mwSize index, double* best)
+ * index+1 smallest values seen so far, without copying the column. Returns false at the first
+ * NaN; otherwise *value is the value at index of every ascending order, exact as for
+ * select_linear. The values kept stand in descending order in a window of scratch (count
+ * doubles), the largest first: it is the bar that a value must pass, and a value that passes
+ * costs little both when it lands just below the bar (random columns) and when it is a new
+ * smallest (columns that fall): then the window moves on by one, leaving the old bar behind. */
+static inline bool select_smallest(const double* column, mwSize count, mwSize index, double* scratch, double* value)
 {
-    const mwSize limit = index + 1;
-    for (mwSize i = 0; i < limit; ++i) {
-        if (column[i] != column[i]) return false;
-        insert_smallest(best, i, limit, column[i]);
+    for (mwSize i = 0; i <= index; ++i) {
+        const double x = column[i];
+        if (x != x) return false;
+        mwSize at = i;
+        for (; at > 0 && scratch[at - 1] < x; --at) scratch[at] = scratch[at - 1];
+        scratch[at] = x;
     }
-    for (mwSize i = limit; i < count; ++i) {
-        const double value = column[i];
-        if (!(value >= best[index])) {
-            if (value != value) return false;
-            insert_smallest(best, limit, limit, value);
+    mwSize lo = 0;  // the window is scratch[lo .. lo+index]
+    for (mwSize i = index + 1; i < count; ++i) {
+        const double x = column[i];
+        if (x >= scratch[lo]) continue;
+        if (x != x) return false;
+        const mwSize hi = lo + index;
+        if (x >= scratch[hi]) {
+            // Into the window: the values above x move up over the bar.
+            mwSize at = lo;
+            for (; scratch[at + 1] > x; ++at) scratch[at] = scratch[at + 1];
+            scratch[at] = x;
+        } else {
+            // A new smallest value. The window moves at most once per value read after the
+            // first index+1, so hi + 1 <= i < count: there is always room behind it.
+            scratch[hi + 1] = x;
+            ++lo;
         }
     }
+    *value = scratch[lo];
     return true;
 }
 
@@ -129,8 +133,8 @@ static inline bool holds_both_zeros(const double* column, mwSize count)
     return positive && negative;
 }
 
-/* Up to this index the single pass of select_smallest is used; beyond it each insertion would
- * shift too many values, and the copy with select_linear is cheaper. */
+/* Up to this index the single pass of select_smallest is used; beyond it a value landing inside
+ * the window would move too many others, and the copy with select_linear is cheaper. */
 static const mwSize smallest_index_limit = 32;
 
 /* The value that mysort would leave at `index` (0 <= index < count) of column[0 .. count-1],
@@ -144,8 +148,7 @@ static inline double order_statistic(const double* column, mwSize count, mwSize 
     bool by_value = false;
     double value = 0.0;
     if (index < smallest_index_limit) {
-        by_value = select_smallest(column, count, index, scratch);
-        value = scratch[index];
+        by_value = select_smallest(column, count, index, scratch, &value);
     } else {
         bool nan = false;
         for (mwSize i = 0; i < count; ++i) {
