@@ -74,24 +74,23 @@ TEST(olvane, matches_full_sort_of_every_column_on_random_input) {
         const std::size_t k = rng() % n;
         expect_outputs(olvane(3, d.get(), static_cast<double>(k)),
                        dense_reference(values, n, k, mean_of_scales, exp_of_minus_square));
-
-        const random_sparse s = make_random_sparse(rng, n);
-        array_ptr sd = mexhost::make_sparse(static_cast<mwSize>(n), static_cast<mwSize>(n), s.jc, s.ir, s.values);
-        const std::size_t sk = 1 + rng() % (n + 2);
-        expect_outputs(olvane(3, sd.get(), static_cast<double>(sk)), sparse_reference(s.jc, s.ir, s.values, sk));
     }
 }
 
-TEST(olvane, outputs_follow_the_requested_count) {
+// Checks, outputs and the empty input are brenmoss's gateway; a few samples show it is shared.
+TEST(olvane, shares_the_gateway_of_brenmoss) {
     array_ptr d = mexhost::make_matrix(2, 2, {0, 1, 2, 0});
     auto three = olvane(3, d.get(), 1.0);
-    for (int nlhs = 1; nlhs <= 2; ++nlhs) {
-        auto out = olvane(nlhs, d.get(), 1.0);
-        ASSERT_EQ(out.size(), static_cast<std::size_t>(nlhs));
-        for (int o = 0; o < nlhs; ++o) EXPECT_TRUE(mexhost::identical(out[o].get(), three[o].get()));
-    }
+    auto one = olvane(1, d.get(), 1.0);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_TRUE(mexhost::identical(one[0].get(), three[0].get()));
     array_ptr empty = mexhost::make_matrix(0, 0);
     EXPECT_TRUE(mexhost::identical(olvane(1, empty.get(), qnan)[0].get(), empty.get()));
+
+    array_ptr k = mexhost::make_scalar(2.0);
+    EXPECT_EQ(error_of("olvane", 4, {}), "Too many output arguments.");
+    EXPECT_EQ(error_of("olvane", 3, {d.get(), k.get()}), "Neighbour count must be from 0 to N-1 for a dense distance matrix");
+    EXPECT_TRUE(plugin("olvane").last_stats().left_nothing());
 }
 
 TEST(olvane, square_array_without_pages_gives_empty_copies) {
@@ -102,25 +101,4 @@ TEST(olvane, square_array_without_pages_gives_empty_copies) {
         ASSERT_EQ(out.size(), 3u);
         for (const array_ptr& o : out) EXPECT_TRUE(mexhost::identical(o.get(), none.get()));
     }
-}
-
-TEST(olvane, messages_come_in_their_order) {
-    array_ptr d = mexhost::make_matrix(2, 2, {0, 1, 1, 0});
-    array_ptr k = mexhost::make_scalar(1.0);
-    EXPECT_EQ(error_of("olvane", 0, {d.get(), k.get()}), "Too few output arguments.");
-    EXPECT_EQ(error_of("olvane", 4, {}), "Too many output arguments.");
-    EXPECT_EQ(error_of("olvane", 1, {d.get()}), "Too few input arguments.");
-    EXPECT_EQ(error_of("olvane", 1, {d.get(), k.get(), k.get()}), "Too many input arguments.");
-    array_ptr wide = mexhost::make_matrix(2, 3);
-    EXPECT_EQ(error_of("olvane", 1, {wide.get(), k.get()}), "Distance matrix must be square");
-    array_ptr single = mexhost::make_numeric(mxSINGLE_CLASS, {2, 2});
-    EXPECT_EQ(error_of("olvane", 1, {single.get(), k.get()}), "Distance matrix must be of class double");
-    array_ptr too_many = mexhost::make_scalar(2.0);
-    EXPECT_EQ(error_of("olvane", 3, {d.get(), too_many.get()}),
-              "Neighbour count must be from 0 to N-1 for a dense distance matrix");
-    array_ptr sparse = mexhost::make_sparse(2, 2, {0, 1, 2}, {1, 0}, {1, 1});
-    array_ptr none = mexhost::make_scalar(0.0);
-    EXPECT_EQ(error_of("olvane", 3, {sparse.get(), none.get()}),
-              "Neighbour count must be at least 1 for a sparse distance matrix");
-    EXPECT_TRUE(plugin("olvane").last_stats().left_nothing());
 }
