@@ -53,11 +53,16 @@ TEST(tarvik_gradient, matches_central_difference_of_the_quality) {
     }
 }
 
-TEST(tarvik_gradient, zero_row_gives_nan) {
-    mexhost::array_ptr x(mxCreateDoubleMatrix(2, 2, mxREAL));
-    mxGetPr(x.get())[0] = 1.0;
-    mxGetPr(x.get())[2] = 0.5;
-    mexhost::array_ptr theta(mxCreateDoubleMatrix(1, 1, mxREAL));
-    const int lo[] = {0}, hi[] = {1};
-    EXPECT_TRUE(std::isnan(evqualitygrad(x.get(), theta.get(), lo, hi, 1, 0, 2, 2)));
+TEST(tarvik_gradient, tied_rows_lead_in_their_later_column_with_its_sign) {
+    // At angles 0, the rows (0.6, 0.6) and (0.6, -0.6) in columns 0, 1 (and again in 2, 3) add
+    // -2 and +2 to the sum for the angle of their pair when each tie goes to the later column with
+    // its signed entry: the derivative is exactly 0. The earlier column flips one of the two.
+    mexhost::array_ptr x(mxCreateDoubleMatrix(4, 4, mxREAL));
+    double* v = mxGetPr(x.get());
+    v[0] = v[4] = v[1] = 0.6, v[5] = -0.6;      // rows 0 and 1, columns 0 and 1
+    v[10] = v[14] = v[11] = 0.6, v[15] = -0.6;  // rows 2 and 3, columns 2 and 3
+    mexhost::array_ptr theta(mxCreateDoubleMatrix(1, 6, mxREAL));
+    const int lo[] = {0, 0, 0, 1, 1, 2}, hi[] = {1, 2, 3, 2, 3, 3};
+    EXPECT_EQ(evqualitygrad(x.get(), theta.get(), lo, hi, 6, 0, 4, 4), 0.0);
+    EXPECT_EQ(evqualitygrad(x.get(), theta.get(), lo, hi, 6, 5, 4, 4), 0.0);
 }
