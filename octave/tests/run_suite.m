@@ -5,6 +5,8 @@
 ##   octave-cli -H --norc run_suite.m --package TARBALL [NAME ...]
 ##       installs TARBALL with pkg into a temporary prefix (offline: a local file), loads it,
 ##       tests what it installed, and removes the prefix again
+##   octave-cli -H --norc run_suite.m --build-script [NAME ...]
+##       compiles the plug-ins with build_toolbox into a temporary folder and tests them there
 ##
 ## The NAMEs limit the run to those plug-ins (all five by default); tests that chain several
 ## plug-ins run only when all five are named. Each file's blocks run through test(), which
@@ -49,16 +51,19 @@ endfunction
 
 args = argv ();
 if (isempty (args))
-  error ("usage: run_suite.m DIR [NAME ...] | run_suite.m --package TARBALL [NAME ...]");
+  error ("usage: run_suite.m DIR | --package TARBALL | --build-script, then [NAME ...]");
 endif
-from_package = strcmp (args{1}, "--package");
-if (from_package)
+mode = args{1};
+if (strcmp (mode, "--package"))
   if (numel (args) < 2)
     error ("run_suite.m: --package needs the tarball");
   endif
   source = make_absolute_filename (args{2});
   names = args(3:end)';
+elseif (strcmp (mode, "--build-script"))
+  names = args(2:end)';
 else
+  mode = "--dir";
   source = make_absolute_filename (args{1});
   names = args(2:end)';
 endif
@@ -69,20 +74,24 @@ tests_dir = fileparts (mfilename ("fullpath"));
 files = selected_files (tests_dir, names);
 
 status = 1;
-prefix = "";
+scratch = "";
 unwind_protect
-  if (from_package)
-    prefix = tempname ();
-    mkdir (prefix);
-    pkg ("prefix", prefix, prefix);
-    pkg ("local_list", fullfile (prefix, "octave_packages"));
-    pkg ("install", "-local", source);
-    pkg ("load", package_name (source));
-    where = prefix;
-  else
-    addpath (source);
-    where = source;
-  endif
+  switch (mode)
+    case "--package"
+      scratch = where = tempname ();
+      mkdir (scratch);
+      pkg ("prefix", scratch, scratch);
+      pkg ("local_list", fullfile (scratch, "octave_packages"));
+      pkg ("install", "-local", source);
+      pkg ("load", package_name (source));
+    case "--build-script"
+      scratch = where = tempname ();
+      addpath (fileparts (tests_dir));
+      addpath (build_toolbox (scratch));
+    otherwise
+      addpath (source);
+      where = source;
+  endswitch
   ## Every plug-in under test must come from where it was asked for, with its help beside it.
   for name = names
     found = which (name{1});
@@ -99,9 +108,9 @@ unwind_protect
     status = 0;
   endif
 unwind_protect_cleanup
-  if (! isempty (prefix))
+  if (! isempty (scratch) && isfolder (scratch))
     confirm_recursive_rmdir (false);
-    rmdir (prefix, "s");
+    rmdir (scratch, "s");
   endif
 end_unwind_protect
 exit (status);
