@@ -1,6 +1,5 @@
 // brenmoss through the host: local scales from sorted columns, geometric pairwise scales.
 #include "local_scale_reference.h"
-#include "plugins.h"
 
 #include <cmath>
 #include <limits>
@@ -9,25 +8,13 @@ using namespace toolbox_test;
 
 namespace {
 
-std::vector<array_ptr> brenmoss(int nlhs, const mxArray* d, double k) {
-    array_ptr count = mexhost::make_scalar(k);
-    auto out = plugin("brenmoss").call(nlhs, {d, count.get()});
-    EXPECT_TRUE(plugin("brenmoss").last_stats().left_nothing());
-    return out;
-}
+std::vector<array_ptr> brenmoss(int nlhs, const mxArray* d, double k) { return local_scaling_call("brenmoss", nlhs, d, k); }
 
 std::string brenmoss_error(const mxArray* d, double k) {
     array_ptr count = mexhost::make_scalar(k);
     const std::string message = error_of("brenmoss", 3, {d, count.get()});
     EXPECT_TRUE(plugin("brenmoss").last_stats().left_nothing());
     return message;
-}
-
-void expect_outputs(const std::vector<array_ptr>& out, const local_scaling_result& expected) {
-    ASSERT_EQ(out.size(), 3u);
-    EXPECT_TRUE(same_bits(mexhost::real_values(out[0].get()), expected.scaled));
-    EXPECT_TRUE(same_bits(mexhost::real_values(out[1].get()), expected.affinities));
-    EXPECT_TRUE(same_bits(mexhost::real_values(out[2].get()), expected.scales));
 }
 
 const double qnan = std::numeric_limits<double>::quiet_NaN();
@@ -91,20 +78,14 @@ TEST(brenmoss, empty_sparse_column_has_zero_scale_and_stored_zero_has_affinity_o
 }
 
 TEST(brenmoss, matches_full_sort_of_every_column_on_random_input) {
-    std::mt19937_64 rng(3);
+    expect_reference_on_random_dense("brenmoss", bounded_geometric_scale, exp_of_minus);
+    std::mt19937_64 rng(4);
     for (int run = 0; run < 40; ++run) {
         const std::size_t n = 1 + rng() % 12;
-        std::vector<double> values(n * n);
-        for (double& v : values) v = random_distance(rng);
-        array_ptr d = mexhost::make_matrix(static_cast<mwSize>(n), static_cast<mwSize>(n), values);
-        const std::size_t k = rng() % n;
-        expect_outputs(brenmoss(3, d.get(), static_cast<double>(k)),
-                       dense_reference(values, n, k, bounded_geometric_scale, exp_of_minus));
-
         const random_sparse s = make_random_sparse(rng, n);
-        array_ptr sd = mexhost::make_sparse(static_cast<mwSize>(n), static_cast<mwSize>(n), s.jc, s.ir, s.values);
-        const std::size_t sk = 1 + rng() % (n + 2);
-        expect_outputs(brenmoss(3, sd.get(), static_cast<double>(sk)), sparse_reference(s.jc, s.ir, s.values, sk));
+        array_ptr d = mexhost::make_sparse(static_cast<mwSize>(n), static_cast<mwSize>(n), s.jc, s.ir, s.values);
+        const std::size_t k = 1 + rng() % (n + 2);
+        expect_outputs(brenmoss(3, d.get(), static_cast<double>(k)), sparse_reference(s.jc, s.ir, s.values, k));
     }
 }
 

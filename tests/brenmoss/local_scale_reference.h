@@ -1,12 +1,16 @@
-// A direct reading of the local-scaling computation, for comparison with the plug-ins: every
-// column fully sorted with mysort, the order statistic read out of it, then every entry.
+// What the tests of the two local-scaling plug-ins share: a direct reading of the computation
+// (every column fully sorted with mysort, the order statistic read out of it, then every
+// entry), random inputs, and the calls through the host.
 #pragma once
 
 #include "column_sort.h"
+#include "plugins.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
+#include <random>
 #include <vector>
 
 namespace toolbox_test {
@@ -71,13 +75,6 @@ inline local_scaling_result sparse_reference(const std::vector<mwIndex>& jc, con
     return r;
 }
 
-}  // namespace toolbox_test
-
-#include <limits>
-#include <random>
-
-namespace toolbox_test {
-
 // A value for a random distance matrix: mostly small distances, so that columns hold equal
 // values, with now and then a zero of either sign, a negative value, an infinity or a NaN.
 inline double random_distance(std::mt19937_64& rng) {
@@ -109,6 +106,42 @@ inline random_sparse make_random_sparse(std::mt19937_64& rng, std::size_t n) {
         s.jc.push_back(static_cast<mwIndex>(s.ir.size()));
     }
     return s;
+}
+
+// A random n-by-n distance matrix, column by column.
+inline std::vector<double> random_dense(std::mt19937_64& rng, std::size_t n) {
+    std::vector<double> values(n * n);
+    for (double& v : values) v = random_distance(rng);
+    return values;
+}
+
+// Calls plug-in `name` with D and K; the call must leave nothing for the host to reclaim.
+inline std::vector<array_ptr> local_scaling_call(const char* name, int nlhs, const mxArray* d, double k) {
+    array_ptr count = mexhost::make_scalar(k);
+    auto out = plugin(name).call(nlhs, {d, count.get()});
+    EXPECT_TRUE(plugin(name).last_stats().left_nothing());
+    return out;
+}
+
+inline void expect_outputs(const std::vector<array_ptr>& out, const local_scaling_result& expected) {
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_TRUE(same_bits(mexhost::real_values(out[0].get()), expected.scaled));
+    EXPECT_TRUE(same_bits(mexhost::real_values(out[1].get()), expected.affinities));
+    EXPECT_TRUE(same_bits(mexhost::real_values(out[2].get()), expected.scales));
+}
+
+// Plug-in `name` against the reference with the given dense formula, on random matrices of
+// every size up to 12 and random K.
+inline void expect_reference_on_random_dense(const char* name, pair_scale scale, affinity_of affinity) {
+    std::mt19937_64 rng(3);
+    for (int run = 0; run < 40; ++run) {
+        const std::size_t n = 1 + rng() % 12;
+        const std::vector<double> values = random_dense(rng, n);
+        array_ptr d = mexhost::make_matrix(static_cast<mwSize>(n), static_cast<mwSize>(n), values);
+        const std::size_t k = rng() % n;
+        expect_outputs(local_scaling_call(name, 3, d.get(), static_cast<double>(k)),
+                       dense_reference(values, n, k, scale, affinity));
+    }
 }
 
 }  // namespace toolbox_test

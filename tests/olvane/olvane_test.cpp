@@ -1,7 +1,6 @@
 // olvane through the host: the arithmetic-mean scale and squared affinity on dense input, and
 // exactly brenmoss on sparse input.
 #include "local_scale_reference.h"
-#include "plugins.h"
 
 #include <cmath>
 #include <limits>
@@ -10,21 +9,7 @@ using namespace toolbox_test;
 
 namespace {
 
-std::vector<array_ptr> call(const char* name, int nlhs, const mxArray* d, double k) {
-    array_ptr count = mexhost::make_scalar(k);
-    auto out = plugin(name).call(nlhs, {d, count.get()});
-    EXPECT_TRUE(plugin(name).last_stats().left_nothing());
-    return out;
-}
-
-std::vector<array_ptr> olvane(int nlhs, const mxArray* d, double k) { return call("olvane", nlhs, d, k); }
-
-void expect_outputs(const std::vector<array_ptr>& out, const local_scaling_result& expected) {
-    ASSERT_EQ(out.size(), 3u);
-    EXPECT_TRUE(same_bits(mexhost::real_values(out[0].get()), expected.scaled));
-    EXPECT_TRUE(same_bits(mexhost::real_values(out[1].get()), expected.affinities));
-    EXPECT_TRUE(same_bits(mexhost::real_values(out[2].get()), expected.scales));
-}
+std::vector<array_ptr> olvane(int nlhs, const mxArray* d, double k) { return local_scaling_call("olvane", nlhs, d, k); }
 
 const double qnan = std::numeric_limits<double>::quiet_NaN();
 const double inf = std::numeric_limits<double>::infinity();
@@ -58,23 +43,14 @@ TEST(olvane, zero_neighbours_on_dense_input_divide_by_a_zero_scale) {
 TEST(olvane, sparse_input_gives_exactly_what_brenmoss_gives) {
     array_ptr d = mexhost::make_sparse(3, 3, {0, 2, 4, 6}, {1, 2, 0, 2, 0, 1}, {1, 4, 1, 2, 4, 2});
     auto out = olvane(3, d.get(), 1.0);
-    auto reference = call("brenmoss", 3, d.get(), 1.0);
+    auto reference = local_scaling_call("brenmoss", 3, d.get(), 1.0);
     for (int o = 0; o < 3; ++o) EXPECT_TRUE(mexhost::identical(out[o].get(), reference[o].get()));
     // At (2, 0): scale sqrt(2) and scaled distance 4 / sqrt(2), where the dense form gives 1.5.
     EXPECT_TRUE(same_bits({mexhost::real_values(out[2].get())[1]}, {std::sqrt(2.0)}));
 }
 
 TEST(olvane, matches_full_sort_of_every_column_on_random_input) {
-    std::mt19937_64 rng(5);
-    for (int run = 0; run < 40; ++run) {
-        const std::size_t n = 1 + rng() % 12;
-        std::vector<double> values(n * n);
-        for (double& v : values) v = random_distance(rng);
-        array_ptr d = mexhost::make_matrix(static_cast<mwSize>(n), static_cast<mwSize>(n), values);
-        const std::size_t k = rng() % n;
-        expect_outputs(olvane(3, d.get(), static_cast<double>(k)),
-                       dense_reference(values, n, k, mean_of_scales, exp_of_minus_square));
-    }
+    expect_reference_on_random_dense("olvane", mean_of_scales, exp_of_minus_square);
 }
 
 // Checks, outputs and the empty input are brenmoss's gateway; a few samples show it is shared.
