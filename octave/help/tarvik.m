@@ -16,8 +16,9 @@
 %   0.001 over the last two sweeps (after at least three), or after 200.
 %
 %   Inputs
-%     X       n-by-c real double matrix, dense. A row of zeros makes the
-%             quality NaN, and the search then returns X unrotated.
+%     X       n-by-c double matrix, dense; only its real part is read, and
+%             only its first n-by-c page. A row of zeros makes the quality
+%             NaN, and the search then returns X unrotated.
 %     method  optional; truncated toward zero. 2 selects the numerical
 %             search (steps of 0.1 radians in each direction); any other
 %             value, and a call without it, the gradient search.
@@ -37,7 +38,10 @@
 %     tarvik: Too many input arguments.      more than two inputs
 %     tarvik: Eigenvector matrix must be of class double
 %     tarvik: Eigenvector matrix must not be sparse
-%     tarvik: Eigenvector matrix has too many columns
+%     tarvik: Eigenvector matrix has too many rows       more than 2^31-1
+%     tarvik: Eigenvector matrix has too many columns    c*(c-1) above 2^31-1
+%     tarvik: Eigenvector matrix has fewer values than rows times columns
+%                                             an n-by-c-by-0 array
 %
 %   Example
 %     t = 0.3;

@@ -78,6 +78,9 @@
 %! A = brenmoss (cat (3, D, 7 * ones (3)), 1);
 %! assert (A(:, :, 1), D ./ S);
 %! assert (A(:, :, 2), 7 * ones (3));
+%! ## An N-by-N-by-0 array holds no page at all: its copies come back untouched.
+%! [a, b, c] = brenmoss (zeros (3, 3, 0), 1);
+%! assert ({a, b, c}, {zeros(3, 3, 0), zeros(3, 3, 0), zeros(3, 3, 0)});
 
 %!test
 %! ## Complex sparse input that stores fewer values than it has columns + 1, repeatedly.

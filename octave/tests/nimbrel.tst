@@ -64,6 +64,8 @@
 %! Z = nimbrel (P);
 %! assert (Z(:, :, 1), [0 3; 2 0]);
 %! assert (Z(:, :, 2), [5 7; 6 8]);
+%! ## An N-by-N-by-0 array holds no page at all: its copy comes back untouched.
+%! assert (nimbrel (zeros (4, 4, 0)), zeros (4, 4, 0));
 
 %!test
 %! ## Empty and 1-by-1 matrices.

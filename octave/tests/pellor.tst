@@ -71,6 +71,8 @@
 %! A = pellor (P, 1);
 %! assert (A(:, :, 1), exp (-[0 2; 1 3]));
 %! assert (A(:, :, 2), [4 6; 5 7]);
+%! ## An N-by-N-by-0 array holds no page at all: its copy comes back untouched.
+%! assert (pellor (zeros (3, 3, 0), 1), zeros (3, 3, 0));
 
 %!test
 %! ## Empty and 1-by-1 matrices.

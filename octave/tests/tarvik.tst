@@ -100,6 +100,8 @@
 %! ## Sizes beyond 32-bit counts are refused before anything is allocated.
 %! fail ("[g, q, r] = tarvik (zeros (2^31, 0))", "Eigenvector matrix has too many rows");
 %! fail ("[g, q, r] = tarvik (zeros (0, 46342))", "Eigenvector matrix has too many columns");
+%! ## An n-by-c-by-0 array holds none of the values its first two dimensions promise.
+%! fail ("[g, q, r] = tarvik (zeros (2, 2, 0))", "Eigenvector matrix has fewer values than rows times columns");
 
 %!test
 %! ## The help text sits beside the compiled function and shows the call.
