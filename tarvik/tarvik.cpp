@@ -137,11 +137,24 @@ static mxArray* buildA(const mxArray* x, const mxArray* u1, const mxArray* v, co
 #define WIDE_VECTORS
 #endif
 
+// v*v as a double. The x87 builds keep a product in extended precision until it is stored, and
+// the largest square of a row is stored: comparing a fresh extended square with it would find no
+// column at all for a row whose largest square was rounded up. Storing the square rounds it.
+static inline double square_of(double v)
+{
+#if defined(__i386__) && !defined(__SSE2_MATH__)
+    volatile double square = v * v;
+    return square;
+#else
+    return v * v;
+#endif
+}
+
 // The larger of the square held and v*v, by the rule that a square at least as large replaces
 // the one held: a NaN never does, and equal squares are the same value (neither can be -0).
 static inline double larger_square(double held, double v)
 {
-    const double square = v * v;
+    const double square = square_of(v);
     return held < square ? square : held;
 }
 
@@ -175,7 +188,7 @@ static void lead_columns(const double* y, std::size_t n, int c, const double* sq
     for (std::size_t r = 0; r < n; ++r) lead[r] = -1;
     for (int j = 0; j < c; ++j) {
         const double* yj = column(y, n, j);
-        for (std::size_t r = 0; r < n; ++r) lead[r] = yj[r] * yj[r] >= square[r] ? j : lead[r];
+        for (std::size_t r = 0; r < n; ++r) lead[r] = square_of(yj[r]) >= square[r] ? j : lead[r];
     }
 }
 

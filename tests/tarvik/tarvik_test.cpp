@@ -201,7 +201,8 @@ TEST(tarvik, random_matrices_keep_quality_rows_and_memory_consistent) {
     for (double method : {1.0, 2.0}) {
         const result r = tarvik(x.get(), method);
         const std::vector<double> y = r.rotated();
-        EXPECT_TRUE(same_bits({r.quality()}, {quality_of(y, n, c)}));
+        // On x87 the running sum of n*c terms is rounded at other points than in this loop.
+        EXPECT_TRUE(same_bits_or_x87_near({r.quality()}, {quality_of(y, n, c)}, 64));
         EXPECT_GT(r.quality(), quality_of(before, n, c));
         EXPECT_TRUE(same_bits(mexhost::real_values(x.get()), before));
         // The rotation is orthogonal: every row keeps its length.
