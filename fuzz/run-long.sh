@@ -68,6 +68,7 @@ for p in "${plugins[@]}"; do
   [ -f "$dir/log" ] || continue
   last="$(grep -E '^#[0-9]+' "$dir/log" | tail -n 1 || true)"
   runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/log" | tail -n 1)"
+  [ -n "$runs" ] || runs="$(sed -n 's/^#\([0-9]*\).*/\1/p' <<<"$last")"
   cov="$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$last")"
   ft="$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$last")"
   corpus="$(find "$dir/corpus" -type f | wc -l)"
