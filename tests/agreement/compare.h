@@ -79,6 +79,7 @@ struct class_summary {
     std::size_t values = 0;
     std::size_t identical = 0;
     std::uint64_t max_ulps = 0;
+    double max_difference = 0.0;  // absolute, between numbers
 };
 
 // Values agree when their bits match, or when both are NaN: the payload of a NaN is not a result.
@@ -154,6 +155,7 @@ inline bool compare(const dump& reference, const dump& other, mode m, std::ostre
             ++s.values;
             if (same_value(a, b)) ++s.identical;
             else s.max_ulps = std::max(s.max_ulps, ulps_between(a, b));
+            if (std::isfinite(a) && std::isfinite(b)) s.max_difference = std::max(s.max_difference, std::fabs(a - b));
             if (!close_enough(a, b, mine.cls, m)) {
                 if (bad++ == 0)
                     report << "  DISAGREE " << mine.key << " value " << i << ": " << value_token(a) << " vs "
@@ -168,7 +170,8 @@ inline bool compare(const dump& reference, const dump& other, mode m, std::ostre
 
     for (const auto& [cls, s] : summary)
         report << "  " << class_name(cls) << ": " << s.records << " results, " << s.values << " values, "
-               << s.identical << " identical, largest difference " << s.max_ulps << " ulps\n";
+               << s.identical << " identical, largest difference " << s.max_ulps << " ulps or "
+               << s.max_difference << "\n";
     return ok;
 }
 
