@@ -235,3 +235,48 @@ function check_options (P, opts)
     error ('rotalign_cluster: the tolerance must be a non-negative number');
   end
 end
+
+%!function [P, truth] = clouds ()
+%!  ## Three clouds of twenty points, interleaved, with a fixed jitter.
+%!  centres = [0 0; 6 1; 2 7];
+%!  k = (1:20)';
+%!  jitter = 0.7 * [cos(2.4 * k) .* sin(0.9 * k), sin(1.7 * k)];
+%!  truth = repmat ((1:3)', 20, 1);
+%!  P = centres(truth, :) + jitter(ceil ((1:60)' / 3), :);
+%!endfunction
+
+%!test
+%! [P, truth] = clouds ();
+%! [groups, chosen, quality, times] = rotalign_cluster (P, 'max_groups', 5);
+%! assert (chosen, 3);
+%! assert (numel (quality), 4);
+%! assert (quality(2) > 0.99);
+%! ## Each cloud is one group.
+%! assert (numel (unique (groups)), 3);
+%! for g = 1:3
+%!   assert (numel (unique (truth(groups == g))), 1);
+%! end
+%! assert (isfield (times, 'eigen') && isfield (times, 'rotation'));
+
+%!test
+%! ## The same groups from the distances, with every affinity and either search.
+%! [P, truth] = clouds ();
+%! D = (P(:, 1) - P(:, 1)') .^ 2 + (P(:, 2) - P(:, 2)') .^ 2;
+%! a = rotalign_cluster (P, 'max_groups', 4);
+%! assert (rotalign_cluster (D, 'distances', true, 'max_groups', 4), a);
+%! for affinity = {'olvane', 'pellor'}
+%!   [g, c] = rotalign_cluster (P, 'affinity', affinity{1}, 'scale', 2, 'max_groups', 4, 'search', 'numerical');
+%!   assert (c, 3);
+%!   assert (accumarray (g, 1)', [20 20 20]);
+%! end
+%! [g, c, q] = rotalign_cluster (P, 'groups', 2);
+%! assert (c, 2);
+%! assert (numel (q), 1);
+
+%!error <5 points are too few for 7 neighbours: at least 8 are needed> rotalign_cluster (rand (5, 2))
+%!error <5 points cannot form 10 groups> rotalign_cluster (rand (5, 2), 'neighbours', 2)
+%!error <row 2 holds a value that is NaN or infinite> rotalign_cluster ([1 2; NaN 3; 4 5])
+%!error <distance matrix is not square: 2 rows of 3 values> rotalign_cluster (zeros (2, 3), 'distances', true)
+%!error <the global scale must be a positive number> rotalign_cluster (rand (20, 2), 'affinity', 'pellor')
+%!error <unknown option colour> rotalign_cluster (rand (20, 2), 'colour', 1)
+%!error <point 1 has no affinity to any other point> rotalign_cluster ([0; 10; 20; 30], 'affinity', 'pellor', 'scale', 0.01, 'max_groups', 2)

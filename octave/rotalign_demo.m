@@ -105,3 +105,8 @@ function r = adjusted_rand_index (a, b)
     r = (index - expected) / (largest - expected);
   end
 end
+
+%!test
+%! results = evalc ('r = rotalign_demo ();');
+%! assert ([r.chosen], [r.truth]);
+%! assert (all ([r.ari] >= 0.95));

@@ -67,10 +67,11 @@ PY
 
 time_sklearn() {
   "$python" - "$1" "$2" "$runs" <<'PY'
-import sys, time
+import sys, time, warnings
 import numpy as np
 from sklearn.cluster import SpectralClustering
 from sklearn.metrics import adjusted_rand_score
+warnings.filterwarnings("ignore")  # "graph is not fully connected" on the nearest-neighbour graph
 points = np.loadtxt(sys.argv[1], delimiter=",", skiprows=1)
 truth = np.loadtxt(sys.argv[2], dtype=int)
 for affinity in ("nearest_neighbors", "rbf"):
