@@ -15,9 +15,15 @@ namespace mexhost::memory {
 namespace {
 
 #if MEXHOST_MAPPED_BLOCKS
+constexpr std::size_t page = std::size_t{4} << 10;
 constexpr std::size_t huge_page = std::size_t{2} << 20;
-// Blocks from this size on are mapped separately; below it the C heap is as fast.
-constexpr std::size_t mapped_from = std::size_t{1} << 20;
+// Blocks from this size on are mapped separately and kept for reuse; below it the C heap is as
+// fast. Medium blocks would otherwise come from the heap's own mappings or from its top, which the
+// heap returns to the system when they are freed, so that every new block faults its pages in
+// again.
+constexpr std::size_t mapped_from = std::size_t{64} << 10;
+// Blocks from this size on are mapped in whole huge pages, the smaller ones in pages.
+constexpr std::size_t huge_from = std::size_t{1} << 20;
 // At most this much released memory is kept for reuse.
 constexpr std::size_t cache_limit = std::size_t{1} << 30;
 
@@ -47,10 +53,16 @@ block_cache& cache() {
 }
 
 std::size_t mapped_length(std::size_t bytes) {
-    return (bytes + huge_page - 1) / huge_page * huge_page;
+    const std::size_t unit = bytes >= huge_from ? huge_page : page;
+    return (bytes + unit - 1) / unit * unit;
 }
 
 void* map_block(std::size_t length) {
+    if (length < huge_from) {
+        void* block = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (block == MAP_FAILED) throw std::bad_alloc();
+        return block;
+    }
     // Over-map by one huge page so that the block can start on a huge-page boundary.
     const std::size_t span = length + huge_page;
     void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);

@@ -1,6 +1,7 @@
-// Storage for array data. Large blocks are mapped on their own, backed by transparent huge pages
-// and kept for reuse after release, because faulting in fresh 4 KiB pages is where the time of a
-// large duplication goes. Small blocks come from the C heap.
+// Storage for array data. Blocks from 64 KiB on are mapped on their own and kept for reuse after
+// release, because faulting in fresh 4 KiB pages is where the time of a large duplication, or of a
+// loop that makes and frees medium arrays, goes; blocks from 1 MiB on are backed by transparent
+// huge pages. Small blocks come from the C heap.
 #pragma once
 
 #include <cstddef>
