@@ -153,6 +153,14 @@ void write_groups(std::ostream& o, const std::vector<int>& groups, bool csv) {
     }
 }
 
+void write_groups_file(const std::string& path, const std::vector<int>& groups, bool csv) {
+    std::ofstream f(path);
+    if (!f) throw input_error("cannot write " + path + ": " + std::strerror(errno));
+    write_groups(f, groups, csv);
+    f.close();
+    if (!f) throw input_error("cannot write " + path);
+}
+
 int cluster_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                     const std::string& executable_folder) {
     const parsed p = parse(args, 1,
@@ -194,11 +202,7 @@ int cluster_command(const std::vector<std::string>& args, std::ostream& out, std
 
     std::ostream* summary = &err;
     if (p.has("output")) {
-        std::ofstream f(p.value("output"));
-        if (!f) throw input_error("cannot write " + p.value("output") + ": " + std::strerror(errno));
-        write_groups(f, r.groups, csv);
-        f.close();
-        if (!f) throw input_error("cannot write " + p.value("output"));
+        write_groups_file(p.value("output"), r.groups, csv);
         summary = &out;
     } else {
         write_groups(out, r.groups, csv);
@@ -291,13 +295,7 @@ int generate_command(const std::vector<std::string>& args, std::ostream& out) {
     const labelled_points data = generate(p.positional[0], static_cast<std::size_t>(count), seed);
     out << "x,y\n" << std::setprecision(17);
     for (std::size_t i = 0; i < data.data.count; ++i) out << data.data.at(i, 0) << ',' << data.data.at(i, 1) << '\n';
-    if (p.has("truth")) {
-        std::ofstream f(p.value("truth"));
-        if (!f) throw input_error("cannot write " + p.value("truth") + ": " + std::strerror(errno));
-        write_groups(f, data.truth, false);
-        f.close();
-        if (!f) throw input_error("cannot write " + p.value("truth"));
-    }
+    if (p.has("truth")) write_groups_file(p.value("truth"), data.truth, false);
     return exit_ok;
 }
 

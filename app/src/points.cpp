@@ -64,6 +64,8 @@ table read_table(std::istream& in, const std::string& source, const char* what) 
     bool first = true;
     while (std::getline(in, line)) {
         ++line_number;
+        // A byte-order mark, as some spreadsheets write, is not part of the first field.
+        if (line_number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
         if (trim(line).empty()) continue;
         const std::vector<std::string_view> fields = split(line);
         if (first) {

@@ -39,6 +39,7 @@ TEST(read_points, header_blank_lines_spaces_and_crlf_are_accepted) {
     const rotalign::points dressed = points_of("x, y\r\n\n 1 , 2.5\r\n   \n-3e1,4");
     EXPECT_EQ(dressed.values, plain.values);
     EXPECT_EQ(dressed.count, 2u);
+    EXPECT_EQ(points_of("\xEF\xBB\xBF" "1,2.5\n-3e1,4\n").values, plain.values);
 }
 
 TEST(read_points, bad_rows_are_named_by_their_line) {

@@ -61,8 +61,6 @@ struct cluster_result {
     std::vector<double> quality;  // alignment quality for c = 2, 3, ..., in that order
     eigen_solver solver = eigen_solver::dense;
     stage_times times;
-
-    double quality_of(int c) const { return quality[static_cast<std::size_t>(c - 2)]; }
 };
 
 // The group-count rule: the largest number of groups whose quality lies within `tolerance` of the
