@@ -47,6 +47,16 @@ static double* column(double* data, std::size_t rows, int j)
     return data + rows * static_cast<std::size_t>(j);
 }
 
+// Columns j to j+3 of data with `rows` rows, for passes that take four columns at a time.
+struct column_quad {
+    const double* at[4];
+};
+
+static column_quad four_columns(const double* data, std::size_t rows, int j)
+{
+    return {{column(data, rows, j), column(data, rows, j + 1), column(data, rows, j + 2), column(data, rows, j + 3)}};
+}
+
 // ---- Givens rotation products -----------------------------------------------------------------
 
 // U(a, b) = G_a * G_(a+1) * ... * G_b as a new dim-by-dim matrix (the identity when b < a),
@@ -166,12 +176,11 @@ WIDE_VECTORS static void lead_squares(const double* y, std::size_t n, int c, dou
 {
     int j = 0;
     for (; j + 4 <= c; j += 4) {
-        const double* y0 = column(y, n, j);
-        const double* y1 = column(y, n, j + 1);
-        const double* y2 = column(y, n, j + 2);
-        const double* y3 = column(y, n, j + 3);
-        for (std::size_t r = 0; r < n; ++r)
-            square[r] = larger_square(larger_square(larger_square(larger_square(square[r], y0[r]), y1[r]), y2[r]), y3[r]);
+        const column_quad yq = four_columns(y, n, j);
+        for (std::size_t r = 0; r < n; ++r) {
+            const double held = larger_square(larger_square(square[r], yq.at[0][r]), yq.at[1][r]);
+            square[r] = larger_square(larger_square(held, yq.at[2][r]), yq.at[3][r]);
+        }
     }
     for (; j < c; ++j) {
         const double* yj = column(y, n, j);
@@ -203,18 +212,12 @@ WIDE_VECTORS static void lead_entries(const double* y, const double* a, std::siz
     for (std::size_t r = 0; r < n; ++r) b[r] = a[r];
     int j = 0;
     for (; j + 4 <= c; j += 4) {
-        const double* y0 = column(y, n, j);
-        const double* y1 = column(y, n, j + 1);
-        const double* y2 = column(y, n, j + 2);
-        const double* y3 = column(y, n, j + 3);
-        const double* a0 = column(a, n, j);
-        const double* a1 = column(a, n, j + 1);
-        const double* a2 = column(a, n, j + 2);
-        const double* a3 = column(a, n, j + 3);
+        const column_quad yq = four_columns(y, n, j);
+        const column_quad aq = four_columns(a, n, j);
         for (std::size_t r = 0; r < n; ++r) {
             // Every entry is loaded whatever the outcome, so that the choices compile to selects.
-            const double v0 = y0[r], v1 = y1[r], v2 = y2[r], v3 = y3[r];
-            const double d0 = a0[r], d1 = a1[r], d2 = a2[r], d3 = a3[r];
+            const double v0 = yq.at[0][r], v1 = yq.at[1][r], v2 = yq.at[2][r], v3 = yq.at[3][r];
+            const double d0 = aq.at[0][r], d1 = aq.at[1][r], d2 = aq.at[2][r], d3 = aq.at[3][r];
             double mr = m[r];
             double br = b[r];
             br = v0 * v0 >= mr * mr ? d0 : br;
