@@ -38,6 +38,22 @@
 %! assert (full (scales), sqrt ([4 2 4]' .* [4 2 4]) .* (D != 0));
 
 %!test
+%! ## Sixty points: a dense matrix with a zero diagonal and its sparse form without the diagonal
+%! ## select the same local scales at every K, and the dense diagonal scale is the column's
+%! ## (K+1)-th smallest distance.
+%! t = (1:60)';
+%! P = [t .* cos(0.7 * t), sin(1.3 * t)];
+%! E = sqrt ((P(:, 1) - P(:, 1)') .^ 2 + (P(:, 2) - P(:, 2)') .^ 2);
+%! sorted = sort (E);
+%! for K = [1 2 5 17 59]
+%!   [a, b, c] = brenmoss (E, K);
+%!   [as, bs, cs] = brenmoss (sparse (E), K);
+%!   assert (diag (c)', max (sorted(K + 1, :), 0.004));
+%!   off = E != 0;
+%!   assert ({full(as), full(bs), full(cs)}, {a .* off, b .* off, c .* off});
+%! endfor
+
+%!test
 %! ## Dense with K = 0: every local scale is the zero diagonal, so the bound 0.004 applies.
 %! [scaled, ~, scales] = brenmoss (D, 0);
 %! assert (scales, 0.004 * ones (3));
