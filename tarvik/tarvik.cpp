@@ -409,7 +409,7 @@ static int read_method(int nrhs, const mxArray* const prhs[])
 
 extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    // Check counts.
+    // Check counts: three outputs, X and an optional method.
     check_counts(nlhs, OUT_COUNT, OUT_COUNT, nrhs, IN_METHOD, IN_COUNT);
 
     // Read inputs. X is read as dense double storage of n*c values, so it has to be that; only
@@ -423,7 +423,9 @@ extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* 
         fail(msg_too_many_columns);
     const int n = static_cast<int>(dims[0]);
     const int c = static_cast<int>(dims[1]);
-    if (mxGetNumberOfElements(x) < static_cast<std::size_t>(n) * static_cast<std::size_t>(c))
+    // A further dimension of 0 leaves fewer values than the first two promise (64-bit product,
+    // as a 32-bit size_t could wrap).
+    if (static_cast<std::uint64_t>(mxGetNumberOfElements(x)) < static_cast<std::uint64_t>(n) * static_cast<std::uint64_t>(c))
         fail(msg_empty_page);
     const int K = c * (c - 1) / 2;
     const int method = read_method(nrhs, prhs);
