@@ -425,8 +425,8 @@ extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* 
     const int c = static_cast<int>(dims[1]);
     // A further dimension of 0 leaves fewer values than the first two promise (64-bit product,
     // as a 32-bit size_t could wrap).
-    if (static_cast<std::uint64_t>(mxGetNumberOfElements(x)) < static_cast<std::uint64_t>(n) * static_cast<std::uint64_t>(c))
-        fail(msg_empty_page);
+    const std::uint64_t values = mxGetNumberOfElements(x);
+    if (values < static_cast<std::uint64_t>(n) * static_cast<std::uint64_t>(c)) fail(msg_empty_page);
     const int K = c * (c - 1) / 2;
     const int method = read_method(nrhs, prhs);
 
