@@ -14,7 +14,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <ctime>
 #include <random>
 #include <string>
 
