@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <limits>
 
+#include <unistd.h>
+
 using rotalign::affinity_kind;
 using rotalign::cluster_options;
 
@@ -59,7 +61,6 @@ TEST(chain, generated_sets_give_their_groups) {
         EXPECT_EQ(r.chosen, data.groups) << s.name;
         EXPECT_EQ(r.quality.size(), 5u);
         EXPECT_GE(rotalign::adjusted_rand_index(data.truth, r.groups), 0.95) << s.name;
-        EXPECT_EQ(r.solver, rotalign::eigen_solver::dense);
     }
 }
 
@@ -129,7 +130,7 @@ TEST(chain, a_point_without_affinity_stops_the_chain_with_its_number) {
 }
 
 TEST(toolbox, missing_plugins_and_the_folder_search) {
-    const std::string empty = ::testing::TempDir() + "rotalign_no_plugins";
+    const std::string empty = ::testing::TempDir() + "rotalign_no_plugins_" + std::to_string(getpid());
     std::filesystem::create_directories(empty);
     rotalign::toolbox none(empty);
     const std::string message = message_of([&] { none.get("tarvik"); });
@@ -142,4 +143,5 @@ TEST(toolbox, missing_plugins_and_the_folder_search) {
     const std::string build = std::filesystem::path(TOOLBOX_PLUGIN_DIR).parent_path().string();
     EXPECT_EQ(rotalign::plugin_folder("", "", build), (std::filesystem::path(build) / "mex").string());
     EXPECT_EQ(rotalign::plugin_folder("", "", TOOLBOX_PLUGIN_DIR), TOOLBOX_PLUGIN_DIR);
+    std::filesystem::remove_all(empty);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,8 +31,10 @@ std::string slurp(const fs::path& path) {
 class program : public ::testing::Test {
 protected:
     void SetUp() override {
+        // One folder per test and process, so that runs side by side do not share files.
         dir_ = fs::path(::testing::TempDir()) /
-               ("rotalign_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+               ("rotalign_" + std::to_string(getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
@@ -177,7 +180,7 @@ TEST_F(program, generate_and_cluster_distances) {
 
 TEST_F(program, demo_meets_its_goals_and_draws_every_set) {
     const outcome o = run("demo --output pictures");
-    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
     for (const char* name : {"moons", "circles", "blobs", "lines"})
         EXPECT_TRUE(fs::exists(dir_ / "pictures" / (std::string(name) + ".svg"))) << name;
     EXPECT_EQ(lines_of(o.out), 6u) << o.out;

@@ -15,9 +15,11 @@ enum class eigen_solver {
     dense,      // full tridiagonal reduction, then the selected pairs (LAPACK dsyevr)
 };
 
-// Where the automatic choice changes solver: at and below this order the dense solver is
-// faster (see the eigen-solver benchmark).
-constexpr std::size_t dense_solver_limit = 600;
+// Where the automatic choice changes solver. The Lanczos solver skips the negligible entries of
+// a local affinity and is the faster one from about 100 points on (bench_app_eigen); up to this
+// order both take a few milliseconds, and the dense solver, which needs no convergence test and
+// keeps repeated eigenvalues apart by itself, is kept.
+constexpr std::size_t dense_solver_limit = 256;
 
 std::string name_of(eigen_solver solver);
 
