@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include <unistd.h>
+
 namespace rotalign {
 namespace {
 
@@ -150,6 +152,18 @@ int choose_groups(const std::vector<double>& quality, double tolerance) {
 }
 
 void check_options(const cluster_options& o, std::size_t points) {
+    // At the peak the chain holds four N-by-N matrices of doubles (the distances, the plug-in's two
+    // outputs and, for a distance file, the matrix as read). More than the machine's memory would
+    // end in the kernel killing the program, without a message.
+    const double needed = 4.0 * 8.0 * static_cast<double>(points) * static_cast<double>(points);
+    const double memory = static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE));
+    if (memory > 0.0 && needed > memory) {
+        constexpr double gib = 1024.0 * 1024.0 * 1024.0;
+        throw input_error(std::to_string(points) + " points need about " +
+                          std::to_string(static_cast<long long>(std::ceil(needed / gib))) +
+                          " GiB for the chain's N-by-N matrices; this machine has " +
+                          std::to_string(static_cast<long long>(memory / gib)) + " GiB");
+    }
     if (o.affinity == affinity_kind::global) {
         if (!(o.scale > 0.0) || !std::isfinite(o.scale))
             throw input_error("the global scale must be a positive number");

@@ -108,6 +108,10 @@ TEST(chain, options_that_do_not_fit_the_data_are_refused) {
     EXPECT_EQ(message_of([&] { rotalign::cluster_points(plugins(), five, o); }), "5 points cannot form 10 groups");
     o.max_groups = 1;
     EXPECT_EQ(message_of([&] { rotalign::check_options(o, 5); }), "the largest number of groups must be at least 2");
+    const std::string memory = message_of([&] { rotalign::check_options(o, 4000000); });
+    EXPECT_EQ(memory.rfind("4000000 points need about 476838 GiB for the chain's N-by-N matrices; this machine has ", 0),
+              0u)
+        << memory;
     o.max_groups = 3;
     o.neighbours = 0;
     EXPECT_EQ(message_of([&] { rotalign::check_options(o, 5); }), "the neighbour count must be at least 1");
