@@ -12,7 +12,7 @@ function [groups, chosen, quality, times] = rotalign_cluster (P, varargin)
 %     3. nimbrel clears the diagonal; the normalised affinity D^(-1/2) A D^(-1/2),
 %        D the column sums;
 %     4. its leading eigenvectors, as many as the largest number of groups
-%        (eig up to 256 points, eigs above);
+%        (eig up to 128 points, eigs above);
 %     5. tarvik on the leading c eigenvectors for c = 2 .. the largest number,
 %        each search starting from the previous rotated matrix with the next
 %        eigenvector beside it.
@@ -157,17 +157,17 @@ function chosen = choose_groups (quality, tolerance)
 end
 
 function V = leading_eigenvectors (L, count)
-  % eig up to 256 points; eigs on the entries above 1e-12 / n above (dropping them moves no
+  % eig up to 128 points; eigs on the entries above 1e-12 / n above (dropping them moves no
   % eigenvalue by more than 1e-12). eig takes over when eigs does not converge, and when the
   % graph falls apart: every component then brings its own eigenvalue 1, and one Krylov space
   % holds only one direction of a repeated eigenvalue.
   n = rows (L);
-  if n > 256 && count < n
+  if n > 128 && count < n
     S = sparse (L .* (abs (L) > 1e-12 / n));
     [~, ~, blocks] = dmperm (S + speye (n));
     connected = numel (blocks) == 2;
   end
-  if n > 256 && count < n && connected
+  if n > 128 && count < n && connected
     eig_opts = struct ('tol', 1e-10, 'p', min (n, max (4 * count, 20)), 'maxit', 1000, ...
                        'disp', 0);
     [V, E, flag] = eigs ((S + S') / 2, count, 'la', eig_opts);

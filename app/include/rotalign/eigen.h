@@ -15,11 +15,12 @@ enum class eigen_solver {
     dense,      // full tridiagonal reduction, then the selected pairs (LAPACK dsyevr)
 };
 
-// Where the automatic choice changes solver. The Lanczos solver skips the negligible entries of
-// a local affinity and is the faster one from about 100 points on (bench_app_eigen); up to this
-// order both take a few milliseconds, and the dense solver, which needs no convergence test and
-// keeps repeated eigenvalues apart by itself, is kept.
-constexpr std::size_t dense_solver_limit = 256;
+// Where the automatic choice changes solver. With the negligible entries of a local affinity
+// skipped, the Lanczos solver takes less time than the dense one from 100 points on, about a
+// quarter of it at 256 and 1,000 points (bench_app_eigen). Up to this order the dense solver
+// costs a few milliseconds and is kept: it needs no convergence test and keeps repeated
+// eigenvalues apart by itself.
+constexpr std::size_t dense_solver_limit = 128;
 
 std::string name_of(eigen_solver solver);
 
