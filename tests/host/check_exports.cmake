@@ -150,7 +150,9 @@ function(check_plugin file)
 endfunction()
 
 if(DIR)
-  # Every platform's plug-ins, and nothing else.
+  # Every platform's plug-ins, and nothing else. A relative folder is taken from the working
+  # folder, as a shell would.
+  get_filename_component(DIR "${DIR}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
   set(expected "")
   foreach(p tarvik brenmoss olvane pellor nimbrel)
     list(APPEND expected "${p}.mexa64" "${p}.mexw64")
