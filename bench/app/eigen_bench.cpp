@@ -61,18 +61,13 @@ void lanczos_wide_scale(benchmark::State& state) { solve(state, rotalign::eigen_
 
 }  // namespace
 
-// Process CPU time counts the BLAS threads that the dense solver starts, so the CPU column
-// compares the two fairly on a busy machine too.
-BENCHMARK(lanczos)
-    ->ArgName("N")
-    ->RangeMultiplier(2)
-    ->Range(100, 6400)
-    ->MeasureProcessCPUTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(lanczos_wide_scale)
-    ->ArgName("N")
-    ->RangeMultiplier(2)
-    ->Range(100, 1600)
-    ->MeasureProcessCPUTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(dense)->ArgName("N")->RangeMultiplier(2)->Range(100, 1600)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+// N from 100 up to `largest`, doubling. Process CPU time counts the BLAS threads that the dense
+// solver starts, so the CPU column compares the two fairly on a busy machine too.
+template <int largest>
+void sizes(benchmark::internal::Benchmark* b) {
+    b->ArgName("N")->RangeMultiplier(2)->Range(100, largest)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(lanczos)->Apply(sizes<6400>);
+BENCHMARK(lanczos_wide_scale)->Apply(sizes<1600>);
+BENCHMARK(dense)->Apply(sizes<1600>);
