@@ -1,5 +1,6 @@
-// Leading eigenpairs: ARPACK's symmetric driver in regular mode for large matrices, LAPACK's
-// dsyevr for small ones, where one dense reduction costs less than the Lanczos iterations.
+// Leading eigenpairs: ARPACK's symmetric driver in regular mode, on the matrix without its
+// negligible entries and block by block when it falls apart; LAPACK's dsyevr for small
+// matrices, where a full reduction costs milliseconds and needs no convergence test.
 #include "rotalign/eigen.h"
 
 #include <arpack.h>
