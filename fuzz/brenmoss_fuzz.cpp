@@ -10,6 +10,6 @@ void judge(const call_case& c, const outcome& o) {
 
 }  // namespace
 
-const target fuzz_target = {"brenmoss", {1, 3, 2, 2, true, 12, 12}, judge};
+const target fuzz_target = {"brenmoss", {1, 3, 2, 2, true, 12, 12, 40}, judge};
 
 }  // namespace toolbox_fuzz

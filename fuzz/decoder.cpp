@@ -73,12 +73,18 @@ int pick_count(std::uint8_t b, int lo, int hi, int wild) {
     return (b - 0xE0) % (wild + 1);
 }
 
+// A dimension up to `bound`; the top 16 byte values give one from large-7 to large instead.
+mwSize pick_size(std::uint8_t b, mwSize bound, mwSize large) {
+    if (large > 0 && b >= 0xF0) return large - (b & 7);
+    return b % (bound + 1);
+}
+
 std::vector<mwSize> decode_dims(byte_reader& in, role r, std::uint8_t flags, const call_form& form) {
     const bool free_shape = (flags & flag_free) != 0;
     std::vector<mwSize> dims;
     if (r == role::matrix) {
-        const mwSize rows = in.byte() % (form.max_rows + 1);
-        const mwSize columns = form.square && !free_shape ? rows : in.byte() % (form.max_columns + 1);
+        const mwSize rows = pick_size(in.byte(), form.max_rows, form.large);
+        const mwSize columns = form.square && !free_shape ? rows : pick_size(in.byte(), form.max_columns, form.large);
         dims = {rows, columns};
     } else if (free_shape) {
         const mwSize rows = in.byte() % 3;

@@ -25,6 +25,8 @@ struct call_form {
     bool square;           // the first input is usually square
     mwSize max_rows;       // bounds of the first input's first two dimensions
     mwSize max_columns;
+    mwSize large = 0;      // now and then a dimension from large-7 to large, for paths that
+                           // only larger inputs reach (0: never)
 };
 
 struct call_case {
