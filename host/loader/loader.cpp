@@ -124,12 +124,11 @@ plugin::plugin(const std::string& path) : path_(path) {
     HMODULE module = LoadLibraryA(path.c_str());
     if (module == nullptr) throw load_error("cannot load plug-in " + path);
     handle_ = module;
-    entry_ = reinterpret_cast<gateway>(reinterpret_cast<void*>(GetProcAddress(module, "mexFunction")));
 #else
     handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) throw load_error("cannot load plug-in " + path + ": " + dlerror());
-    entry_ = reinterpret_cast<gateway>(dlsym(handle_, "mexFunction"));
 #endif
+    entry_ = reinterpret_cast<gateway>(symbol("mexFunction"));
     if (entry_ == nullptr) {
         close();
         throw load_error("plug-in " + path + " has no mexFunction");
@@ -137,6 +136,14 @@ plugin::plugin(const std::string& path) : path_(path) {
 }
 
 plugin::~plugin() { close(); }
+
+void* plugin::symbol(const char* name) const noexcept {
+#if defined(_WIN32)
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
+#else
+    return dlsym(handle_, name);
+#endif
+}
 
 void plugin::close() noexcept {
     if (handle_ == nullptr) return;

@@ -70,6 +70,8 @@ public:
     // What the host observed during the last call.
     const call_stats& last_stats() const noexcept { return stats_; }
     const std::string& path() const noexcept { return path_; }
+    // Any other name the plug-in exports, or null.
+    void* symbol(const char* name) const noexcept;
 
 private:
     void close() noexcept;
