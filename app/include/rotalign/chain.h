@@ -3,34 +3,13 @@
 #pragma once
 
 #include "rotalign/eigen.h"
+#include "rotalign/group_count.h"
 #include "rotalign/points.h"
+#include "rotalign/toolbox.h"
 
-#include "mexhost/host.h"
-
-#include <map>
-#include <string>
 #include <vector>
 
 namespace rotalign {
-
-// The plug-ins of one folder, each opened on first use.
-class toolbox {
-public:
-    explicit toolbox(std::string folder);
-    const std::string& folder() const noexcept { return folder_; }
-    // Throws input_error naming the file when the plug-in is missing or cannot be loaded.
-    mexhost::plugin& get(const std::string& name);
-
-private:
-    std::string folder_;
-    std::map<std::string, mexhost::plugin> opened_;
-};
-
-// The folder to load plug-ins from: `flag` when not empty, else `environment` when not empty,
-// else the first of `executable_folder` and its mex/ sub-folder that holds the rotation plug-in
-// (the installed layout, then the build tree). Falls back to `executable_folder`.
-std::string plugin_folder(const std::string& flag, const std::string& environment,
-                          const std::string& executable_folder);
 
 enum class affinity_kind {
     local,       // brenmoss: scale sqrt(sigma_i * sigma_j), affinity exp(-d / s)
@@ -62,11 +41,6 @@ struct cluster_result {
     eigen_solver solver = eigen_solver::dense;
     stage_times times;
 };
-
-// The group-count rule: the largest number of groups whose quality lies within `tolerance` of the
-// best quality. quality[k] belongs to k + 2 groups; qualities that are not numbers never count.
-// Returns 0 when no quality is a number.
-int choose_groups(const std::vector<double>& quality, double tolerance);
 
 // Checks options against each other and against the number of points; throws input_error.
 void check_options(const cluster_options& options, std::size_t points);
