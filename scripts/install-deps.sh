@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the toolbox needs. Groups: core (build, tests, the program),
-# octave (Octave builds and tests), cross (Linux x86 and Windows builds run under Wine),
-# fuzz (clang's fuzzing runtime). With no argument: core only.
+# octave (Octave builds and tests), cross (Linux x86 and Windows builds; their tests run under
+# Wine, and under qemu-i386 where 32-bit programs cannot run natively), fuzz (clang's fuzzing
+# runtime). With no argument: core only.
 set -euo pipefail
 
 core=(cmake g++ make libgtest-dev libbenchmark-dev libblas-dev liblapack-dev libopenblas-dev
       libarpack2-dev binutils)
 octave=(octave liboctave-dev)
-cross=(g++-multilib mingw-w64 wine wine64 wine32:i386)
+cross=(g++-multilib mingw-w64 wine wine64 wine32:i386 qemu-user)
 fuzz=(clang libclang-rt-14-dev)
 
 packages=()
