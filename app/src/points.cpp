@@ -1,104 +1,21 @@
-// Reading points and distance matrices from CSV, and the distances between points.
+// Reading points and distance matrices (CSV or .npy), and the distances between points.
 #include "rotalign/points.h"
 
+#include "table.h"
+
 #include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <string_view>
 
 namespace rotalign {
 namespace {
 
-// The numbers of a CSV text, row by row, with the line each row came from.
-struct table {
-    std::size_t columns = 0;
-    std::vector<double> values;           // row by row
-    std::vector<std::size_t> row_lines;   // 1-based line of each row
-    std::size_t rows() const { return row_lines.size(); }
-};
-
-std::string_view trim(std::string_view s) {
-    const char* space = " \t\r\n\f\v";
-    const auto first = s.find_first_not_of(space);
-    if (first == std::string_view::npos) return {};
-    return s.substr(first, s.find_last_not_of(space) - first + 1);
-}
-
-std::vector<std::string_view> split(std::string_view line) {
-    std::vector<std::string_view> fields;
-    for (;;) {
-        const auto comma = line.find(',');
-        fields.push_back(trim(line.substr(0, comma)));
-        if (comma == std::string_view::npos) return fields;
-        line.remove_prefix(comma + 1);
-    }
-}
-
-// The field as a number, when the whole field is one. strtod stops at the end of the copy.
-bool parse(std::string_view field, double* value) {
-    if (field.empty()) return false;
-    const std::string copy(field);
-    char* end = nullptr;
-    *value = std::strtod(copy.c_str(), &end);
-    return end == copy.c_str() + copy.size();
-}
-
-// A field as it may appear in a message: quoted, and cut when it is long.
-std::string shown(std::string_view field) {
-    constexpr std::size_t longest = 24;
-    if (field.size() <= longest) return "'" + std::string(field) + "'";
-    return "'" + std::string(field.substr(0, longest)) + "...'";
-}
-
-std::string at_line(const std::string& source, std::size_t line) {
-    return source + ", line " + std::to_string(line) + ": ";
-}
-
-// Reads every row; `what` names one value in messages ("coordinate", "distance").
-table read_table(std::istream& in, const std::string& source, const char* what) {
-    table t;
-    std::string line;
-    std::size_t line_number = 0;
-    bool first = true;
-    while (std::getline(in, line)) {
-        ++line_number;
-        // A byte-order mark, as some spreadsheets write, is not part of the first field.
-        if (line_number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-        if (trim(line).empty()) continue;
-        const std::vector<std::string_view> fields = split(line);
-        if (first) {
-            first = false;
-            t.columns = fields.size();
-            bool header = true;
-            double ignored;
-            for (std::string_view f : fields)
-                if (parse(f, &ignored)) header = false;
-            if (header) continue;
-        }
-        if (fields.size() != t.columns)
-            throw input_error(at_line(source, line_number) + "expected " + std::to_string(t.columns) +
-                              " values as in the first row, found " + std::to_string(fields.size()));
-        for (std::size_t k = 0; k < fields.size(); ++k) {
-            double v;
-            if (!parse(fields[k], &v))
-                throw input_error(at_line(source, line_number) + "value " + std::to_string(k + 1) + " (" +
-                                  shown(fields[k]) + ") is not a number");
-            if (!std::isfinite(v))
-                throw input_error(at_line(source, line_number) + what + " " + std::to_string(k + 1) + " (" +
-                                  shown(fields[k]) + ") is not finite");
-            t.values.push_back(v);
-        }
-        t.row_lines.push_back(line_number);
-    }
-    if (in.bad()) throw input_error("cannot read " + source);
-    if (t.rows() == 0) throw input_error(source + ": no data rows");
-    return t;
+detail::table read_table(std::istream& in, const std::string& source, const char* what) {
+    return detail::is_npy(in) ? detail::read_npy(in, source, what) : detail::read_csv(in, source, what);
 }
 
 std::ifstream open(const std::string& path) {
-    std::ifstream in(path);
+    std::ifstream in(path, std::ios::binary);
     if (!in) throw input_error("cannot read " + path + ": " + std::strerror(errno));
     return in;
 }
@@ -106,7 +23,7 @@ std::ifstream open(const std::string& path) {
 }  // namespace
 
 points read_points(std::istream& in, const std::string& source) {
-    table t = read_table(in, source, "coordinate");
+    detail::table t = read_table(in, source, "coordinate");
     return points{t.rows(), t.columns, std::move(t.values)};
 }
 
@@ -116,7 +33,7 @@ points read_points_file(const std::string& path) {
 }
 
 square read_distances(std::istream& in, const std::string& source) {
-    table t = read_table(in, source, "distance");
+    detail::table t = read_table(in, source, "distance");
     const std::size_t n = t.rows();
     if (t.columns != n)
         throw input_error(source + ": distance matrix is not square: " + std::to_string(n) + " rows of " +
@@ -125,16 +42,13 @@ square read_distances(std::istream& in, const std::string& source) {
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t j = 0; j < n; ++j) {
             const double v = t.values[i * n + j];
-            if (v < 0.0)
-                throw input_error(at_line(source, t.row_lines[i]) + "distance " + std::to_string(j + 1) +
-                                  " is negative");
+            const auto at = [&] { return source + ", " + t.where(i) + ": "; };
+            if (v < 0.0) throw input_error(at() + "distance " + std::to_string(j + 1) + " is negative");
             if (i == j && v != 0.0)
-                throw input_error(at_line(source, t.row_lines[i]) + "distance " + std::to_string(j + 1) +
-                                  " lies on the diagonal and is not zero");
+                throw input_error(at() + "distance " + std::to_string(j + 1) + " lies on the diagonal and is not zero");
             if (v != t.values[j * n + i])
-                throw input_error(at_line(source, t.row_lines[i]) + "distance " + std::to_string(j + 1) +
-                                  " differs from distance " + std::to_string(i + 1) + " on line " +
-                                  std::to_string(t.row_lines[j]) + ": the matrix is not symmetric");
+                throw input_error(at() + "distance " + std::to_string(j + 1) + " differs from distance " +
+                                  std::to_string(i + 1) + " on " + t.where(j) + ": the matrix is not symmetric");
         }
     // Symmetric, so the rows read are also the columns.
     return square{n, std::move(t.values)};
