@@ -13,10 +13,14 @@ struct rotation_searches {
     std::vector<std::vector<int>> groups;   // groups[k]: group of each point (1 .. k + 2, 0 none)
 };
 
-// Rotation searches for c = 2 .. largest: the first on the two leading eigenvectors, each later
-// one on the previous search's rotated matrix with the next eigenvector beside it. `numerical`
-// selects tarvik's search by fixed steps. Throws std::runtime_error when tarvik's outputs do not
-// have the promised form.
-rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest, bool numerical);
+// Rotation searches for c = 2 .. largest on the leading eigenvectors of e. `numerical` selects
+// tarvik's search by fixed steps. The search for c starts from the previous search's rotated
+// matrix with eigenvector c beside it, except where c ends a block of nearly repeated eigenvalues
+// (`block_starts` holds c, see eigenvalue_blocks; empty: every c ends one). There it starts from
+// the rotated matrix of the last block's end with the whole new block beside it, so that the
+// searches inside a block, whose spaces no solver determines, do not steer the next well-defined
+// one. Throws std::runtime_error when tarvik's outputs do not have the promised form.
+rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest, bool numerical,
+                             const std::vector<std::size_t>& block_starts = {});
 
 }  // namespace rotalign
