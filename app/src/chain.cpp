@@ -44,6 +44,12 @@ mexhost::array_ptr affinities(toolbox& plugins, const mxArray* d, const cluster_
 
 }  // namespace
 
+group_count_settings settings_of(const cluster_options& options) {
+    group_count_settings s;
+    s.tolerance = options.tolerance;
+    return s;
+}
+
 void check_options(const cluster_options& o, std::size_t points) {
     // At the peak the chain holds four N-by-N matrices of doubles (the distances, the plug-in's two
     // outputs and, for a distance file, the matrix as read). More than the machine's memory would
@@ -82,8 +88,7 @@ namespace {
 cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options) {
     const std::size_t n = mxGetM(d.get());
     const int largest = options.fixed_groups >= 2 ? options.fixed_groups : options.max_groups;
-    group_count_settings settings;
-    settings.tolerance = options.tolerance;
+    const group_count_settings settings = settings_of(options);
     cluster_result result;
 
     auto start = clock_type::now();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -46,7 +47,7 @@ rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest,
         return block_starts.empty() || std::find(block_starts.begin(), block_starts.end(), c) != block_starts.end();
     };
     // The rotated matrix of the last search at the end of a block, and its number of columns.
-    mexhost::array_ptr anchor, previous;
+    mexhost::array_ptr anchor;
     std::size_t anchored = 0;
     // The n-by-c input: `from` (its `kept` columns) and eigenvectors kept .. c - 1 beside it.
     auto input = [&e, n](const mxArray* from, std::size_t kept, std::size_t c) {
@@ -59,8 +60,12 @@ rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest,
     for (int c = 2; c <= largest; ++c) {
         const std::size_t columns = static_cast<std::size_t>(c);
         const bool at_end = block_end(columns);
-        mexhost::array_ptr x = at_end || !previous ? input(anchor.get(), anchored, columns)
-                                                   : input(previous.get(), columns - 1, columns);
+        if (!at_end && c < largest) {
+            result.quality.push_back(std::numeric_limits<double>::quiet_NaN());
+            result.groups.emplace_back();
+            continue;
+        }
+        mexhost::array_ptr x = input(anchor.get(), anchored, columns);
         auto out = plugins.get("tarvik").call(3, {x.get(), method.get()}, trusted_inputs);
         const mxArray* quality = out[1].get();
         const mxArray* rotated = out[2].get();
@@ -70,10 +75,8 @@ rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest,
             throw unexpected("the rotated matrix does not have the input's shape");
         result.quality.push_back(mxGetScalar(quality));
         result.groups.push_back(groups_of(out[0].get(), n, c));
-        previous = std::move(out[2]);
         if (at_end) {
-            anchor = mexhost::make_matrix(static_cast<mwSize>(n), static_cast<mwSize>(c));
-            std::memcpy(mxGetPr(anchor.get()), mxGetPr(previous.get()), n * columns * sizeof(double));
+            anchor = std::move(out[2]);
             anchored = columns;
         }
     }

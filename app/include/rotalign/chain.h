@@ -45,6 +45,9 @@ struct cluster_result {
     stage_times times;
 };
 
+// The group-count rule's settings that the options give.
+group_count_settings settings_of(const cluster_options& options);
+
 // Checks options against each other and against the number of points; throws input_error.
 void check_options(const cluster_options& options, std::size_t points);
 
