@@ -2,6 +2,7 @@
 """The group-count suite: how well `rotalign cluster` chooses the number of groups.
 
 usage: /usr/bin/python3 bench/app/group_count_suite.py [--build DIR] [--only NAME ...] [--no-sklearn]
+                                                      [--octave]
 
 For every set of `rotalign generate --list` (generated, fixed seeds) and the real data sets that
 scikit-learn ships (iris, wine, breast cancer, digits; wine and breast cancer standardised), it
@@ -15,6 +16,8 @@ writes the points to CSV, runs the built `rotalign cluster` with `--solver dense
   sklearn  ARI of scikit-learn's SpectralClustering (nearest-neighbour affinity) told the count
   gap/gapARI  the plain eigengap rule (largest lambda_c - lambda_c+1, c = 2..max) on the same
            eigenvalues, and the ARI of rotalign's groups for that count (--groups)
+  octave   with --octave: the number that octave/rotalign_cluster.m chooses on the Octave builds
+           of the plug-ins (BUILD/octave), and whether its groups match the program's (ARI >= 0.99)
 
 then the totals. It is a benchmark, not a test: it exits 0 whatever the figures.
 """
@@ -90,11 +93,45 @@ def sklearn_ari(points, truth, groups):
     return adjusted_rand_score(truth, labels)
 
 
+def run_octave(build, folder, cases):
+    """The Octave chain's count and groups on every case, in one Octave process."""
+    listing = os.path.join(folder, "octave_cases.txt")
+    with open(listing, "w") as out:
+        for name, path, _, _, max_groups in cases:
+            out.write("%s %d %s\n" % (name, max_groups, path))
+    script = (
+        "addpath ('%s'); addpath ('%s');\n"
+        "[names, largest, paths] = textread ('%s', '%%s %%d %%s');\n"
+        "for k = 1:numel (names)\n"
+        "  P = dlmread (paths{k}, ',', double (any (isletter (fileread (paths{k})(1:10)))), 0);\n"
+        "  try\n"
+        "    [g, c] = rotalign_cluster (P, 'max_groups', largest(k));\n"
+        "    dlmwrite ([paths{k} '.octave'], g);\n"
+        "  catch\n"
+        "    c = 0;\n"
+        "  end\n"
+        "  printf ('%%s %%d\\n', names{k}, c);\n"
+        "end\n") % (os.path.join(build, "octave"), os.path.join(ROOT, "octave"), listing)
+    done = subprocess.run(["octave-cli", "--norc", "--no-window-system", "--quiet", "--eval", script],
+                          capture_output=True, text=True)
+    chosen = {}
+    for line in done.stdout.splitlines():
+        parts = line.split()
+        if len(parts) == 2:
+            chosen[parts[0]] = int(parts[1])
+    result = {}
+    for name, path, _, _, _ in cases:
+        groups = np.loadtxt(path + ".octave", dtype=int) if os.path.exists(path + ".octave") else None
+        result[name] = (chosen.get(name, 0), groups)
+    return result
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "default"))
     parser.add_argument("--only", nargs="*", help="names of the sets to run")
     parser.add_argument("--no-sklearn", action="store_true", help="skip scikit-learn's clustering")
+    parser.add_argument("--octave", action="store_true", help="also run the Octave chain")
     options = parser.parse_args()
     rotalign = os.path.join(options.build, "rotalign")
     if not os.access(rotalign, os.X_OK):
@@ -103,9 +140,12 @@ def main():
     start = time.time()
     header = "%-15s %5s %4s %5s %6s %8s %5s %7s %8s %4s %7s" % (
         "set", "N", "dims", "true", "dense", "lanczos", "same", "ARI", "sklearn", "gap", "gapARI")
+    if options.octave:
+        header += " %7s" % "octave"
     print(header)
     print("-" * len(header))
-    totals = dict(sets=0, hits=0, hits_lanczos=0, same=0, ari=0.0, sklearn=0.0, gap_hits=0, gap_ari=0.0)
+    totals = dict(sets=0, hits=0, hits_lanczos=0, same=0, ari=0.0, sklearn=0.0, gap_hits=0, gap_ari=0.0,
+                  octave_same=0)
     with tempfile.TemporaryDirectory() as folder:
         cases = []
         for s in suite_sets(rotalign):
@@ -122,6 +162,7 @@ def main():
                 continue
             cases.append((name, write_set(folder, name, points, truth), points, truth, 10))
 
+        octave = run_octave(options.build, folder, cases) if options.octave else {}
         for name, path, points, truth, max_groups in cases:
             true_count = len(set(truth.tolist()))
             dense = run_rotalign(rotalign, path, folder, "dense", max_groups)
@@ -137,9 +178,16 @@ def main():
             elif gap >= 2:
                 fixed = run_rotalign(rotalign, path, folder, "dense", max_groups, fixed=gap)
                 gap_ari = adjusted_rand_score(truth, fixed["groups"]) if fixed["groups"] is not None else 0.0
-            print("%-15s %5d %4d %5d %6s %8s %5s %7.3f %8.3f %4d %7.3f" % (
+            row = "%-15s %5d %4d %5d %6s %8s %5s %7.3f %8.3f %4d %7.3f" % (
                 name, len(truth), points.shape[1], true_count, dense["chosen"] or "error",
-                lanczos["chosen"] or "error", "yes" if same else "NO", ari, sk, gap, gap_ari))
+                lanczos["chosen"] or "error", "yes" if same else "NO", ari, sk, gap, gap_ari)
+            if options.octave:
+                count, groups = octave[name]
+                matches = (count == dense["chosen"] and groups is not None and dense["groups"] is not None and
+                           adjusted_rand_score(groups, dense["groups"]) >= 0.99)
+                totals["octave_same"] += matches
+                row += " %4s %s" % (count or "error", "=" if matches else "!")
+            print(row)
             for run in (dense, lanczos):
                 if run["message"]:
                     print("    " + run["message"])
@@ -158,6 +206,8 @@ def main():
         totals["sets"], totals["hits"], 100.0 * totals["hits"] / n, totals["hits_lanczos"], totals["same"]))
     print("mean ARI: rotalign %.3f, scikit-learn told the count %.3f, eigengap rule %.3f (true count on %d)" % (
         totals["ari"] / n, totals["sklearn"] / n, totals["gap_ari"] / n, totals["gap_hits"]))
+    if options.octave:
+        print("the Octave chain matches the program (count and groups) on %d" % totals["octave_same"])
     print("time: %.0f s" % (time.time() - start))
 
 
