@@ -395,6 +395,35 @@ end
 %! assert (c, 2);
 %! assert (numel (q), 1);
 
+%!test
+%! ## Six clouds on the axes around a seventh, far apart: seven eigenvalues 1, and c = 2 .. 6
+%! ## inside that block are never searched nor chosen.
+%! centres = [0 0 0; eye(3) * 5; -eye(3) * 5];
+%! k = (1:15)';
+%! jitter = 0.3 * [cos(2.4 * k) .* sin(0.9 * k), sin(1.7 * k), cos(1.3 * k)];
+%! truth = repmat ((1:7)', 15, 1);
+%! P = centres(truth, :) + jitter(ceil ((1:105)' / 7), :);
+%! [groups, chosen, quality, ~, values, note] = rotalign_cluster (P, 'max_groups', 8);
+%! assert (chosen, 7);
+%! assert (numel (values), 9);
+%! assert (all (isnan (quality(1:5))));
+%! assert (quality(6) > 0.99);
+%! assert (note, '');
+%! for g = 1:7
+%!   assert (numel (unique (truth(groups == g))), 1);
+%! end
+
+%!test
+%! ## Identical points: one group and a note; a fixed count says it splits a repeated block.
+%! [groups, chosen, ~, ~, ~, note] = rotalign_cluster (repmat ([1.5 2], 10, 1), 'max_groups', 3, 'neighbours', 3);
+%! assert (chosen, 1);
+%! assert (groups, ones (10, 1));
+%! assert (! isempty (strfind (note, 'one group')));
+%! [~, chosen, ~, ~, ~, note] = rotalign_cluster (repmat ([1.5 2], 10, 1), 'groups', 3, 'neighbours', 3);
+%! assert (chosen, 3);
+%! assert (! isempty (strfind (note, 'repeated')));
+
+%!error <falls apart into 16 components, more than the 10 groups tried> rotalign_cluster (kron (ones (19, 1), [kron((0:3)', ones (4, 1)), repmat((0:3)', 4, 1)]))
 %!error <5 points are too few for 7 neighbours: at least 8 are needed> rotalign_cluster (rand (5, 2))
 %!error <5 points cannot form 10 groups> rotalign_cluster (rand (5, 2), 'neighbours', 2)
 %!error <row 2 holds a value that is NaN or infinite> rotalign_cluster ([1 2; NaN 3; 4 5])
