@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <sstream>
 #include <stdexcept>
 #include <utility>
 
@@ -144,6 +145,13 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
         const group_count g = choose_groups(result.eigenvalues, result.quality, settings);
         result.chosen = g.chosen;
         result.note = g.note;
+        if (result.chosen == 0 && 1.0 - result.eigenvalues.back() <= settings.near_one) {
+            std::ostringstream m;
+            m << "all " << result.eigenvalues.size() << " leading eigenvalues lie within " << settings.near_one
+              << " of 1: the graph is as good as apart in more pieces than the " << largest
+              << " groups tried; allow more groups or use a larger neighbour count";
+            throw input_error(m.str());
+        }
         if (result.chosen == 0)
             throw std::runtime_error("no number of groups from 2 to " + std::to_string(largest) +
                                      " has eigenvalues that stand apart and a quality that is a number");

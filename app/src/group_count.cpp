@@ -58,12 +58,4 @@ group_count choose_groups(const std::vector<double>& values, const std::vector<d
     return out;
 }
 
-int largest_eigengap(const std::vector<double>& values) {
-    int chosen = 0;
-    double widest = -std::numeric_limits<double>::infinity();
-    for (std::size_t c = 2; c < values.size(); ++c)
-        if (values[c - 1] - values[c] > widest) widest = values[c - 1] - values[c], chosen = static_cast<int>(c);
-    return chosen;
-}
-
 }  // namespace rotalign

@@ -62,12 +62,6 @@ TEST(choose_groups, one_repeated_block_after_the_first_eigenvalue_is_one_group) 
     EXPECT_EQ(rotalign::choose_groups({1.0, 1.0, 1.0, 1.0}, {not_a_number, not_a_number}).chosen, 0);
 }
 
-TEST(choose_groups, plain_eigengap_for_comparison) {
-    EXPECT_EQ(rotalign::largest_eigengap({1.0, 0.99, 0.5, 0.45}), 2);
-    EXPECT_EQ(rotalign::largest_eigengap({1.0, 0.99, 0.98, 0.2}), 3);
-    EXPECT_EQ(rotalign::largest_eigengap({1.0, 0.5}), 0);
-}
-
 TEST(canonical_basis, any_basis_of_a_block_gives_the_same_vectors) {
     // A block of two orthonormal vectors over six rows, and the same space turned by 0.7 rad and
     // with a sign flipped; a single vector after it with its sign flipped.
@@ -167,6 +161,30 @@ TEST(group_count_suite, more_components_than_groups_tried_names_them) {
     EXPECT_EQ(message,
               "the affinity graph falls apart into 16 components, more than the 10 groups tried: allow 16 or more "
               "groups (--max-groups 16), or use a larger neighbour count");
+}
+
+TEST(group_count_suite, pieces_linked_too_faintly_for_the_groups_tried_are_named) {
+    // Twelve groups of five points along a line, ten apart; with a global scale of 2.1 the
+    // neighbouring groups share affinities near 1e-9: one component, yet twelve eigenvalues
+    // within 1e-4 of 1.
+    rotalign::points p{60, 1, {}};
+    for (int g = 0; g < 12; ++g)
+        for (int k = 0; k < 5; ++k) p.values.push_back(10.0 * g + 0.1 * k);
+    rotalign::cluster_options o;
+    o.affinity = rotalign::affinity_kind::global;
+    o.scale = 2.1;
+    std::string message;
+    try {
+        rotalign::cluster_points(plugins(), p, o);
+    } catch (const rotalign::input_error& e) {
+        message = e.what();
+    }
+    EXPECT_EQ(message,
+              "all 11 leading eigenvalues lie within 0.0001 of 1: the graph is as good as apart in more pieces than "
+              "the 10 groups tried; allow more groups or use a larger neighbour count");
+    o.max_groups = 12;
+    const rotalign::cluster_result r = rotalign::cluster_points(plugins(), p, o);
+    EXPECT_EQ(r.chosen, 12);
 }
 
 TEST(group_count_suite, identical_points_are_one_group_with_a_note) {

@@ -58,8 +58,4 @@ struct group_count {
 group_count choose_groups(const std::vector<double>& values, const std::vector<double>& quality,
                           const group_count_settings& settings = {});
 
-// The plain eigengap rule, for comparison: the c from 2 to values.size() - 1 with the largest
-// values[c-1] - values[c] (the first on ties); 0 with fewer than three values.
-int largest_eigengap(const std::vector<double>& values);
-
 }  // namespace rotalign
