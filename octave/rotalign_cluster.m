@@ -1,8 +1,8 @@
-function [groups, chosen, quality, times] = rotalign_cluster (P, varargin)
+function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, varargin)
 % ROTALIGN_CLUSTER  Groups points by spectral clustering with locally scaled affinities.
 %
 %   groups = rotalign_cluster (P)
-%   [groups, chosen, quality, times] = rotalign_cluster (P, name, value, ...)
+%   [groups, chosen, quality, times, values, note] = rotalign_cluster (P, name, value, ...)
 %
 %   P is an N-by-d matrix of points, one point a row (or, with 'distances', an
 %   N-by-N symmetric matrix of distances with a zero diagonal). The chain:
@@ -11,13 +11,18 @@ function [groups, chosen, quality, times] = rotalign_cluster (P, varargin)
 %        a global scale;
 %     3. nimbrel clears the diagonal; the normalised affinity D^(-1/2) A D^(-1/2),
 %        D the column sums;
-%     4. its leading eigenvectors, as many as the largest number of groups
-%        (eig up to 128 points, eigs above);
-%     5. tarvik on the leading c eigenvectors for c = 2 .. the largest number,
-%        each search starting from the previous rotated matrix with the next
-%        eigenvector beside it.
-%   The number of groups is the largest c whose alignment quality lies within
-%   the tolerance of the best quality, unless 'groups' fixes it.
+%     4. its leading eigenpairs, one more than the largest number of groups
+%        (eig up to 128 points, eigs above); every block of nearly repeated
+%        eigenvalues gets a basis that depends on its space alone;
+%     5. tarvik for every c = 2 .. the largest number that ends a block (and
+%        the largest), each search starting from the rotated matrix of the
+%        previous block's end with the new block beside it.
+%   The number of groups: c is a candidate where the eigenvalue after the
+%   leading c lies more than 1e-4 below 1 and more than 1.05 times as far from
+%   1 as eigenvalue c; when some candidates are strong (1.5 times as far),
+%   only they remain; of those, the most groups whose quality lies within the
+%   tolerance of the best. With no candidate but a clear cut after the first
+%   eigenvalue the answer is one group. 'groups' fixes the number instead.
 %
 %   Options (name, value):
 %     'distances'   true: P is a distance matrix                 (false)
@@ -31,7 +36,9 @@ function [groups, chosen, quality, times] = rotalign_cluster (P, varargin)
 %
 %   Outputs: groups, N-by-1 group numbers 1 .. chosen (0 for a point in no
 %   group); chosen, the number of groups; quality, the alignment quality for
-%   c = 2, 3, ...; times, a struct of seconds per stage.
+%   c = 2, 3, ... (NaN where no search ran); times, a struct of seconds per
+%   stage; values, the leading eigenvalues; note, why the choice is not an
+%   ordinary one ('' when it is).
 %
 %   The plug-ins (tarvik, brenmoss, olvane, pellor, nimbrel) must be on the path.
 %
@@ -56,6 +63,8 @@ function [groups, chosen, quality, times] = rotalign_cluster (P, varargin)
     opts.(name) = varargin{k + 1};
   end
   check_options (P, opts);
+  rule = struct ('tolerance', opts.tolerance, 'near_one', 1e-4, 'repeated_ratio', 1.05, ...
+                 'strong_ratio', 1.5);
 
   n = rows (P);
   largest = opts.max_groups;
@@ -106,57 +115,169 @@ function [groups, chosen, quality, times] = rotalign_cluster (P, varargin)
   clear A;
   times.normalise = toc (t0);
 
-  % 4. Leading eigenvectors.
+  % 4. Leading eigenpairs, one beyond the largest number of groups. Every component of the graph
+  % brings an eigenvalue 1: when even the last one is 1, there are more components than groups.
   t0 = tic ();
-  V = leading_eigenvectors (L, largest);
+  wanted = min (n, largest + 1);
+  [V, values] = leading_eigenvectors (L, wanted);
+  components = 0;
+  if wanted > largest && 1 - values(end) <= rule.near_one
+    components = count_components (L);
+  end
   clear L;
+  starts = eigenvalue_blocks (values, rule);
+  V = canonical_basis (V, starts);
   times.eigen = toc (t0);
 
-  % 5. Rotation searches for c = 2 .. largest.
+  % 5. Rotation searches where a block ends, and for the largest c; inside a block the space of
+  % the leading c eigenvectors is not well defined.
   t0 = tic ();
   method = 1;
   if strcmp (opts.search, 'numerical')
     method = 2;
   end
-  quality = zeros (1, largest - 1);
+  quality = NaN (1, largest - 1);
   found = cell (1, largest - 1);
-  X = V(:, 1:2);
+  anchor = zeros (n, 0);
   for c = 2:largest
+    at_end = any (starts == c);
+    if ~at_end && c < largest
+      continue;
+    end
+    X = [anchor, V(:, columns(anchor) + 1:c)];
     [cells, quality(c - 1), rotated] = tarvik (X, method);
     labels = zeros (n, 1);
     for g = 1:numel (cells)
       labels(cells{g}) = g;
     end
     found{c - 1} = labels;
-    if c < largest
-      X = [rotated, V(:, c + 1)];
+    if at_end
+      anchor = rotated;
     end
   end
   times.rotation = toc (t0);
 
+  note = '';
   if opts.groups >= 2
     chosen = opts.groups;
+    if ~clear_cut (values, chosen, rule)
+      note = sprintf ('eigenvalue %d is (nearly) repeated by the next one: %d groups split points that the eigenvectors do not tell apart', chosen, chosen);
+    end
   else
-    chosen = choose_groups (quality, opts.tolerance);
+    if components > largest
+      error ('rotalign_cluster: the affinity graph falls apart into %d components, more than the %d groups tried: allow %d or more groups (max_groups %d), or use a larger neighbour count', ...
+             components, largest, components, components);
+    end
+    [chosen, note] = choose_groups (values, quality, rule);
+    if chosen == 0
+      error ('rotalign_cluster: no number of groups from 2 to %d has eigenvalues that stand apart and a quality that is a number', largest);
+    end
   end
-  if chosen == 0
-    error ('rotalign_cluster: no rotation search reached a quality that is a number');
+  if chosen == 1
+    groups = ones (n, 1);
+  else
+    groups = found{chosen - 1};
   end
-  groups = found{chosen - 1};
 end
 
-function chosen = choose_groups (quality, tolerance)
-  % The largest number of groups whose quality lies within the tolerance of the best;
-  % qualities that are not numbers never count. quality(k) belongs to k + 1 groups.
-  known = quality(~isnan (quality));
+function r = distance_ratio (values, c)
+  % How many times farther from 1 eigenvalue c + 1 lies than eigenvalue c.
+  upper = 1 - values(c);
+  if upper > 0
+    r = (1 - values(c + 1)) / upper;
+  else
+    r = Inf;
+  end
+end
+
+function yes = clear_cut (values, c, rule)
+  % Whether the leading c eigenvalues stand apart from the next one.
+  yes = c < numel (values) && 1 - values(c + 1) > rule.near_one ...
+        && distance_ratio (values, c) > rule.repeated_ratio;
+end
+
+function starts = eigenvalue_blocks (values, rule)
+  % The first index (counted from 0, as in the program) of every block of nearly repeated
+  % eigenvalues.
+  starts = 0;
+  for c = 1:numel (values) - 1
+    if clear_cut (values, c, rule)
+      starts(end + 1) = c;
+    end
+  end
+end
+
+function V = canonical_basis (V, starts)
+  % Each block's vectors replaced by a basis that depends on the block's space alone: the rows
+  % picked by pivoted Gram-Schmidt turned onto the axes by the polar factor, the columns ordered
+  % by the first point that each marks (the steps of the program's canonical_basis.cpp).
+  bounds = [starts, columns(V)];
+  for b = 1:numel (starts)
+    cols = bounds(b) + 1:bounds(b + 1);
+    B = V(:, cols);
+    m = numel (cols);
+    W = B;
+    pivots = zeros (1, m);
+    for t = 1:m
+      [~, pivots(t)] = max (sum (W .^ 2, 2));
+      q = W(pivots(t), :) / norm (W(pivots(t), :));
+      W = W - (W * q') * q;
+    end
+    [U, ~, Z] = svd (B(pivots, :));
+    T = B * (Z * U');
+    marks = zeros (1, m);
+    for j = 1:m
+      marks(j) = find (T(:, j) >= 0.5 * max (T(:, j)), 1);
+    end
+    [~, order] = sort (marks);
+    V(:, cols) = T(:, order);
+  end
+end
+
+function [chosen, note] = choose_groups (values, quality, rule)
+  % The program's group-count rule (group_count.cpp): candidates are the c with a clear cut and
+  % a quality that is a number; strong cuts first; then the most groups within the tolerance of
+  % the best quality. quality(k) belongs to k + 1 groups.
   chosen = 0;
-  if isempty (known)
+  note = '';
+  candidates = [];
+  strong = [];
+  any_cut = false;
+  for c = 2:numel (quality) + 1
+    if ~clear_cut (values, c, rule)
+      continue;
+    end
+    any_cut = true;
+    if isnan (quality(c - 1))
+      continue;
+    end
+    candidates(end + 1) = c;
+    if distance_ratio (values, c) >= rule.strong_ratio
+      strong(end + 1) = c;
+    end
+  end
+  if ~isempty (strong)
+    candidates = strong;
+  end
+  if isempty (candidates)
+    if ~isempty (quality) && ~any_cut && clear_cut (values, 1, rule)
+      chosen = 1;
+      note = sprintf ('eigenvalues 2 to %d are one repeated block: no split of the points stands out, so they form one group', numel (values));
+    end
     return;
   end
-  chosen = find (quality >= max (known) - tolerance, 1, 'last') + 1;
+  best = max (quality(candidates - 1));
+  chosen = candidates(find (quality(candidates - 1) >= best - rule.tolerance, 1, 'last'));
 end
 
-function V = leading_eigenvectors (L, count)
+function count = count_components (L)
+  % Components of the graph of the entries above 1e-12 / n, the entries the eigen-step keeps.
+  n = rows (L);
+  [~, ~, blocks] = dmperm (sparse (abs (L) > 1e-12 / n) + speye (n));
+  count = numel (blocks) - 1;
+end
+
+function [V, values] = leading_eigenvectors (L, count)
   % eig up to 128 points; eigs on the entries above 1e-12 / n above (dropping them moves no
   % eigenvalue by more than 1e-12). eig takes over when eigs does not converge, and when the
   % graph falls apart: every component then brings its own eigenvalue 1, and one Krylov space
@@ -172,13 +293,14 @@ function V = leading_eigenvectors (L, count)
                        'disp', 0);
     [V, E, flag] = eigs ((S + S') / 2, count, 'la', eig_opts);
     if flag == 0
-      [~, order] = sort (diag (E), 'descend');
+      [values, order] = sort (diag (E), 'descend');
       V = V(:, order);
       return;
     end
   end
   [V, E] = eig ((L + L') / 2);
-  [~, order] = sort (diag (E), 'descend');
+  [values, order] = sort (diag (E), 'descend');
+  values = values(1:count);
   V = V(:, order(1:count));
 end
 
@@ -273,6 +395,35 @@ end
 %! assert (c, 2);
 %! assert (numel (q), 1);
 
+%!test
+%! ## Six clouds on the axes around a seventh, far apart: seven eigenvalues 1, and c = 2 .. 6
+%! ## inside that block are never searched nor chosen.
+%! centres = [0 0 0; eye(3) * 5; -eye(3) * 5];
+%! k = (1:15)';
+%! jitter = 0.3 * [cos(2.4 * k) .* sin(0.9 * k), sin(1.7 * k), cos(1.3 * k)];
+%! truth = repmat ((1:7)', 15, 1);
+%! P = centres(truth, :) + jitter(ceil ((1:105)' / 7), :);
+%! [groups, chosen, quality, ~, values, note] = rotalign_cluster (P, 'max_groups', 8);
+%! assert (chosen, 7);
+%! assert (numel (values), 9);
+%! assert (all (isnan (quality(1:5))));
+%! assert (quality(6) > 0.99);
+%! assert (note, '');
+%! for g = 1:7
+%!   assert (numel (unique (truth(groups == g))), 1);
+%! end
+
+%!test
+%! ## Identical points: one group and a note; a fixed count says it splits a repeated block.
+%! [groups, chosen, ~, ~, ~, note] = rotalign_cluster (repmat ([1.5 2], 10, 1), 'max_groups', 3, 'neighbours', 3);
+%! assert (chosen, 1);
+%! assert (groups, ones (10, 1));
+%! assert (! isempty (strfind (note, 'one group')));
+%! [~, chosen, ~, ~, ~, note] = rotalign_cluster (repmat ([1.5 2], 10, 1), 'groups', 3, 'neighbours', 3);
+%! assert (chosen, 3);
+%! assert (! isempty (strfind (note, 'repeated')));
+
+%!error <falls apart into 16 components, more than the 10 groups tried> rotalign_cluster (kron (ones (19, 1), [kron((0:3)', ones (4, 1)), repmat((0:3)', 4, 1)]))
 %!error <5 points are too few for 7 neighbours: at least 8 are needed> rotalign_cluster (rand (5, 2))
 %!error <5 points cannot form 10 groups> rotalign_cluster (rand (5, 2), 'neighbours', 2)
 %!error <row 2 holds a value that is NaN or infinite> rotalign_cluster ([1 2; NaN 3; 4 5])

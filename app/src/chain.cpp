@@ -1,11 +1,15 @@
 #include "rotalign/chain.h"
 
+#include "rotalign/canonical_basis.h"
+#include "rotalign/components.h"
 #include "rotalign/normalise.h"
 #include "rotalign/rotation.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <sstream>
 #include <stdexcept>
 #include <utility>
 
@@ -40,6 +44,12 @@ mexhost::array_ptr affinities(toolbox& plugins, const mxArray* d, const cluster_
 }
 
 }  // namespace
+
+group_count_settings settings_of(const cluster_options& options) {
+    group_count_settings s;
+    s.tolerance = options.tolerance;
+    return s;
+}
 
 void check_options(const cluster_options& o, std::size_t points) {
     // At the peak the chain holds four N-by-N matrices of doubles (the distances, the plug-in's two
@@ -79,6 +89,7 @@ namespace {
 cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options) {
     const std::size_t n = mxGetM(d.get());
     const int largest = options.fixed_groups >= 2 ? options.fixed_groups : options.max_groups;
+    const group_count_settings settings = settings_of(options);
     cluster_result result;
 
     auto start = clock_type::now();
@@ -96,20 +107,57 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     normalise(mxGetPr(l.get()), n);
     result.times.normalise = seconds_since(start);
 
+    // One eigenpair beyond the most groups searched: whether the leading c eigenvalues stand apart
+    // from the next one decides whether c groups are admissible, also for the largest c.
     start = clock_type::now();
-    const eigenpairs e = leading_eigenpairs(mxGetPr(l.get()), n, static_cast<std::size_t>(largest), options.solver);
+    const std::size_t wanted = std::min(n, static_cast<std::size_t>(largest) + 1);
+    eigenpairs e = leading_eigenpairs(mxGetPr(l.get()), n, wanted, options.solver);
+    // Every component of the graph brings an eigenvalue 1. When even the last one wanted is 1,
+    // there are more components than groups searched, and the message says how many.
+    std::size_t components = 0;
+    if (wanted > static_cast<std::size_t>(largest) && 1.0 - e.values.back() <= settings.near_one)
+        components = count_components(mxGetPr(l.get()), n, 1e-12 / static_cast<double>(n));
     l.reset();
     result.solver = e.used;
+    result.eigenvalues = e.values;
+    // Blocks of repeated eigenvalues get a basis that does not depend on the solver, so that the
+    // searches start alike whichever solver ran.
+    const std::vector<std::size_t> blocks = eigenvalue_blocks(e.values, settings);
+    canonical_basis(e, blocks);
     result.times.eigen = seconds_since(start);
 
     start = clock_type::now();
-    rotation_searches searches = rotate_all(plugins, e, largest, options.numerical_search);
+    rotation_searches searches = rotate_all(plugins, e, largest, options.numerical_search, blocks);
     result.quality = std::move(searches.quality);
     result.times.rotation = seconds_since(start);
 
-    result.chosen = options.fixed_groups >= 2 ? options.fixed_groups : choose_groups(result.quality, options.tolerance);
-    if (result.chosen == 0) throw std::runtime_error("no rotation search reached a quality that is a number");
-    result.groups = std::move(searches.groups[static_cast<std::size_t>(result.chosen - 2)]);
+    if (options.fixed_groups >= 2) {
+        result.chosen = options.fixed_groups;
+        if (!clear_cut(result.eigenvalues, static_cast<std::size_t>(result.chosen), settings))
+            result.note = "eigenvalue " + std::to_string(result.chosen) + " is (nearly) repeated by the next one: " +
+                          std::to_string(result.chosen) + " groups split points that the eigenvectors do not tell apart";
+    } else {
+        if (components > static_cast<std::size_t>(largest))
+            throw input_error("the affinity graph falls apart into " + std::to_string(components) +
+                              " components, more than the " + std::to_string(largest) + " groups tried: allow " +
+                              std::to_string(components) + " or more groups (--max-groups " +
+                              std::to_string(components) + "), or use a larger neighbour count");
+        const group_count g = choose_groups(result.eigenvalues, result.quality, settings);
+        result.chosen = g.chosen;
+        result.note = g.note;
+        if (result.chosen == 0 && 1.0 - result.eigenvalues.back() <= settings.near_one) {
+            std::ostringstream m;
+            m << "all " << result.eigenvalues.size() << " leading eigenvalues lie within " << settings.near_one
+              << " of 1: the graph is as good as apart in more pieces than the " << largest
+              << " groups tried; allow more groups or use a larger neighbour count";
+            throw input_error(m.str());
+        }
+        if (result.chosen == 0)
+            throw std::runtime_error("no number of groups from 2 to " + std::to_string(largest) +
+                                     " has eigenvalues that stand apart and a quality that is a number");
+    }
+    if (result.chosen == 1) result.groups.assign(n, 1);
+    else result.groups = std::move(searches.groups[static_cast<std::size_t>(result.chosen - 2)]);
     return result;
 }
 

@@ -3,8 +3,10 @@
 #include "rotalign/chain.h"
 #include "rotalign/datasets.h"
 #include "rotalign/scores.h"
+#include "rotalign/suite_sets.h"
 #include "rotalign/svg.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -22,7 +24,8 @@ namespace {
 const char* const usage_text =
     "usage: rotalign cluster POINTS [options]   groups of the points of a CSV file\n"
     "       rotalign demo [--output DIR] [--plugins DIR] [--solver S]\n"
-    "       rotalign generate moons|circles|blobs|lines [--points N] [--seed S] [--truth FILE]\n"
+    "       rotalign generate NAME [--points N] [--seed S] [--truth FILE]\n"
+    "       rotalign generate --list\n"
     "\n"
     "cluster options:\n"
     "  --distances         POINTS holds a square matrix of distances, not points\n"
@@ -31,14 +34,19 @@ const char* const usage_text =
     "  --scale S           global scale of pellor\n"
     "  --max-groups C      try every number of groups from 2 to C (default 10)\n"
     "  --groups C          take C groups instead of choosing\n"
-    "  --tolerance T       choose the most groups within T of the best quality (default 0.001)\n"
+    "  --tolerance T       of the group-count rule: qualities within T of the best count as equal\n"
+    "                      (default 0.001)\n"
     "  --search S          rotation search: gradient (default) or numerical\n"
     "  --solver S          eigen-solver: auto (default), lanczos or dense\n"
     "  --format F          groups as lines (default) or csv\n"
     "  --output FILE       write the groups to FILE; the summary then goes to standard output\n"
     "  --plot FILE.svg     draw the points coloured by group\n"
+    "  --plot-quality FILE.svg  draw the eigenvalues and qualities against c, the choice marked\n"
     "  --plugins DIR       load the plug-ins from DIR (else ROTALIGN_PLUGINS, else beside rotalign)\n"
-    "  --quiet             no summary\n";
+    "  --quiet             no summary\n"
+    "\n"
+    "generate: NAME is moons, circles, blobs or lines (2-D, --points and --seed apply), or a set of\n"
+    "the group-count suite (fixed size; --seed replaces its seed); --list shows the suite.\n";
 
 // A mistake in the command line itself: exit status 2 with the usage.
 class usage_error : public std::runtime_error {
@@ -161,11 +169,51 @@ void write_groups_file(const std::string& path, const std::vector<int>& groups, 
     if (!f) throw input_error("cannot write " + path);
 }
 
+// The chosen number of groups, then for every c the quality, the eigenvalues and the clear cuts
+// that made the choice, the solver and the stage times.
+void print_summary(std::ostream& s, const cluster_result& r, const cluster_options& o) {
+    s << "groups: " << r.chosen << (o.fixed_groups >= 2 ? " (fixed)" : "") << '\n';
+    if (!r.note.empty()) s << "note: " << r.note << '\n';
+    const group_count_settings settings = settings_of(o);
+    s << "quality:";
+    // Inside a block of repeated eigenvalues no search runs (-), except for the largest c; a
+    // search on eigenvectors with an all-zero row has no quality (nan).
+    for (std::size_t k = 0; k < r.quality.size(); ++k) {
+        s << ' ' << k + 2 << '=';
+        if (k + 1 < r.quality.size() && !clear_cut(r.eigenvalues, k + 2, settings)) s << '-';
+        else if (std::isnan(r.quality[k])) s << "nan";
+        else s << std::fixed << std::setprecision(6) << r.quality[k];
+    }
+    // Ten decimals: eigenvalues a hair below 1 are what tell nearly separate pieces apart.
+    s << "\neigenvalues:";
+    for (std::size_t k = 0; k < r.eigenvalues.size(); ++k)
+        s << ' ' << k + 1 << '=' << std::fixed << std::setprecision(10) << r.eigenvalues[k];
+    s << "\nclear cuts (c=how many times farther from 1 eigenvalue c+1 lies than c; * strong):";
+    bool any = false;
+    for (std::size_t c = 2; c < r.eigenvalues.size(); ++c) {
+        if (!clear_cut(r.eigenvalues, c, settings)) continue;
+        const double ratio = distance_ratio(r.eigenvalues, c);
+        s << ' ' << c << '=';
+        if (std::isinf(ratio)) {
+            s << "inf";
+        } else {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.3g", ratio);
+            s << text;
+        }
+        if (ratio >= settings.strong_ratio) s << '*';
+        any = true;
+    }
+    if (!any) s << " none";
+    s << '\n' << "eigen-solver: " << name_of(r.solver) << '\n';
+    print_times(s, r.times);
+}
+
 int cluster_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                     const std::string& executable_folder) {
     const parsed p = parse(args, 1,
                            {"affinity", "neighbours", "scale", "max-groups", "groups", "tolerance", "search",
-                            "solver", "format", "output", "plot", "plugins"},
+                            "solver", "format", "output", "plot", "plot-quality", "plugins"},
                            {"distances", "quiet"});
     if (p.positional.size() != 1) throw usage_error("cluster needs one file of points");
     cluster_options o;
@@ -209,19 +257,10 @@ int cluster_command(const std::vector<std::string>& args, std::ostream& out, std
     }
     if (p.has("plot"))
         write_svg_file(p.value("plot"), pts, r.groups, file + ": " + std::to_string(r.chosen) + " groups");
-    if (!p.flag("quiet")) {
-        std::ostream& s = *summary;
-        s << "groups: " << r.chosen << (o.fixed_groups >= 2 ? " (fixed)" : "") << '\n';
-        s << "quality:";
-        // A search on eigenvectors with an all-zero row has no quality; it shows as nan.
-        for (std::size_t k = 0; k < r.quality.size(); ++k) {
-            s << ' ' << k + 2 << '=';
-            if (std::isnan(r.quality[k])) s << "nan";
-            else s << std::fixed << std::setprecision(6) << r.quality[k];
-        }
-        s << '\n' << "eigen-solver: " << name_of(r.solver) << '\n';
-        print_times(s, r.times);
-    }
+    if (p.has("plot-quality"))
+        write_choice_svg_file(p.value("plot-quality"), r.eigenvalues, r.quality, r.chosen, settings_of(o),
+                              file + ": " + std::to_string(r.chosen) + (r.chosen == 1 ? " group" : " groups"));
+    if (!p.flag("quiet")) print_summary(*summary, r, o);
     return exit_ok;
 }
 
@@ -283,18 +322,47 @@ int demo_command(const std::vector<std::string>& args, std::ostream& out, std::o
 }
 
 int generate_command(const std::vector<std::string>& args, std::ostream& out) {
-    const parsed p = parse(args, 1, {"points", "seed", "truth"}, {});
+    const parsed p = parse(args, 1, {"points", "seed", "truth"}, {"list"});
+    if (p.flag("list")) {
+        if (!p.positional.empty() || !p.values.empty()) throw usage_error("generate --list takes nothing else");
+        out << "name\tpoints\tdims\tgroups\tmax_groups\tdescription\n";
+        for (const suite_set& s : suite_sets())
+            out << s.name << '\t' << s.count << '\t' << s.dims << '\t' << s.groups << '\t' << s.max_groups << '\t'
+                << s.description << '\n';
+        return exit_ok;
+    }
     if (p.positional.size() != 1) throw usage_error("generate needs the name of a data set");
-    const int count = integer(p, "points", 600);
-    if (count < 1) throw usage_error("--points needs at least 1");
+    const std::string& name = p.positional[0];
     const std::string seed_text = p.value("seed", "1");
     char* end = nullptr;
     const unsigned long long seed = std::strtoull(seed_text.c_str(), &end, 10);
     if (seed_text.empty() || *end != '\0' || seed_text[0] == '-')
         throw usage_error("--seed needs a whole number, not '" + seed_text + "'");
-    const labelled_points data = generate(p.positional[0], static_cast<std::size_t>(count), seed);
-    out << "x,y\n" << std::setprecision(17);
-    for (std::size_t i = 0; i < data.data.count; ++i) out << data.data.at(i, 0) << ',' << data.data.at(i, 1) << '\n';
+    labelled_points data;
+    const auto& demo = dataset_names();
+    if (std::find(demo.begin(), demo.end(), name) != demo.end()) {
+        const int count = integer(p, "points", 600);
+        if (count < 1) throw usage_error("--points needs at least 1");
+        data = generate(name, static_cast<std::size_t>(count), seed);
+    } else {
+        const auto& suite = suite_sets();
+        if (std::none_of(suite.begin(), suite.end(), [&name](const suite_set& s) { return s.name == name; }))
+            throw input_error("unknown data set '" + name +
+                              "': moons, circles, blobs, lines, or a name that 'rotalign generate --list' shows");
+        if (p.has("points")) throw usage_error("--points applies to moons, circles, blobs and lines only");
+        // A suite set keeps its own seed unless one is given.
+        data = suite_points(name, p.has("seed") ? seed : 0);
+    }
+    const std::size_t dims = data.data.dims;
+    if (dims == 2) {
+        out << "x,y\n";
+    } else {
+        for (std::size_t k = 0; k < dims; ++k) out << (k ? ",x" : "x") << k + 1;
+        out << '\n';
+    }
+    out << std::setprecision(17);
+    for (std::size_t i = 0; i < data.data.count; ++i)
+        for (std::size_t k = 0; k < dims; ++k) out << data.data.at(i, k) << (k + 1 < dims ? ',' : '\n');
     if (p.has("truth")) write_groups_file(p.value("truth"), data.truth, false);
     return exit_ok;
 }

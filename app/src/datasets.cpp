@@ -1,38 +1,12 @@
-// Data set generators on a generator of our own, so that a seed gives the same points with any
-// standard library (the distributions of <random> are not specified bit for bit).
+// The demo's data sets, on the random source of our own (random_source.h).
 #include "rotalign/datasets.h"
+
+#include "random_source.h"
 
 #include <cmath>
 
 namespace rotalign {
 namespace {
-
-const double pi = 3.14159265358979323846;
-
-// splitmix64: small, fast and well mixed; enough for test data.
-class generator {
-public:
-    explicit generator(std::uint64_t seed) : state_(seed) {}
-
-    std::uint64_t next() {
-        std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-        return z ^ (z >> 31);
-    }
-    // Uniform in [0, 1), 53 random bits.
-    double uniform() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
-    double uniform(double lo, double hi) { return lo + (hi - lo) * uniform(); }
-    // Standard normal by the Box-Muller transform; 1 - u keeps the logarithm finite.
-    double normal() {
-        const double u = 1.0 - uniform();
-        const double v = uniform();
-        return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * pi * v);
-    }
-
-private:
-    std::uint64_t state_;
-};
 
 void add(labelled_points& out, double x, double y, int group) {
     out.data.values.push_back(x);
@@ -52,7 +26,7 @@ void finish(labelled_points& out) { out.data.count = out.truth.size(); }
 }  // namespace
 
 labelled_points two_moons(std::size_t count, std::uint64_t seed, double noise) {
-    generator g(seed);
+    random_source g(seed);
     labelled_points out = empty(2);
     for (std::size_t i = 0; i < count; ++i) {
         const double t = g.uniform(0.0, pi);
@@ -72,7 +46,7 @@ labelled_points two_moons(std::size_t count, std::uint64_t seed, double noise) {
 }
 
 labelled_points concentric_circles(std::size_t count, std::uint64_t seed, double noise) {
-    generator g(seed);
+    random_source g(seed);
     labelled_points out = empty(2);
     for (std::size_t i = 0; i < count; ++i) {
         const bool inner = i % 3 == 2;
@@ -89,7 +63,7 @@ labelled_points uneven_blobs(std::size_t count, std::uint64_t seed) {
         double x, y, spread;
     };
     const blob blobs[] = {{0.0, 0.0, 1.0}, {5.0, 4.0, 0.5}, {6.0, -1.0, 0.2}};
-    generator g(seed);
+    random_source g(seed);
     labelled_points out = empty(3);
     const std::size_t wide = count / 2, middle = count / 3;
     for (std::size_t i = 0; i < count; ++i) {
@@ -103,7 +77,7 @@ labelled_points uneven_blobs(std::size_t count, std::uint64_t seed) {
 }
 
 labelled_points parallel_lines(std::size_t count, std::uint64_t seed, double noise) {
-    generator g(seed);
+    random_source g(seed);
     labelled_points out = empty(3);
     // Stratified along the line: point k of a line falls in the k-th of equal cells, so that no
     // chance gap splits a line in two.

@@ -19,6 +19,8 @@ void dsyevr_(const char* jobz, const char* range, const char* uplo, const int* n
              const double* vl, const double* vu, const int* il, const int* iu, const double* abstol, int* m,
              double* w, double* z, const int* ldz, int* isuppz, double* work, const int* lwork, int* iwork,
              const int* liwork, int* info, std::size_t jobz_len, std::size_t range_len, std::size_t uplo_len);
+void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w, double* work,
+            const int* lwork, int* info, std::size_t jobz_len, std::size_t uplo_len);
 }
 
 namespace rotalign {
@@ -48,6 +50,22 @@ void take_descending(eigenpairs& out, const double* w, const double* z) {
     }
 }
 
+// Every pair by the QL/QR algorithm (dsyev), the wanted ones kept.
+void solve_dense_all(const matrix_view& m, eigenpairs& out) {
+    const int n = as_int(m.n);
+    std::vector<double> a(m.values, m.values + m.n * m.n), w(m.n);
+    int info = 0, lwork = -1;
+    double work_size = 0.0;
+    dsyev_("V", "L", &n, a.data(), &n, w.data(), &work_size, &lwork, &info, 1, 1);
+    lwork = static_cast<int>(work_size);
+    std::vector<double> work(static_cast<std::size_t>(std::max(lwork, 1)));
+    dsyev_("V", "L", &n, a.data(), &n, w.data(), work.data(), &lwork, &info, 1, 1);
+    if (info != 0) throw std::runtime_error("the dense eigen-solver failed");
+    out.used = eigen_solver::dense;
+    const std::size_t skipped = m.n - out.count;
+    take_descending(out, w.data() + skipped, a.data() + skipped * m.n);
+}
+
 void solve_dense(const matrix_view& m, eigenpairs& out) {
     const int n = as_int(m.n), il = n - as_int(out.count) + 1, iu = n;
     std::vector<double> a(m.values, m.values + m.n * m.n);  // dsyevr overwrites its matrix
@@ -66,6 +84,9 @@ void solve_dense(const matrix_view& m, eigenpairs& out) {
     std::vector<int> iwork(static_cast<std::size_t>(liwork));
     dsyevr_("V", "I", "L", &n, a.data(), &ldz, &vl, &vu, &il, &iu, &abstol, &found, w.data(), z.data(), &ldz,
             isuppz.data(), work.data(), &lwork, iwork.data(), &liwork, &info, 1, 1, 1);
+    // dsyevr's MRRR step can stop with an internal error on a many-fold repeated eigenvalue (OpenBLAS's
+    // threaded build does on the complete graph of 18 identical points); dsyev has no such case.
+    if (info > 0) return solve_dense_all(m, out);
     if (info != 0 || found != as_int(out.count)) throw std::runtime_error("the dense eigen-solver failed");
     out.used = eigen_solver::dense;
     take_descending(out, w.data(), z.data());

@@ -1,7 +1,9 @@
 #include "rotalign/rotation.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -35,30 +37,48 @@ std::vector<int> groups_of(const mxArray* cell, std::size_t n, int c) {
 
 }  // namespace
 
-rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest, bool numerical) {
+rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest, bool numerical,
+                             const std::vector<std::size_t>& block_starts) {
     const std::size_t n = e.n;
     rotation_searches result;
     mexhost::array_ptr method = mexhost::make_scalar(numerical ? 2.0 : 1.0);
-    mexhost::array_ptr x = mexhost::make_matrix(static_cast<mwSize>(n), 2);
-    if (n > 0) std::memcpy(mxGetPr(x.get()), e.vectors.data(), 2 * n * sizeof(double));
+    // Every c counts as the end of a block when no blocks are given.
+    auto block_end = [&block_starts](std::size_t c) {
+        return block_starts.empty() || std::find(block_starts.begin(), block_starts.end(), c) != block_starts.end();
+    };
+    // The rotated matrix of the last search at the end of a block, and its number of columns.
+    mexhost::array_ptr anchor;
+    std::size_t anchored = 0;
+    // The n-by-c input: `from` (its `kept` columns) and eigenvectors kept .. c - 1 beside it.
+    auto input = [&e, n](const mxArray* from, std::size_t kept, std::size_t c) {
+        mexhost::array_ptr x = mexhost::make_matrix(static_cast<mwSize>(n), static_cast<mwSize>(c));
+        double* to = mxGetPr(x.get());
+        if (kept > 0) std::memcpy(to, mxGetPr(from), n * kept * sizeof(double));
+        for (std::size_t k = kept; k < c; ++k) std::memcpy(to + n * k, e.column(k), n * sizeof(double));
+        return x;
+    };
     for (int c = 2; c <= largest; ++c) {
+        const std::size_t columns = static_cast<std::size_t>(c);
+        const bool at_end = block_end(columns);
+        if (!at_end && c < largest) {
+            result.quality.push_back(std::numeric_limits<double>::quiet_NaN());
+            result.groups.emplace_back();
+            continue;
+        }
+        mexhost::array_ptr x = input(anchor.get(), anchored, columns);
         auto out = plugins.get("tarvik").call(3, {x.get(), method.get()}, trusted_inputs);
         const mxArray* quality = out[1].get();
         const mxArray* rotated = out[2].get();
         if (!mxIsDouble(quality) || mxGetNumberOfElements(quality) != 1)
             throw unexpected("the quality is not a scalar");
-        if (!mxIsDouble(rotated) || mxIsSparse(rotated) || mxGetM(rotated) != n ||
-            mxGetN(rotated) != static_cast<std::size_t>(c))
+        if (!mxIsDouble(rotated) || mxIsSparse(rotated) || mxGetM(rotated) != n || mxGetN(rotated) != columns)
             throw unexpected("the rotated matrix does not have the input's shape");
         result.quality.push_back(mxGetScalar(quality));
         result.groups.push_back(groups_of(out[0].get(), n, c));
-        if (c == largest) break;
-        // Next input: the rotated matrix and eigenvector c + 1 beside it.
-        x = mexhost::make_matrix(static_cast<mwSize>(n), static_cast<mwSize>(c + 1));
-        double* next = mxGetPr(x.get());
-        std::memcpy(next, mxGetPr(rotated), n * static_cast<std::size_t>(c) * sizeof(double));
-        std::memcpy(next + n * static_cast<std::size_t>(c), e.column(static_cast<std::size_t>(c)),
-                    n * sizeof(double));
+        if (at_end) {
+            anchor = std::move(out[2]);
+            anchored = columns;
+        }
     }
     return result;
 }

@@ -37,15 +37,22 @@ const double not_a_number = std::numeric_limits<double>::quiet_NaN();
 }  // namespace
 
 TEST(choose_groups, most_groups_within_tolerance_of_the_best) {
-    // quality[k] belongs to k + 2 groups.
-    EXPECT_EQ(rotalign::choose_groups({0.99, 0.90, 0.80}, 0.005), 2);
-    EXPECT_EQ(rotalign::choose_groups({0.90, 0.999, 0.97}, 0.005), 3);
-    EXPECT_EQ(rotalign::choose_groups({0.999, 0.996, 0.97}, 0.005), 3);
-    EXPECT_EQ(rotalign::choose_groups({0.999, 0.993, 0.997}, 0.005), 4);  // not only neighbours of the best
-    EXPECT_EQ(rotalign::choose_groups({0.95, 0.95}, 0.0), 3);              // an exact tie prefers more groups
-    EXPECT_EQ(rotalign::choose_groups({not_a_number, 0.9, not_a_number}, 0.005), 3);
-    EXPECT_EQ(rotalign::choose_groups({not_a_number, not_a_number}, 0.005), 0);
-    EXPECT_EQ(rotalign::choose_groups({}, 0.005), 0);
+    // Eigenvalues whose distances from 1 grow at least 1.8-fold from one to the next: every c is a strong
+    // cut, and the qualities alone decide. quality[k] belongs to k + 2 groups.
+    const std::vector<double> apart{1.0, 0.999, 0.99, 0.9, 0.5, 0.1};
+    auto chosen = [&apart](const std::vector<double>& quality, double tolerance) {
+        rotalign::group_count_settings s;
+        s.tolerance = tolerance;
+        return rotalign::choose_groups(apart, quality, s).chosen;
+    };
+    EXPECT_EQ(chosen({0.99, 0.90, 0.80}, 0.005), 2);
+    EXPECT_EQ(chosen({0.90, 0.999, 0.97}, 0.005), 3);
+    EXPECT_EQ(chosen({0.999, 0.996, 0.97}, 0.005), 3);
+    EXPECT_EQ(chosen({0.999, 0.993, 0.997}, 0.005), 4);  // not only neighbours of the best
+    EXPECT_EQ(chosen({0.95, 0.95}, 0.0), 3);              // an exact tie prefers more groups
+    EXPECT_EQ(chosen({not_a_number, 0.9, not_a_number}, 0.005), 3);
+    EXPECT_EQ(chosen({not_a_number, not_a_number}, 0.005), 0);
+    EXPECT_EQ(chosen({}, 0.005), 0);
 }
 
 TEST(chain, generated_sets_give_their_groups) {

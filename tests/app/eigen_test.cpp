@@ -90,6 +90,21 @@ TEST(leading_eigenpairs, blocks_give_every_copy_of_a_repeated_eigenvalue) {
     }
 }
 
+TEST(leading_eigenpairs, an_eigenvalue_repeated_many_times) {
+    // The normalised affinity of 18 identical points: 1 once, then -1/17 seventeen times. The
+    // dense solver's first method can stop with an internal error here; the result must not.
+    for (const std::size_t n : {18u, 30u}) {
+        rotalign::square m{n, std::vector<double>(n * n, 1.0 / static_cast<double>(n - 1))};
+        for (std::size_t i = 0; i < n; ++i) m.values[i + i * n] = 0.0;
+        for (const std::size_t count : {5u, 11u, 17u}) {
+            const rotalign::eigenpairs e = rotalign::leading_eigenpairs(m, count, eigen_solver::dense);
+            EXPECT_NEAR(e.values[0], 1.0, 1e-14);
+            for (std::size_t k = 1; k < count; ++k) EXPECT_NEAR(e.values[k], -1.0 / static_cast<double>(n - 1), 1e-14);
+            expect_eigenpairs(m, e, 1e-12);
+        }
+    }
+}
+
 TEST(leading_eigenpairs, all_pairs_and_bad_counts) {
     const rotalign::square m = second_difference(5);
     // The Lanczos driver needs a spare dimension; asked for every pair it leaves them to LAPACK.

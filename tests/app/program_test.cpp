@@ -86,6 +86,12 @@ TEST_F(program, cluster_prints_groups_then_the_summary) {
     EXPECT_EQ(o.out.substr(2, 2), "2\n");
     EXPECT_EQ(o.err.rfind("groups: 2\nquality: 2=", 0), 0u) << o.err;
     EXPECT_NE(o.err.find(" 4="), std::string::npos);
+    // One eigenvalue more than the largest number of groups, and the cuts that decided.
+    EXPECT_NE(o.err.find("\neigenvalues: 1=1.0000000000 2="), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find(" 5="), std::string::npos);
+    EXPECT_NE(o.err.find("\nclear cuts (c=how many times farther from 1 eigenvalue c+1 lies than c; * strong): 2="),
+              std::string::npos)
+        << o.err;
     EXPECT_NE(o.err.find("stage times (ms): distances "), std::string::npos);
     EXPECT_EQ(slurp(dir_ / "m.svg").rfind("<?xml", 0), 0u);
 }
@@ -100,6 +106,54 @@ TEST_F(program, csv_output_to_a_file_moves_the_summary_to_standard_output) {
     EXPECT_EQ(g.rfind("point,group\n1,", 0), 0u);
     EXPECT_EQ(lines_of(g), 61u);
     EXPECT_EQ(run("cluster m.csv --quiet --max-groups 3 --output g.csv").out, "");
+}
+
+TEST_F(program, the_choice_is_drawn_and_explained) {
+    // Ten identical points: one group, a note, and a picture with the choice marked.
+    std::string same = "x,y\n";
+    for (int i = 0; i < 10; ++i) same += "1.5,2\n";
+    file("same.csv", same);
+    const outcome o = run("cluster same.csv --max-groups 3 --neighbours 3 --plot-quality q.svg");
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "1\n1\n1\n1\n1\n1\n1\n1\n1\n1\n");
+    EXPECT_EQ(o.err.rfind("groups: 1\nnote: eigenvalues 2 to 4 are one repeated block", 0), 0u) << o.err;
+    EXPECT_NE(o.err.find("quality: 2=- 3="), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("* strong): none\n"), std::string::npos) << o.err;
+    const std::string svg = slurp(dir_ / "q.svg");
+    EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
+    EXPECT_NE(svg.find(">chosen: 1</text>"), std::string::npos);
+
+    // More components than groups tried: the message says how many and what to change.
+    const outcome apart = run("generate duplicates-16 --truth t.txt");
+    ASSERT_EQ(apart.status, 0) << apart.err;
+    file("d.csv", apart.out);
+    const outcome d = run("cluster d.csv");
+    EXPECT_EQ(d.status, 1);
+    EXPECT_EQ(d.err,
+              "rotalign: the affinity graph falls apart into 16 components, more than the 10 groups tried: allow 16 or "
+              "more groups (--max-groups 16), or use a larger neighbour count\n");
+    const outcome enough = run("cluster d.csv --max-groups 16 --output g.txt");
+    ASSERT_EQ(enough.status, 0) << enough.err;
+    EXPECT_EQ(enough.out.rfind("groups: 16\n", 0), 0u) << enough.out;
+}
+
+TEST_F(program, generate_lists_and_writes_the_suite) {
+    const outcome list = run("generate --list");
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(list.out.rfind("name\tpoints\tdims\tgroups\tmax_groups\tdescription\n", 0), 0u);
+    EXPECT_NE(list.out.find("\noctahedron-7\t212\t3\t7\t10\t"), std::string::npos) << list.out;
+    const outcome three = run("generate octahedron-7 --truth t.txt");
+    ASSERT_EQ(three.status, 0) << three.err;
+    EXPECT_EQ(three.out.rfind("x1,x2,x3\n", 0), 0u);
+    EXPECT_EQ(lines_of(three.out), 213u);
+    EXPECT_EQ(lines_of(slurp(dir_ / "t.txt")), 212u);
+    EXPECT_NE(run("generate octahedron-7 --seed 3").out, three.out);
+    EXPECT_EQ(run("generate octahedron-7 --points 5").status, 2);
+    const outcome unknown = run("generate nothing");
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.err,
+              "rotalign: unknown data set 'nothing': moons, circles, blobs, lines, or a name that 'rotalign generate "
+              "--list' shows\n");
 }
 
 TEST_F(program, bad_input_gives_a_message_and_status_1) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <sstream>
 
@@ -95,4 +96,24 @@ TEST(write_svg, degenerate_inputs) {
     EXPECT_EQ(out.str().find("nan"), std::string::npos);
     EXPECT_THROW(rotalign::write_svg(out, rotalign::points{2, 1, {1, 2}}, {1, 1}, ""), rotalign::input_error);
     EXPECT_THROW(rotalign::write_svg(out, rotalign::points{2, 2, {1, 2, 3, 4}}, {1}, ""), rotalign::input_error);
+}
+
+TEST(write_choice_svg, marks_the_choice_and_the_candidates) {
+    // c = 2 inside a block of two eigenvalues 1 (open, and its quality not a number), c = 3 a
+    // candidate, c = 4 the largest.
+    const std::vector<double> values{1.0, 1.0, 1.0 - 1e-12, 0.6, 0.55};
+    std::ostringstream out;
+    rotalign::write_choice_svg(out, values, {std::nan(""), 0.999, 0.97}, 3, {}, "blobs & <c>");
+    const std::string svg = out.str();
+    EXPECT_TRUE(well_formed(svg)) << svg;
+    EXPECT_EQ(count_of(svg, ">chosen: 3</text>"), 1u);
+    EXPECT_EQ(count_of(svg, "blobs &amp; &lt;c&gt;"), 1u);
+    EXPECT_EQ(count_of(svg, "r=\"3\" fill=\"#1f77b4\""), 5u);  // one dot per eigenvalue
+    EXPECT_EQ(count_of(svg, "fill=\"#2ca02c\"/>"), 2u);          // candidates 3 and 4
+    EXPECT_EQ(svg.find("nan"), std::string::npos);
+    // Nothing chosen, nothing searched: still a picture.
+    std::ostringstream empty;
+    rotalign::write_choice_svg(empty, {1.0}, {}, 0, {}, "");
+    EXPECT_TRUE(well_formed(empty.str()));
+    EXPECT_EQ(count_of(empty.str(), "chosen"), 0u);
 }

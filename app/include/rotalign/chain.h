@@ -7,6 +7,7 @@
 #include "rotalign/points.h"
 #include "rotalign/toolbox.h"
 
+#include <string>
 #include <vector>
 
 namespace rotalign {
@@ -36,11 +37,16 @@ struct stage_times {
 
 struct cluster_result {
     std::vector<int> groups;      // group of each point, 1 .. chosen (0: in no group)
-    int chosen = 0;               // number of groups
+    int chosen = 0;               // number of groups; 1 when the data show no groups
+    std::string note;             // why the choice is not an ordinary one, when it is not
     std::vector<double> quality;  // alignment quality for c = 2, 3, ..., in that order
+    std::vector<double> eigenvalues;  // the leading eigenvalues, one more than the largest c searched
     eigen_solver solver = eigen_solver::dense;
     stage_times times;
 };
+
+// The group-count rule's settings that the options give.
+group_count_settings settings_of(const cluster_options& options);
 
 // Checks options against each other and against the number of points; throws input_error.
 void check_options(const cluster_options& options, std::size_t points);

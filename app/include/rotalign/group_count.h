@@ -1,13 +1,61 @@
-// Choosing the number of groups from the alignment qualities of the rotation searches.
+// Choosing the number of groups from the leading eigenvalues of the normalised affinity and the
+// alignment qualities of the rotation searches. Pure functions of those numbers, so that every
+// route to the eigenvalues can share them.
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <vector>
 
 namespace rotalign {
 
-// The group-count rule: the largest number of groups whose quality lies within `tolerance` of the
-// best quality. quality[k] belongs to k + 2 groups; qualities that are not numbers never count.
-// Returns 0 when no quality is a number.
-int choose_groups(const std::vector<double>& quality, double tolerance);
+struct group_count_settings {
+    // Qualities within this of the best candidate's count as equally good; the most groups among
+    // them win.
+    double tolerance = 0.001;
+    // Eigenvalues within this of 1 count as copies of 1: pieces of a graph whose links carry less
+    // than this share of their affinity are as good as apart, and the differences between such
+    // eigenvalues reflect links too faint to mean anything (near 1e-10, the solvers' residuals).
+    double near_one = 1e-4;
+    // Two neighbouring eigenvalues count as repeated when the lower one lies less than this many
+    // times as far from 1 as the upper one.
+    double repeated_ratio = 1.05;
+    // A clear cut is a strong one when the next eigenvalue lies at least this many times as far
+    // from 1 as the last one kept.
+    double strong_ratio = 1.5;
+};
+
+// (1 - values[c]) / (1 - values[c-1]) for 1 <= c < values.size(): how many times farther from 1
+// the eigenvalue after the leading c lies than the last of them (infinite when that one is 1).
+double distance_ratio(const std::vector<double>& values, std::size_t c);
+
+// Whether the leading c eigenvalues (values descending) stand apart from the next one, so that
+// the space of the leading c eigenvectors is well defined: the next eigenvalue lies more than
+// settings.near_one below 1 and more than settings.repeated_ratio times as far from 1. c = 0
+// always counts as a clear cut; c at or past the last value never does.
+bool clear_cut(const std::vector<double>& values, std::size_t c, const group_count_settings& settings);
+
+// The first index of every block of nearly repeated eigenvalues: 0, then every c with a clear cut
+// after the leading c values.
+std::vector<std::size_t> eigenvalue_blocks(const std::vector<double>& values, const group_count_settings& settings);
+
+struct group_count {
+    int chosen = 0;    // number of groups; 1 when the data show no split at all; 0 when nothing fits
+    std::string note;  // why, when the choice is not an ordinary one
+};
+
+// The group-count rule. values: the leading eigenvalues of the normalised affinity, descending,
+// one more than the largest number of groups searched. quality[k]: the alignment quality of the
+// search with k + 2 groups (not a number when the search had an all-zero row).
+// 1. c is a candidate when the leading c eigenvalues stand apart from the next (clear_cut) and
+//    its quality is a number: a c inside a block of nearly repeated eigenvalues has no
+//    well-defined space of c eigenvectors, and the solver's arithmetic would decide its quality.
+// 2. When some candidates are strong cuts (distance_ratio at least settings.strong_ratio), only
+//    they remain.
+// 3. The most groups whose quality lies within the tolerance of the best remaining quality.
+// With no clear cut from 2 on but one after the first eigenvalue (the rest one repeated block, as
+// for identical points) the answer is 1 group.
+group_count choose_groups(const std::vector<double>& values, const std::vector<double>& quality,
+                          const group_count_settings& settings = {});
 
 }  // namespace rotalign
