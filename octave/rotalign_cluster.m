@@ -6,13 +6,17 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
 %
 %   P is an N-by-d matrix of points, one point a row (or, with 'distances', an
 %   N-by-N symmetric matrix of distances with a zero diagonal). The chain:
-%     1. squared Euclidean distances between the points;
+%     1. squared Euclidean distances between the points: all N-by-N of them
+%        (graph 'dense'), or a sparse matrix of each point's nearest
+%        neighbours (graph 'knn', rotalign_knn_graph, built block by block so
+%        that memory grows with N, not N^2);
 %     2. affinities with brenmoss (neighbour count K), olvane, or pellor with
 %        a global scale;
 %     3. nimbrel clears the diagonal; the normalised affinity D^(-1/2) A D^(-1/2),
 %        D the column sums;
 %     4. its leading eigenpairs, one more than the largest number of groups
-%        (eig up to 128 points, eigs above); every block of nearly repeated
+%        (eig up to 128 points, eigs above; on the sparse graph, component by
+%        component, eigs in shift-invert mode); every block of nearly repeated
 %        eigenvalues gets a basis that depends on its space alone;
 %     5. tarvik for every c = 2 .. the largest number that ends a block (and
 %        the largest), each search starting from the rotated matrix of the
@@ -33,6 +37,9 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
 %     'groups'      take this number of groups instead of choosing (0: choose)
 %     'tolerance'   tolerance of the group-count rule            (0.001)
 %     'search'      'gradient' or 'numerical'                    ('gradient')
+%     'graph'       'dense', 'knn', or 'auto': knn from 5000 points  ('auto')
+%     'graph_neighbours'  nearest neighbours per point of the knn graph
+%                   (twice 'neighbours'; at least 'neighbours')
 %
 %   Outputs: groups, N-by-1 group numbers 1 .. chosen (0 for a point in no
 %   group); chosen, the number of groups; quality, the alignment quality for
@@ -51,7 +58,7 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
 
   opts = struct ('distances', false, 'affinity', 'brenmoss', 'neighbours', 7, ...
                  'scale', [], 'max_groups', 10, 'groups', 0, 'tolerance', 0.001, ...
-                 'search', 'gradient');
+                 'search', 'gradient', 'graph', 'auto', 'graph_neighbours', 0);
   if mod (numel (varargin), 2) ~= 0
     error ('rotalign_cluster: options come in name, value pairs');
   end
@@ -63,6 +70,11 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
     opts.(name) = varargin{k + 1};
   end
   check_options (P, opts);
+  sparse_graph = strcmp (opts.graph, 'knn') || (strcmp (opts.graph, 'auto') && ~opts.distances ...
+                                                && rows (P) >= knn_from ());
+  if opts.graph_neighbours == 0
+    opts.graph_neighbours = min (rows (P) - 1, 2 * opts.neighbours);
+  end
   rule = struct ('tolerance', opts.tolerance, 'near_one', 1e-4, 'repeated_ratio', 1.05, ...
                  'strong_ratio', 1.5);
 
@@ -78,6 +90,8 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
   t0 = tic ();
   if opts.distances
     D = double (P);
+  elseif sparse_graph
+    D = rotalign_knn_graph (P, opts.graph_neighbours);
   else
     D = zeros (n, n);
     for k = 1:columns (P)
@@ -111,7 +125,12 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
     error ('rotalign_cluster: point %d has no affinity to any other point (try a larger scale or neighbour count)', bad);
   end
   s = 1 ./ sqrt (degree);
-  L = A .* (s' * s);
+  if issparse (A)
+    [i, j, a] = find (A);
+    L = sparse (i, j, a .* (s(i)' .* s(j)'), n, n);
+  else
+    L = A .* (s' * s);
+  end
   clear A;
   times.normalise = toc (t0);
 
@@ -119,7 +138,11 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
   % brings an eigenvalue 1: when even the last one is 1, there are more components than groups.
   t0 = tic ();
   wanted = min (n, largest + 1);
-  [V, values] = leading_eigenvectors (L, wanted);
+  if issparse (L)
+    [V, values] = sparse_leading_eigenvectors (L, wanted);
+  else
+    [V, values] = leading_eigenvectors (L, wanted);
+  end
   components = 0;
   if wanted > largest && 1 - values(end) <= rule.near_one
     components = count_components (L);
@@ -178,6 +201,11 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
   else
     groups = found{chosen - 1};
   end
+end
+
+function n = knn_from ()
+  % The number of points from which 'auto' takes the nearest-neighbour graph, as the program does.
+  n = 5000;
 end
 
 function r = distance_ratio (values, c)
@@ -340,6 +368,16 @@ function check_options (P, opts)
   if ~any (strcmp (opts.search, {'gradient', 'numerical'}))
     error ('rotalign_cluster: the search must be gradient or numerical');
   end
+  if ~ischar (opts.graph) || ~any (strcmp (opts.graph, {'auto', 'dense', 'knn'}))
+    error ('rotalign_cluster: the graph must be auto, dense or knn');
+  end
+  if strcmp (opts.graph, 'knn') && opts.distances
+    error ('rotalign_cluster: the knn graph is built from points, not from a distance matrix');
+  end
+  M = opts.graph_neighbours;
+  if ~isscalar (M) || M ~= fix (M) || M < 0 || M > n - 1 || (M > 0 && M < opts.neighbours)
+    error ('rotalign_cluster: the graph neighbours must be a whole number from the neighbour count to %d', n - 1);
+  end
   largest = opts.max_groups;
   if opts.groups ~= 0
     if opts.groups < 2 || opts.groups ~= fix (opts.groups)
@@ -412,6 +450,23 @@ end
 %! for g = 1:7
 %!   assert (numel (unique (truth(groups == g))), 1);
 %! end
+
+%!test
+%! ## The nearest-neighbour graph finds the groups that the full matrix finds.
+%! [P, truth] = clouds ();
+%! [g, c, ~, ~, values] = rotalign_cluster (P, 'max_groups', 5, 'graph', 'knn', 'graph_neighbours', 10);
+%! [gd, cd] = rotalign_cluster (P, 'max_groups', 5, 'graph', 'dense');
+%! assert (c, cd);
+%! assert (g, gd);
+%! assert (numel (values), 6);
+%! t = linspace (0, pi, 150)';
+%! moons = [cos(t), sin(t); 1 - cos(t), 0.5 - sin(t)] + 0.05 * [sin(7 * [t; t]), cos(5 * [t; t])];
+%! [g, c] = rotalign_cluster (moons, 'graph', 'knn');
+%! assert (c, 2);
+%! assert (accumarray (g, 1)', [150 150]);
+
+%!error <the knn graph is built from points> rotalign_cluster (zeros (20), 'distances', true, 'graph', 'knn')
+%!error <the graph must be auto, dense or knn> rotalign_cluster (rand (20, 2), 'graph', 'sparse')
 
 %!test
 %! ## Identical points: one group and a note; a fixed count says it splits a repeated block.
