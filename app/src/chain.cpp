@@ -127,8 +127,10 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     result.times.eigen = seconds_since(start);
 
     start = clock_type::now();
-    rotation_searches searches = rotate_all(plugins, e, largest, options.numerical_search, blocks);
+    rotation_searches searches =
+        rotate_all(plugins, e, largest, options.numerical_search, blocks, row_sample{options.rotation_sample, 1});
     result.quality = std::move(searches.quality);
+    result.searched_rows = searches.searched_rows;
     result.times.rotation = seconds_since(start);
 
     if (options.fixed_groups >= 2) {

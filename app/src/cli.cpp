@@ -38,6 +38,8 @@ const char* const usage_text =
     "                      (default 0.001)\n"
     "  --search S          rotation search: gradient (default) or numerical\n"
     "  --solver S          eigen-solver: auto (default), lanczos or dense\n"
+    "  --rotation-sample N run the rotation searches on N rows drawn at random and apply their\n"
+    "                      rotations to every row (default 0: search on every row)\n"
     "  --format F          groups as lines (default) or csv\n"
     "  --output FILE       write the groups to FILE; the summary then goes to standard output\n"
     "  --plot FILE.svg     draw the points coloured by group\n"
@@ -206,6 +208,8 @@ void print_summary(std::ostream& s, const cluster_result& r, const cluster_optio
     }
     if (!any) s << " none";
     s << '\n' << "eigen-solver: " << name_of(r.solver) << '\n';
+    if (r.searched_rows < r.groups.size())
+        s << "rotation searches on " << r.searched_rows << " of " << r.groups.size() << " rows\n";
     print_times(s, r.times);
 }
 
@@ -213,7 +217,7 @@ int cluster_command(const std::vector<std::string>& args, std::ostream& out, std
                     const std::string& executable_folder) {
     const parsed p = parse(args, 1,
                            {"affinity", "neighbours", "scale", "max-groups", "groups", "tolerance", "search",
-                            "solver", "format", "output", "plot", "plot-quality", "plugins"},
+                            "solver", "format", "output", "plot", "plot-quality", "plugins", "rotation-sample"},
                            {"distances", "quiet"});
     if (p.positional.size() != 1) throw usage_error("cluster needs one file of points");
     cluster_options o;
@@ -232,6 +236,9 @@ int cluster_command(const std::vector<std::string>& args, std::ostream& out, std
     o.tolerance = real(p, "tolerance", o.tolerance);
     o.numerical_search = choice(p, "search", {"gradient", "numerical"}) == "numerical";
     o.solver = solver_option(p);
+    const int sample = integer(p, "rotation-sample", 0);
+    if (sample < 0) throw usage_error("--rotation-sample needs a number of rows, or 0 for all");
+    o.rotation_sample = static_cast<std::size_t>(sample);
     const bool csv = choice(p, "format", {"lines", "csv"}) == "csv";
     const std::string& file = p.positional[0];
     const bool distances = p.flag("distances");

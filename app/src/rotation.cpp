@@ -1,11 +1,19 @@
 #include "rotalign/rotation.h"
 
+#include "random_source.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <string>
+
+extern "C" {
+// LAPACK's least-squares solver; the trailing argument is the hidden length of `trans`.
+void dgels_(const char* trans, const int* m, const int* n, const int* nrhs, double* a, const int* lda, double* b,
+            const int* ldb, double* work, const int* lwork, int* info, std::size_t trans_len);
+}
 
 namespace rotalign {
 namespace {
@@ -35,12 +43,14 @@ std::vector<int> groups_of(const mxArray* cell, std::size_t n, int c) {
     return groups;
 }
 
-}  // namespace
-
-rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest, bool numerical,
-                             const std::vector<std::size_t>& block_starts) {
+// Searches as rotate_all describes, on every row of e; with `rotated`, also each search's rotated
+// matrix (n-by-c by columns; empty where the search was skipped).
+rotation_searches search_all(toolbox& plugins, const eigenpairs& e, int largest, bool numerical,
+                             const std::vector<std::size_t>& block_starts,
+                             std::vector<std::vector<double>>* rotated_matrices) {
     const std::size_t n = e.n;
     rotation_searches result;
+    result.searched_rows = n;
     mexhost::array_ptr method = mexhost::make_scalar(numerical ? 2.0 : 1.0);
     // Every c counts as the end of a block when no blocks are given.
     auto block_end = [&block_starts](std::size_t c) {
@@ -63,6 +73,7 @@ rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest,
         if (!at_end && c < largest) {
             result.quality.push_back(std::numeric_limits<double>::quiet_NaN());
             result.groups.emplace_back();
+            if (rotated_matrices != nullptr) rotated_matrices->emplace_back();
             continue;
         }
         mexhost::array_ptr x = input(anchor.get(), anchored, columns);
@@ -75,10 +86,94 @@ rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest,
             throw unexpected("the rotated matrix does not have the input's shape");
         result.quality.push_back(mxGetScalar(quality));
         result.groups.push_back(groups_of(out[0].get(), n, c));
+        if (rotated_matrices != nullptr)
+            rotated_matrices->emplace_back(mxGetPr(rotated), mxGetPr(rotated) + n * columns);
         if (at_end) {
             anchor = std::move(out[2]);
             anchored = columns;
         }
+    }
+    return result;
+}
+
+// The c-by-c matrix R with x R = y in the least-squares sense: x and y are m-by-c by columns,
+// m >= c. x is taken by value, since the solver overwrites it.
+std::vector<double> recover_rotation(std::vector<double> x, std::vector<double> y, std::size_t m, std::size_t c) {
+    const int rows = static_cast<int>(m), cols = static_cast<int>(c);
+    int info = 0, lwork = -1;
+    double size = 0.0;
+    dgels_("N", &rows, &cols, &cols, x.data(), &rows, y.data(), &rows, &size, &lwork, &info, 1);
+    lwork = std::max(1, static_cast<int>(size));
+    std::vector<double> work(static_cast<std::size_t>(lwork));
+    dgels_("N", &rows, &cols, &cols, x.data(), &rows, y.data(), &rows, work.data(), &lwork, &info, 1);
+    if (info != 0) throw std::runtime_error("the rotation could not be recovered from the sampled rows");
+    std::vector<double> r(c * c);
+    for (std::size_t j = 0; j < c; ++j)
+        std::copy(y.begin() + static_cast<std::ptrdiff_t>(j * m), y.begin() + static_cast<std::ptrdiff_t>(j * m + c),
+                  r.begin() + static_cast<std::ptrdiff_t>(j * c));
+    return r;
+}
+
+// Groups of the rows of x R (x: the leading c columns of the n-by-? matrix at `x`, by columns) by
+// tarvik's rule: the column of the largest square, starting from 0 and taking ties, so that the
+// later column wins; no column for a row whose squares are not numbers (group 0).
+std::vector<int> groups_of_rotated(const double* x, std::size_t n, const std::vector<double>& r, std::size_t c) {
+    std::vector<int> groups(n, 0);
+    std::vector<double> row(c);
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = 0; j < c; ++j) row[j] = 0.0;
+        for (std::size_t l = 0; l < c; ++l) {
+            const double v = x[i + l * n];
+            for (std::size_t j = 0; j < c; ++j) row[j] += v * r[l + j * c];
+        }
+        double largest = 0.0;
+        for (std::size_t j = 0; j < c; ++j) {
+            const double square = row[j] * row[j];
+            if (square >= largest) largest = square, groups[i] = static_cast<int>(j) + 1;
+        }
+    }
+    return groups;
+}
+
+}  // namespace
+
+std::vector<std::size_t> sample_rows(std::size_t n, std::size_t count, std::uint64_t seed) {
+    count = std::min(count, n);
+    // The first `count` steps of a Fisher-Yates shuffle, on a map of the positions moved.
+    std::vector<std::size_t> order(n);
+    for (std::size_t i = 0; i < n; ++i) order[i] = i;
+    random_source random(seed);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t j = i + static_cast<std::size_t>(random.next() % (n - i));
+        std::swap(order[i], order[j]);
+    }
+    order.resize(count);
+    std::sort(order.begin(), order.end());
+    return order;
+}
+
+rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest, bool numerical,
+                             const std::vector<std::size_t>& block_starts, const row_sample& sample) {
+    const std::size_t n = e.n;
+    if (sample.rows == 0 || sample.rows >= n) return search_all(plugins, e, largest, numerical, block_starts, nullptr);
+
+    const std::vector<std::size_t> rows = sample_rows(n, std::max(sample.rows, e.count), sample.seed);
+    const std::size_t m = rows.size();
+    eigenpairs on_sample;
+    on_sample.n = m;
+    on_sample.count = e.count;
+    on_sample.values = e.values;
+    on_sample.vectors.resize(m * e.count);
+    for (std::size_t k = 0; k < e.count; ++k)
+        for (std::size_t i = 0; i < m; ++i) on_sample.vectors[i + k * m] = e.vectors[rows[i] + k * n];
+    std::vector<std::vector<double>> rotated;
+    rotation_searches result = search_all(plugins, on_sample, largest, numerical, block_starts, &rotated);
+    for (std::size_t k = 0; k < rotated.size(); ++k) {
+        if (rotated[k].empty()) continue;
+        const std::size_t c = k + 2;
+        std::vector<double> x(on_sample.vectors.begin(), on_sample.vectors.begin() + static_cast<std::ptrdiff_t>(m * c));
+        const std::vector<double> r = recover_rotation(std::move(x), std::move(rotated[k]), m, c);
+        result.groups[k] = groups_of_rotated(e.vectors.data(), n, r, c);
     }
     return result;
 }

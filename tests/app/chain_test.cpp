@@ -1,12 +1,15 @@
 // The chain through the built plug-ins on small generated sets with known groups, the rule
 // that picks the number of groups, and what the chain refuses.
 #include "rotalign/chain.h"
+#include "rotalign/rotation.h"
 #include "rotalign/datasets.h"
 #include "rotalign/scores.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <filesystem>
 #include <limits>
 
@@ -155,4 +158,29 @@ TEST(toolbox, missing_plugins_and_the_folder_search) {
     EXPECT_EQ(rotalign::plugin_folder("", "", build), (std::filesystem::path(build) / "mex").string());
     EXPECT_EQ(rotalign::plugin_folder("", "", TOOLBOX_PLUGIN_DIR), TOOLBOX_PLUGIN_DIR);
     std::filesystem::remove_all(empty);
+}
+
+TEST(rotation_sample, searches_on_a_sample_group_every_row_as_the_full_searches) {
+    // Rows drawn once per seed, distinct and in order.
+    const std::vector<std::size_t> rows = rotalign::sample_rows(1000, 100, 5);
+    EXPECT_EQ(rows, rotalign::sample_rows(1000, 100, 5));
+    EXPECT_NE(rows, rotalign::sample_rows(1000, 100, 6));
+    ASSERT_EQ(rows.size(), 100u);
+    EXPECT_TRUE(std::adjacent_find(rows.begin(), rows.end(), std::greater_equal<std::size_t>()) == rows.end());
+    EXPECT_LT(rows.back(), 1000u);
+    EXPECT_EQ(rotalign::sample_rows(10, 50, 1).size(), 10u);
+
+    for (const char* name : {"moons", "blobs", "lines"}) {
+        const rotalign::labelled_points data = rotalign::generate(name, 900, 4);
+        cluster_options o;
+        o.max_groups = 5;
+        const rotalign::cluster_result full = rotalign::cluster_points(plugins(), data.data, o);
+        o.rotation_sample = 200;
+        const rotalign::cluster_result sampled = rotalign::cluster_points(plugins(), data.data, o);
+        EXPECT_EQ(sampled.searched_rows, 200u);
+        EXPECT_EQ(full.searched_rows, 900u);
+        EXPECT_EQ(sampled.chosen, full.chosen) << name;
+        EXPECT_EQ(sampled.groups.size(), 900u);
+        EXPECT_GE(rotalign::adjusted_rand_index(full.groups, sampled.groups), 0.99) << name;
+    }
 }

@@ -27,6 +27,9 @@ struct cluster_options {
     bool numerical_search = false;  // the rotation search by fixed steps instead of the gradient
     double tolerance = 0.001;    // of the group-count rule
     eigen_solver solver = eigen_solver::automatic;
+    // The rotation searches run on this many rows chosen at random (fixed seed) and their
+    // rotations are applied to every row; 0: on every row (see row_sample).
+    std::size_t rotation_sample = 0;
 };
 
 // Seconds spent in each stage of one run.
@@ -42,6 +45,7 @@ struct cluster_result {
     std::vector<double> quality;  // alignment quality for c = 2, 3, ..., in that order
     std::vector<double> eigenvalues;  // the leading eigenvalues, one more than the largest c searched
     eigen_solver solver = eigen_solver::dense;
+    std::size_t searched_rows = 0;  // rows the rotation searches ran on
     stage_times times;
 };
 

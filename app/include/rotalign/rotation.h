@@ -4,14 +4,25 @@
 #include "rotalign/eigen.h"
 #include "rotalign/toolbox.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace rotalign {
+
+// Rotation searches on a sample of the rows: the searches run on `rows` rows chosen at random
+// (fixed by `seed`), and each rotation found is then recovered from the sample and applied to
+// every row. 0 rows, or at least as many as there are, searches on every row.
+struct row_sample {
+    std::size_t rows = 0;
+    std::uint64_t seed = 1;
+};
 
 struct rotation_searches {
     std::vector<double> quality;            // alignment quality for c = 2, 3, ..., largest
     std::vector<std::vector<int>> groups;   // groups[k]: group of each point (1 .. k + 2, 0 none);
                                             // empty when the search for k + 2 was skipped
+    std::size_t searched_rows = 0;          // rows the searches ran on
 };
 
 // Rotation searches for c = 2 .. largest on the leading eigenvectors of e. `numerical` selects
@@ -22,9 +33,19 @@ struct rotation_searches {
 // end with the whole new block beside it. The space of the leading c eigenvectors for a c inside
 // a block is not well defined (the solver's arithmetic picks it), and such searches are slow: an
 // all-zero row, as a block of separate components gives, costs tarvik its 200 sweeps. A skipped
-// c has quality NaN and no groups. Throws std::runtime_error when tarvik's outputs do not have
-// the promised form.
+// c has quality NaN and no groups.
+//
+// With a sample, the qualities are those of the searches on the sample. Each search's rotated
+// sample Y_s is X_s R for its input's leading c eigenvectors X_s and one orthogonal c-by-c matrix
+// R (the chained searches compose their rotations); R is recovered from the sample by least
+// squares, which gives it exactly up to rounding since the sample has far more rows than
+// columns. Every row of X R then joins the group of its largest squared entry, by tarvik's own
+// rule (ties to the later column; a row without a number in no group). Throws std::runtime_error
+// when tarvik's outputs do not have the promised form.
 rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest, bool numerical,
-                             const std::vector<std::size_t>& block_starts = {});
+                             const std::vector<std::size_t>& block_starts = {}, const row_sample& sample = {});
+
+// `count` distinct row indices of 0 .. n - 1, ascending, drawn uniformly by `seed`.
+std::vector<std::size_t> sample_rows(std::size_t n, std::size_t count, std::uint64_t seed);
 
 }  // namespace rotalign
