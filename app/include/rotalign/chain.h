@@ -26,6 +26,9 @@ struct cluster_options {
     bool numerical_search = false;  // the rotation search by fixed steps instead of the gradient
     double tolerance = 0.001;    // of the group-count rule
     eigen_solver solver = eigen_solver::automatic;
+    // Hand the affinity plug-in's N-by-N output back in cluster_result::affinity instead of
+    // releasing it. It is no copy: the chain only holds it on, one N-by-N matrix beyond the end.
+    bool keep_affinity = false;
 };
 
 // Seconds spent in each stage of one run.
@@ -38,8 +41,10 @@ struct cluster_result {
     std::vector<int> groups;      // group of each point, 1 .. chosen (0: in no group)
     int chosen = 0;               // number of groups
     std::vector<double> quality;  // alignment quality for c = 2, 3, ..., in that order
+    std::vector<double> eigenvalues;  // leading eigenvalues of the normalised affinity, descending
     eigen_solver solver = eigen_solver::dense;
     stage_times times;
+    mexhost::array_ptr affinity;  // with cluster_options::keep_affinity: the affinity plug-in's output
 };
 
 // Checks options against each other and against the number of points; throws input_error.
@@ -49,5 +54,9 @@ void check_options(const cluster_options& options, std::size_t points);
 // Throws input_error for data or options that the chain cannot use.
 cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_options& options);
 cluster_result cluster_distances(toolbox& plugins, const square& distances, const cluster_options& options);
+// The same for the n-by-n matrix stored by columns at `values`, which must stay valid during the
+// call; it is copied once into the host's matrix, as the form above copies `distances.values`.
+cluster_result cluster_distances(toolbox& plugins, const double* values, std::size_t n,
+                                 const cluster_options& options);
 
 }  // namespace rotalign
