@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the toolbox needs. Groups: core (build, tests, the program),
 # octave (Octave builds and tests), cross (Linux x86 and Windows builds run under Wine),
-# fuzz (clang's fuzzing runtime). With no argument: core only.
+# fuzz (clang's fuzzing runtime), python (the Python package, its tests and pip install).
+# With no argument: core only.
 set -euo pipefail
 
 core=(cmake g++ make libgtest-dev libbenchmark-dev libblas-dev liblapack-dev libopenblas-dev
@@ -9,6 +10,8 @@ core=(cmake g++ make libgtest-dev libbenchmark-dev libblas-dev liblapack-dev lib
 octave=(octave liboctave-dev)
 cross=(g++-multilib mingw-w64 wine wine64 wine32:i386)
 fuzz=(clang libclang-rt-14-dev)
+python=(python3-dev pybind11-dev python3-numpy python3-scipy python3-sklearn python3-pytest
+        python3-matplotlib python3-pip python3-setuptools python3-wheel python3-venv)
 
 packages=()
 for group in "${@:-core}"; do
@@ -17,8 +20,9 @@ for group in "${@:-core}"; do
     octave) packages+=("${octave[@]}") ;;
     cross) packages+=("${cross[@]}") ;;
     fuzz) packages+=("${fuzz[@]}") ;;
-    all) packages+=("${core[@]}" "${octave[@]}" "${cross[@]}" "${fuzz[@]}") ;;
-    *) echo "install-deps: unknown group '$group' (core, octave, cross, fuzz, all)" >&2; exit 2 ;;
+    python) packages+=("${python[@]}") ;;
+    all) packages+=("${core[@]}" "${octave[@]}" "${cross[@]}" "${fuzz[@]}" "${python[@]}") ;;
+    *) echo "install-deps: unknown group '$group' (core, octave, cross, fuzz, python, all)" >&2; exit 2 ;;
   esac
 done
 

@@ -12,6 +12,9 @@ from ._plugins import brenmoss, nimbrel, olvane, pellor, tarvik
 
 __version__ = "0.1.0"
 
+# The exceptions are defined by the extension; they belong to the package's own name.
+PluginError.__module__ = HostFault.__module__ = __name__
+
 __all__ = [
     "RotationClustering",
     "brenmoss",
