@@ -5,6 +5,13 @@ import numbers
 import numpy as np
 from sklearn.base import BaseEstimator, ClusterMixin
 
+try:  # scikit-learn 1.6 on
+    from sklearn.utils.validation import validate_data
+except ImportError:
+
+    def validate_data(estimator, X, **check_params):
+        return estimator._validate_data(X, **check_params)
+
 from ._toolbox import toolbox
 
 _AFFINITIES = ("local", "mean", "global", "precomputed")
@@ -180,7 +187,7 @@ class RotationClustering(ClusterMixin, BaseEstimator):
         -------
         self
         """
-        X = self._validate_data(X, dtype=np.float64, ensure_min_samples=1)
+        X = validate_data(self, X, dtype=np.float64)
         precomputed = self._precomputed()
         if precomputed and X.shape[0] != X.shape[1]:
             raise ValueError(

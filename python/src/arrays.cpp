@@ -120,24 +120,23 @@ mexhost::array_ptr sparse_to_host(py::handle value) {
     const py::array indptr = contiguous("indptr");
     if (!data || !indices || !indptr || data.ndim() != 1 || indices.ndim() != 1 || indptr.ndim() != 1)
         throw py::type_error("a sparse matrix needs one-dimensional data, indices and indptr");
-    if (static_cast<std::size_t>(indptr.shape(0)) != static_cast<std::size_t>(n) + 1)
-        throw py::value_error("the sparse matrix's indptr needs one entry per column and one more");
-    const py::ssize_t stored_py = indptr.dtype().itemsize() == 8
-                                      ? static_cast<const std::int64_t*>(indptr.data())[n]
-                                      : static_cast<const std::int32_t*>(indptr.data())[n];
-    const mwSize stored = host_size(stored_py, "a sparse matrix's number of stored values");
-    if (indices.shape(0) < stored || data.shape(0) < stored)
-        throw py::value_error("the sparse matrix has fewer indices or values than its indptr says");
     const bool is_complex = data.dtype().is(py::dtype::of<complex>());
     if (!is_complex && !data.dtype().is(py::dtype::of<double>()))
         throw py::type_error("the host takes float64 or complex128 sparse matrices");
+    const bool wide = indptr.dtype().itemsize() == 8;
     if (indptr.dtype().kind() != 'i' || indices.dtype().kind() != 'i' ||
-        indptr.dtype().itemsize() != indices.dtype().itemsize() ||
-        (indptr.dtype().itemsize() != 4 && indptr.dtype().itemsize() != 8))
+        indptr.dtype().itemsize() != indices.dtype().itemsize() || (!wide && indptr.dtype().itemsize() != 4))
         throw py::type_error("a sparse matrix's indices must both be int32 or both int64");
+    if (static_cast<std::size_t>(indptr.shape(0)) != static_cast<std::size_t>(n) + 1)
+        throw py::value_error("the sparse matrix's indptr needs one entry per column and one more");
+    const py::ssize_t stored_py = wide ? static_cast<const std::int64_t*>(indptr.data())[n]
+                                       : static_cast<const std::int32_t*>(indptr.data())[n];
+    const mwSize stored = host_size(stored_py, "a sparse matrix's number of stored values");
+    if (indices.shape(0) < stored || data.shape(0) < stored)
+        throw py::value_error("the sparse matrix has fewer indices or values than its indptr says");
 
     mexhost::array_ptr h(mxCreateSparse(m, n, stored > 0 ? stored : 1, is_complex ? mxCOMPLEX : mxREAL));
-    if (indptr.dtype().itemsize() == 8)
+    if (wide)
         copy_pattern<std::int64_t>(indptr, indices, static_cast<std::size_t>(m), static_cast<std::size_t>(n),
                                    static_cast<std::size_t>(stored), mxGetJc(h.get()), mxGetIr(h.get()));
     else

@@ -106,6 +106,17 @@ def test_sizes_beyond_the_hosts_32_bits_are_refused_before_any_copy():
         rotalign.nimbrel(sp.csc_matrix((2**31, 2)))
 
 
+def test_a_malformed_sparse_matrix_is_refused_before_a_plugin_reads_it():
+    # SciPy builds these without looking at the indices; a plug-in would read past its arrays.
+    outside = sp.csc_matrix((np.array([1.0]), np.array([5]), np.array([0, 1, 1])), shape=(2, 2))
+    with pytest.raises(ValueError, match="a row index of the sparse matrix lies outside it"):
+        rotalign.nimbrel(outside)
+    short = sp.csc_matrix((2, 2))
+    short.indptr = np.array([0, 3, 3], dtype=np.int32)
+    with pytest.raises(ValueError, match="fewer indices or values than its indptr says"):
+        _toolbox.toolbox.call("nimbrel", 1, [short])
+
+
 def snapshot(value):
     if sp.issparse(value):
         return [value.data.copy(), value.indices.copy(), value.indptr.copy()]
