@@ -2,8 +2,8 @@
 # Installs the Debian packages the toolbox needs. Groups: core (build, tests, the program),
 # octave (Octave builds and tests), cross (Linux x86 and Windows builds; their tests run under
 # Wine, and under qemu-i386 where 32-bit programs cannot run natively), fuzz (clang's fuzzing
-# runtime), bench (scikit-learn for the comparison scripts under bench/app). With no argument:
-# core only.
+# runtime), python (the Python package, its tests and pip install; scikit-learn also serves the
+# comparison scripts under bench/). With no argument: core only.
 set -euo pipefail
 
 core=(cmake g++ make libgtest-dev libbenchmark-dev libblas-dev liblapack-dev libopenblas-dev
@@ -11,7 +11,8 @@ core=(cmake g++ make libgtest-dev libbenchmark-dev libblas-dev liblapack-dev lib
 octave=(octave liboctave-dev)
 cross=(g++-multilib mingw-w64 wine wine64 wine32:i386 qemu-user)
 fuzz=(clang libclang-rt-14-dev)
-bench=(python3-sklearn)
+python=(python3-dev pybind11-dev python3-numpy python3-scipy python3-sklearn python3-pytest
+        python3-matplotlib python3-pip python3-setuptools python3-wheel python3-venv)
 
 packages=()
 for group in "${@:-core}"; do
@@ -20,9 +21,9 @@ for group in "${@:-core}"; do
     octave) packages+=("${octave[@]}") ;;
     cross) packages+=("${cross[@]}") ;;
     fuzz) packages+=("${fuzz[@]}") ;;
-    bench) packages+=("${bench[@]}") ;;
-    all) packages+=("${core[@]}" "${octave[@]}" "${cross[@]}" "${fuzz[@]}" "${bench[@]}") ;;
-    *) echo "install-deps: unknown group '$group' (core, octave, cross, fuzz, bench, all)" >&2; exit 2 ;;
+    python) packages+=("${python[@]}") ;;
+    all) packages+=("${core[@]}" "${octave[@]}" "${cross[@]}" "${fuzz[@]}" "${python[@]}") ;;
+    *) echo "install-deps: unknown group '$group' (core, octave, cross, fuzz, python, all)" >&2; exit 2 ;;
   esac
 done
 

@@ -99,6 +99,7 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
 
     start = clock_type::now();
     mexhost::array_ptr l = std::move(plugins.get("nimbrel").call(1, {a.get()}, trusted_inputs)[0]);
+    if (options.keep_affinity) result.affinity = std::move(a);
     a.reset();
     result.times.diagonal = seconds_since(start);
 
@@ -166,8 +167,13 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
 }  // namespace
 
 cluster_result cluster_distances(toolbox& plugins, const square& distances, const cluster_options& options) {
-    check_options(options, distances.n);
-    return chain_from(plugins, host_matrix(distances.n, distances.n, distances.values.data()), options);
+    return cluster_distances(plugins, distances.values.data(), distances.n, options);
+}
+
+cluster_result cluster_distances(toolbox& plugins, const double* values, std::size_t n,
+                                 const cluster_options& options) {
+    check_options(options, n);
+    return chain_from(plugins, host_matrix(n, n, values), options);
 }
 
 cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_options& options) {

@@ -184,3 +184,34 @@ TEST(rotation_sample, searches_on_a_sample_group_every_row_as_the_full_searches)
         EXPECT_GE(rotalign::adjusted_rand_index(full.groups, sampled.groups), 0.99) << name;
     }
 }
+
+TEST(chain, kept_affinity_and_eigenvalues_come_back_with_the_groups) {
+    const rotalign::labelled_points data = rotalign::uneven_blobs(90, 5);
+    cluster_options o;
+    o.max_groups = 4;
+    const rotalign::cluster_result plain = rotalign::cluster_points(plugins(), data.data, o);
+    EXPECT_EQ(plain.affinity, nullptr);
+    o.keep_affinity = true;
+    const rotalign::cluster_result kept = rotalign::cluster_points(plugins(), data.data, o);
+    EXPECT_EQ(kept.groups, plain.groups);
+
+    // The affinity is brenmoss's second output on the squared distances, as it came.
+    const rotalign::square d = rotalign::squared_distances(data.data);
+    mexhost::array_ptr dm = mexhost::make_matrix(90, 90, d.values);
+    mexhost::array_ptr k = mexhost::make_scalar(7);
+    auto out = plugins().get("brenmoss").call(2, {dm.get(), k.get()});
+    ASSERT_NE(kept.affinity, nullptr);
+    EXPECT_TRUE(mexhost::identical(kept.affinity.get(), out[1].get()));
+
+    // One eigenvalue per eigenvector the searches used, descending, the first that of the
+    // constant-degree direction.
+    ASSERT_EQ(kept.eigenvalues.size(), 4u);
+    EXPECT_NEAR(kept.eigenvalues[0], 1.0, 1e-9);
+    EXPECT_TRUE(std::is_sorted(kept.eigenvalues.rbegin(), kept.eigenvalues.rend()));
+    EXPECT_EQ(kept.eigenvalues, plain.eigenvalues);
+
+    // A distance matrix handed over by pointer gives what the points give.
+    const rotalign::cluster_result given = rotalign::cluster_distances(plugins(), d.values.data(), d.n, o);
+    EXPECT_EQ(given.groups, plain.groups);
+    EXPECT_EQ(given.quality, plain.quality);
+}

@@ -30,6 +30,9 @@ struct cluster_options {
     // The rotation searches run on this many rows chosen at random (fixed seed) and their
     // rotations are applied to every row; 0: on every row (see row_sample).
     std::size_t rotation_sample = 0;
+    // Hand the affinity plug-in's N-by-N output back in cluster_result::affinity instead of
+    // releasing it. It is no copy: the chain only holds it on, one N-by-N matrix beyond the end.
+    bool keep_affinity = false;
 };
 
 // Seconds spent in each stage of one run.
@@ -47,6 +50,7 @@ struct cluster_result {
     eigen_solver solver = eigen_solver::dense;
     std::size_t searched_rows = 0;  // rows the rotation searches ran on
     stage_times times;
+    mexhost::array_ptr affinity;  // with cluster_options::keep_affinity: the affinity plug-in's output
 };
 
 // The group-count rule's settings that the options give.
@@ -59,5 +63,9 @@ void check_options(const cluster_options& options, std::size_t points);
 // Throws input_error for data or options that the chain cannot use.
 cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_options& options);
 cluster_result cluster_distances(toolbox& plugins, const square& distances, const cluster_options& options);
+// The same for the n-by-n matrix stored by columns at `values`, which must stay valid during the
+// call; it is copied once into the host's matrix, as the form above copies `distances.values`.
+cluster_result cluster_distances(toolbox& plugins, const double* values, std::size_t n,
+                                 const cluster_options& options);
 
 }  // namespace rotalign

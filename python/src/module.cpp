@@ -1,0 +1,117 @@
+// rotalign._core: the rotalign library and the stand-in host's loader, for Python.
+//
+// The host keeps process-wide state (its live arrays and its memory cache) and is not made for
+// threads, so every call holds the interpreter lock: host arrays are made, used and released
+// only by one thread at a time, including those that NumPy views release.
+#include "arrays.h"
+#include "blas_threads.h"
+#include "distances.h"
+#include "options.h"
+
+#include "rotalign/chain.h"
+#include "rotalign/toolbox.h"
+
+#include <pybind11/stl.h>
+
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace py = pybind11;
+using namespace pybind11::literals;
+
+namespace rotalign_python {
+namespace {
+
+// Calls the plug-in `name` with copies of `inputs`; its outputs come back as a tuple. The copies
+// are the call's own, so the host need not fingerprint them: the caller's arrays are never
+// handed to a plug-in.
+py::tuple call(rotalign::toolbox& plugins, const std::string& name, int nout, const py::sequence& inputs) {
+    if (nout < 0) throw py::value_error("nout must not be negative");
+    std::vector<mexhost::array_ptr> held;
+    std::vector<const mxArray*> arguments;
+    for (py::handle input : inputs) {
+        held.push_back(to_host(input));
+        arguments.push_back(held.back().get());
+    }
+    std::vector<mexhost::array_ptr> outputs;
+    {
+        single_threaded_blas one_thread;
+        mexhost::plugin& plugin = plugins.get(name);
+        try {
+            outputs = plugin.call(nout, arguments, rotalign::trusted_inputs);
+        } catch (const mexhost::plugin_error& e) {
+            throw mexhost::plugin_error(name + ": " + e.what());
+        }
+    }
+    held.clear();
+    py::tuple result(outputs.size());
+    for (std::size_t k = 0; k < outputs.size(); ++k) result[k] = from_host(std::move(outputs[k]));
+    return result;
+}
+
+// The chain on the rows of `x` as points, or on `x` as a distance matrix. `x` is float64 and
+// two-dimensional; points are copied once into the library's row order, a distance matrix is
+// read in place (its layout does not matter once it is known to be symmetric).
+py::dict cluster(rotalign::toolbox& plugins, const py::array& x, const py::dict& options, bool precomputed) {
+    if (x.ndim() != 2 || !x.dtype().is(py::dtype::of<double>()))
+        throw py::type_error("the chain takes a two-dimensional float64 array");
+    const rotalign::cluster_options o = options_from(options);
+    const auto n = static_cast<std::size_t>(x.shape(0));
+    if (n > static_cast<std::size_t>(std::numeric_limits<mwSize>::max()))
+        throw py::value_error(std::to_string(n) + " samples do not fit the host's 32-bit sizes");
+    if (precomputed) {
+        if (x.shape(1) != x.shape(0))
+            throw py::value_error("a precomputed distance matrix must be square, not " + std::to_string(x.shape(0)) +
+                                  " by " + std::to_string(x.shape(1)));
+        py::array d = x;
+        if (!(x.flags() & (py::array::c_style | py::array::f_style)))
+            d = py::array::ensure(x, py::array::c_style);
+        const auto* values = static_cast<const double*>(d.data());
+        check_distances(values, n, (d.flags() & py::array::c_style) != 0);
+        single_threaded_blas one_thread;
+        return result_to_dict(rotalign::cluster_distances(plugins, values, n, o));
+    }
+    const auto dims = static_cast<std::size_t>(x.shape(1));
+    rotalign::points p{n, dims, std::vector<double>(n * dims)};
+    const auto* base = static_cast<const char*>(x.data());
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t k = 0; k < dims; ++k)
+            std::memcpy(&p.values[i * dims + k],
+                        base + static_cast<py::ssize_t>(i) * x.strides(0) + static_cast<py::ssize_t>(k) * x.strides(1),
+                        sizeof(double));
+    single_threaded_blas one_thread;
+    return result_to_dict(rotalign::cluster_points(plugins, p, o));
+}
+
+}  // namespace
+}  // namespace rotalign_python
+
+PYBIND11_MODULE(_core, m) {
+    using namespace rotalign_python;
+    m.doc() = "The rotalign library and the stand-in host's loader";
+
+    py::register_exception<mexhost::plugin_error>(m, "PluginError", PyExc_ValueError);
+    py::register_exception<mexhost::host_fault>(m, "HostFault", PyExc_RuntimeError);
+    py::register_exception<mexhost::load_error>(m, "LoadError", PyExc_OSError);
+    // Data or options that the chain cannot use.
+    py::register_exception_translator([](std::exception_ptr p) {
+        try {
+            if (p) std::rethrow_exception(p);
+        } catch (const rotalign::input_error& e) {
+            PyErr_SetString(PyExc_ValueError, e.what());
+        }
+    });
+
+    py::class_<rotalign::toolbox>(m, "Toolbox", "The plug-ins of one folder, each opened on first use")
+        .def(py::init<std::string>(), "folder"_a)
+        .def_property_readonly("folder", &rotalign::toolbox::folder)
+        .def("call", &call, "name"_a, "nout"_a, "inputs"_a,
+             "Calls a plug-in with copies of the inputs; returns its outputs as a tuple")
+        .def("cluster", &cluster, "x"_a, "options"_a, "precomputed"_a,
+             "Runs the clustering chain; returns its result as a dict");
+
+    m.def("plugin_file_name", &mexhost::plugin_file_name, "name"_a,
+          "The platform's file name of a plug-in, e.g. 'tarvik.mexa64'");
+}

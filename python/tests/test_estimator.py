@@ -1,0 +1,131 @@
+"""RotationClustering: its attributes, its parameter checks, and what it does with X."""
+
+import numpy as np
+import pytest
+from numpy.testing import assert_array_equal
+from sklearn.base import clone
+from sklearn.datasets import make_blobs, make_moons
+from sklearn.metrics import adjusted_rand_score
+
+import rotalign
+from rotalign import RotationClustering
+
+
+@pytest.fixture(scope="module")
+def moons():
+    return make_moons(240, noise=0.05, random_state=3)
+
+
+def squared_distances(X):
+    return ((X[:, None, :] - X[None, :, :]) ** 2).sum(axis=2)
+
+
+def test_fitted_attributes(moons):
+    X, truth = moons
+    model = RotationClustering(max_groups=6).fit(X)
+    assert model.n_groups_ == 2
+    assert adjusted_rand_score(truth, model.labels_) == 1.0
+    assert model.labels_.dtype == np.int64 and set(model.labels_) == {0, 1}
+    assert model.quality_.shape == (5,) and np.nanargmax(model.quality_) == 0
+    assert model.eigenvalues_.shape == (6,)
+    assert np.all(np.diff(model.eigenvalues_) <= 0) and model.eigenvalues_[0] == pytest.approx(1.0)
+    assert model.n_features_in_ == 2
+    assert model.eigen_solver_ == "lanczos"
+    assert set(model.stage_times_) == {"distances", "affinity", "diagonal", "normalise", "eigen", "rotation"}
+    assert_array_equal(model.fit_predict(X), model.labels_)
+
+
+def test_the_affinity_matrix_is_the_plugins_output_and_no_copy(moons):
+    X, _ = moons
+    for params, plugin in (
+        ({}, lambda D: rotalign.brenmoss(D, 7, nout=2)[1]),
+        ({"affinity": "mean", "n_neighbors": 5}, lambda D: rotalign.olvane(D, 5, nout=2)[1]),
+        ({"affinity": "global", "scale": 0.4}, lambda D: rotalign.pellor(D, 0.4)),
+    ):
+        A = RotationClustering(max_groups=3, **params).fit(X).affinity_matrix_
+        assert_array_equal(A, plugin(squared_distances(X)))
+        # A view of the chain's own host matrix, not an array NumPy allocated.
+        assert A.flags.f_contiguous and not A.flags.owndata
+
+
+def test_precomputed_squared_distances_give_the_groups_of_the_points(moons):
+    X, _ = moons
+    points = RotationClustering(max_groups=4).fit(X)
+    D = squared_distances(X)
+    for model in (
+        RotationClustering(max_groups=4, metric="precomputed"),
+        RotationClustering(max_groups=4, affinity="precomputed"),
+    ):
+        model.fit(np.asfortranarray(D))
+        assert_array_equal(model.labels_, points.labels_)
+        assert_array_equal(model.quality_, points.quality_)
+    mean = RotationClustering(max_groups=4, affinity="mean")
+    assert_array_equal(
+        clone(mean).set_params(metric="precomputed").fit(D).labels_, mean.fit(X).labels_
+    )
+
+
+@pytest.mark.parametrize(
+    "D, message",
+    [
+        (np.ones((3, 4)), "must be square"),
+        (np.array([[0.0, 1.0], [1.0, 2.0]]), r"non-zero diagonal at X\[1, 1\]"),
+        (np.array([[0.0, -1.0], [-1.0, 0.0]]), r"negative value at X\[0, 1\]"),
+        (np.array([[0.0, 1.0, 2.0], [1.0, 0.0, 3.0], [2.0, 3.5, 0.0]]), r"not symmetric: X\[1, 2\] differs from X\[2, 1\]"),
+    ],
+)
+def test_distance_matrices_the_chain_cannot_use(D, message):
+    with pytest.raises(ValueError, match=message):
+        RotationClustering(n_neighbors=1, max_groups=2, metric="precomputed").fit(D)
+
+
+@pytest.mark.parametrize(
+    "params, message",
+    [
+        ({"affinity": "rbf"}, "affinity must be one of 'local', 'mean', 'global', 'precomputed', got 'rbf'"),
+        ({"metric": "euclidean"}, "metric must be one of"),
+        ({"n_neighbors": 0}, "n_neighbors must be an integer from 1 to"),
+        ({"n_neighbors": 2.5}, "n_neighbors must be an integer, got 2.5"),
+        ({"n_neighbors": True}, "n_neighbors must be an integer"),
+        ({"max_groups": 1}, "max_groups must be an integer from 2"),
+        ({"n_groups": 1}, "n_groups must be an integer from 2"),
+        ({"tolerance": -0.1}, "tolerance must be at least 0"),
+        ({"tolerance": float("nan")}, "tolerance must be a finite number"),
+        ({"search": "random"}, "search must be one of 'gradient', 'numerical'"),
+        ({"eigen_solver": "amg"}, "eigen_solver must be one of"),
+        ({"graph": "full"}, "graph must be one of 'auto', 'dense', 'knn'"),
+        ({"graph": "knn"}, "graph='knn' needs the sparse nearest-neighbour route"),
+        ({"affinity": "global"}, "affinity='global' needs scale, a positive number"),
+        ({"affinity": "global", "scale": 0.0}, "scale must be positive"),
+        ({"n_neighbors": 30}, "n_samples=20 is too few for n_neighbors=30: at least 31 samples are needed"),
+        ({"max_groups": 21}, r"n_samples=20 cannot form 21 groups \(max_groups\)"),
+        ({"n_groups": 25}, r"n_samples=20 cannot form 25 groups \(n_groups\)"),
+    ],
+)
+def test_parameters_are_checked_in_fit(params, message):
+    X, _ = make_blobs(20, random_state=0)
+    model = RotationClustering(**params)  # the constructor takes anything, as scikit-learn's do
+    with pytest.raises(ValueError, match=message):
+        model.fit(X)
+
+
+def test_dense_and_auto_graph_and_fixed_groups(moons):
+    X, _ = moons
+    auto = RotationClustering(max_groups=4).fit(X)
+    assert_array_equal(RotationClustering(max_groups=4, graph="dense").fit(X).labels_, auto.labels_)
+    fixed = RotationClustering(max_groups=4, n_groups=3, tolerance=0.0).fit(X)
+    assert fixed.n_groups_ == 3 and set(fixed.labels_) == {0, 1, 2}
+    assert fixed.quality_.shape == (2,)
+
+
+def test_X_is_not_changed_and_layouts_agree(moons):
+    X, _ = moons
+    reference = RotationClustering(max_groups=3).fit(X).labels_
+    F = np.asfortranarray(X)
+    strided = np.repeat(X, 2, axis=1)[:, ::2]
+    readonly = X.copy()
+    readonly.setflags(write=False)
+    for variant in (F, strided, readonly, X.tolist()):
+        before = np.array(variant, copy=True)
+        assert_array_equal(RotationClustering(max_groups=3).fit(variant).labels_, reference)
+        assert_array_equal(np.asarray(variant), before)
