@@ -96,12 +96,19 @@ class RotationClustering(ClusterMixin, BaseEstimator):
         Group of each sample, 0 ... n_groups_ - 1 (the program's groups minus one); -1 for a
         sample in no group, which happens only when its eigenvector row is not a number.
     n_groups_ : int
-        The number of groups chosen (or given as ``n_groups``).
+        The number of groups chosen (or given as ``n_groups``); 1 when no split of the points
+        stands out (``note_`` says so).
     quality_ : ndarray of shape (largest - 1,)
-        Alignment quality for c = 2, 3, ..., largest: ``quality_[c - 2]``. NaN where a search
-        had no quality (a graph in more pieces than c).
-    eigenvalues_ : ndarray of shape (largest,)
-        The leading eigenvalues of the normalised affinity, descending.
+        Alignment quality for c = 2, 3, ..., largest: ``quality_[c - 2]``. NaN where no search
+        ran (a c inside a block of nearly repeated eigenvalues, whose c leading eigenvectors are
+        not well defined) or where a search had no quality.
+    eigenvalues_ : ndarray of shape (largest + 1,)
+        The leading eigenvalues of the normalised affinity, descending, one beyond the largest
+        count tried: whether eigenvalue c + 1 stands apart from eigenvalue c decides whether c
+        groups can be chosen.
+    note_ : str
+        Why the choice is not an ordinary one (one group; a fixed count that splits a block of
+        repeated eigenvalues), or "".
     affinity_matrix_ : ndarray of shape (n_samples, n_samples)
         The affinity plug-in's output, before its diagonal is cleared. It is the chain's own
         matrix, kept rather than released: no copy is made.
@@ -200,6 +207,7 @@ class RotationClustering(ClusterMixin, BaseEstimator):
         self.n_groups_ = result["chosen"]
         self.quality_ = result["quality"]
         self.eigenvalues_ = result["eigenvalues"]
+        self.note_ = result["note"]
         self.affinity_matrix_ = result["affinity"]
         self.eigen_solver_ = result["solver"]
         self.stage_times_ = result["times"]

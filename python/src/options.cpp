@@ -79,6 +79,7 @@ const std::vector<std::pair<const char*, getter>>& getters() {
              return py::array_t<int>(static_cast<py::ssize_t>(r.groups.size()), r.groups.data());
          }},
         {"chosen", [](cluster_result& r) { return py::int_(r.chosen); }},
+        {"note", [](cluster_result& r) { return py::object(py::str(r.note)); }},
         {"quality", [](cluster_result& r) { return values_of(r.quality); }},
         {"eigenvalues", [](cluster_result& r) { return values_of(r.eigenvalues); }},
         {"solver", [](cluster_result& r) { return py::str(rotalign::name_of(r.solver)); }},

@@ -28,7 +28,9 @@ def generate(program, name, seed, folder):
 def run_program(program, path, *options):
     done = subprocess.run([program, "cluster", str(path), *options], capture_output=True, text=True, check=True)
     summary = dict(line.split(": ", 1) for line in done.stderr.splitlines())
-    qualities = [item.split("=")[1] for item in summary["quality"].split()]
+    # The program shows "-" for a count inside a block of repeated eigenvalues, where no search ran
+    # and the estimator holds NaN.
+    qualities = [item.split("=")[1].replace("-", "nan") for item in summary["quality"].split()]
     return np.array(done.stdout.split(), dtype=np.int64), int(summary["groups"].split()[0]), qualities
 
 
