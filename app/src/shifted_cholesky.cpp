@@ -89,6 +89,10 @@ double shifted_cholesky::predicted_flops() const {
     return s_->analysed ? s_->common.fl : std::numeric_limits<double>::infinity();
 }
 
+double shifted_cholesky::predicted_entries() const {
+    return s_->analysed ? s_->common.lnz : std::numeric_limits<double>::infinity();
+}
+
 bool shifted_cholesky::factorise() {
     cholmod_common* c = &s_->common;
     if (!s_->analysed) return false;

@@ -21,6 +21,8 @@ public:
     // infinite when the analysis itself failed (too large for 32-bit indices, out of memory).
     double predicted_bytes() const;
     double predicted_flops() const;
+    // Entries of the factor, without those that supernodes add for speed.
+    double predicted_entries() const;
 
     // Computes the factor and releases the shifted matrix. False when the matrix is not
     // positive definite (an eigenvalue of m at or above 1 + shift) or memory ran out.

@@ -131,8 +131,9 @@ bool solve_shift_invert(const sparse_view& m, std::size_t wanted, const sparse_e
     shifted_cholesky factor(m, options.shift);
     work.analyse_seconds += seconds_since(start);
     const double bytes = factor.predicted_bytes(), flops = factor.predicted_flops();
-    if (!std::isfinite(bytes) ||
-        (!forced && (bytes > options.factor_bytes_limit || flops > options.factor_flops_limit))) {
+    const double order = static_cast<double>(m.n), density = factor.predicted_entries() / (order * (order + 1.0) / 2.0);
+    if (!std::isfinite(bytes) || (!forced && (bytes > options.factor_bytes_limit || flops > options.factor_flops_limit ||
+                                              density > options.factor_density_limit))) {
         ++work.refused_factors;
         work.refused_factor_bytes = std::max(work.refused_factor_bytes, bytes);
         return false;
@@ -170,7 +171,7 @@ piece_pairs solve_piece(const sparse_view& m, std::size_t wanted, const sparse_e
         return solve_dense(m, wanted, work);
     }
     const bool forced = options.method == sparse_method::shift_invert;
-    if ((forced || (options.method == sparse_method::automatic && m.n >= options.shift_invert_min)) &&
+    if ((forced || options.method == sparse_method::automatic) &&
         solve_shift_invert(m, wanted, options, forced, work, out)) {
         used = sparse_method::shift_invert;
         return out;

@@ -143,9 +143,10 @@ void expect_same_eigenspace(const rotalign::eigenpairs& got, const rotalign::eig
 rotalign::sparse_eigen_options forced(sparse_method method) {
     rotalign::sparse_eigen_options o;
     o.method = method;
-    // So that the Krylov solvers, shift-invert first, meet these small pieces.
+    // So that the Krylov solvers, shift-invert first, meet these small pieces, whose factors
+    // fill a good part of the triangle.
     o.dense_limit = 16;
-    o.shift_invert_min = 16;
+    o.factor_density_limit = 1.0;
     return o;
 }
 

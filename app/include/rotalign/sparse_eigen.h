@@ -43,12 +43,14 @@ struct sparse_eigen_options {
     // Pieces up to this many points are solved densely: a full reduction of a 128-by-128 matrix
     // costs a few milliseconds and needs no convergence test.
     std::size_t dense_limit = 128;
-    // Automatic: pieces below this many points go to plain Lanczos, whose products are cheap
-    // there, instead of shift-invert. The pieces of a high-dimensional graph have their wanted
-    // pairs beyond the first inside the bulk of the spectrum, where neither method converges
-    // fast: ten 2,000-point blobs in 50 dimensions took 1,172 solves (2.3 s) against 1,986
-    // products (0.2 s); the two 10,000-point moons of a 20,000-point set 0.28 s against 0.8 s.
-    std::size_t shift_invert_min = 5000;
+    // Automatic: a piece whose predicted factor holds more than this fraction of a dense
+    // triangle goes to plain Lanczos. Fill is the mark of a high-dimensional graph (separators
+    // grow like n^(1 - 1/d)): there the wanted pairs beyond the first lie in the bulk of the
+    // spectrum, not against 1, shift-invert gains little per step and a solve costs many
+    // products. Measured (10 pairs): two-moons pieces fill 0.5% of the triangle at 10^4 points
+    // and 0.1% at 10^5; blobs in 50 dimensions 5.5% at 5,000 points, where ten pieces took 1,494
+    // solves (23 s) against 2,376 products (9 s) by plain Lanczos.
+    double factor_density_limit = 0.02;
     // tau in (1 + tau) I - L. The matrix is positive definite for every tau > 0 since no
     // eigenvalue of a normalised affinity exceeds 1; see sparse_eigen.cpp for the choice.
     double shift = 1e-8;
@@ -89,9 +91,9 @@ struct sparse_eigen_work {
 // of those).
 //
 // Each piece is solved by `options.method`, or, when automatic: densely up to dense_limit points
-// (or where the pairs wanted leave a Krylov solver no room), by shift-invert Lanczos from
-// shift_invert_min points on where the predicted Cholesky factor stays within the limits, and
-// by plain Lanczos otherwise or when the factorisation fails (a matrix with an eigenvalue above
+// (or where the pairs wanted leave a Krylov solver no room), by shift-invert Lanczos where the
+// predicted Cholesky factor stays within the limits of size, cost and density, and by plain
+// Lanczos otherwise or when the factorisation fails (a matrix with an eigenvalue above
 // 1 + shift). Runs repeat exactly: start
 // vectors are fixed. The result's `used` is dense when every piece was solved densely and
 // lanczos otherwise; `products` counts every application of L or of the inverse.
