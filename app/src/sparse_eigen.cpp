@@ -51,6 +51,9 @@ constexpr double drop_budget = 1e-12;
 // matrix takes 128 MiB and a few seconds); above it the failure is reported.
 constexpr std::size_t dense_fallback_limit = 4096;
 
+// The dense method, when asked for, takes pieces up to this order (2 GiB as a dense matrix).
+constexpr std::size_t dense_limit_forced = 16384;
+
 // The leading pairs of one piece: values descending, vectors size-by-count by columns.
 struct piece_pairs {
     std::vector<double> values;
@@ -167,6 +170,8 @@ piece_pairs solve_piece(const sparse_view& m, std::size_t wanted, const sparse_e
     // A Krylov solver needs more basis vectors than wanted pairs; when they are half the order
     // or more it saves nothing anyway.
     if (options.method == sparse_method::dense || m.n <= options.dense_limit || 2 * wanted >= m.n) {
+        if (m.n > dense_limit_forced)
+            throw input_error("a piece of " + std::to_string(m.n) + " points is too large for the dense eigen-solver");
         used = sparse_method::dense;
         return solve_dense(m, wanted, work);
     }

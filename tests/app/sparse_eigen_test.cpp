@@ -327,4 +327,21 @@ TEST(sparse_eigenpairs, malformed_matrices_and_options_are_refused) {
     EXPECT_EQ(message([&] { rotalign::leading_eigenpairs(good, 4); }),
               "cannot take 4 eigenvectors of a matrix of order 3");
     EXPECT_EQ(message([&] { rotalign::leading_eigenpairs(good, 2, no_shift); }), "the shift must be a positive number");
+
+    // A chain of 20,000 points asked for the dense method would need 3.2 GB.
+    const std::size_t long_chain = 20000;
+    std::vector<std::int32_t> chain_starts = {0}, chain_rows;
+    for (std::size_t j = 0; j < long_chain; ++j) {
+        if (j > 0) chain_rows.push_back(static_cast<std::int32_t>(j - 1));
+        if (j + 1 < long_chain) chain_rows.push_back(static_cast<std::int32_t>(j + 1));
+        chain_starts.push_back(static_cast<std::int32_t>(chain_rows.size()));
+    }
+    const std::vector<double> chain_values(chain_rows.size(), 0.5);
+    rotalign::sparse_eigen_options dense;
+    dense.method = sparse_method::dense;
+    EXPECT_EQ(message([&] {
+                  rotalign::leading_eigenpairs({long_chain, chain_starts.data(), chain_rows.data(), chain_values.data()},
+                                               2, dense);
+              }),
+              "a piece of 20000 points is too large for the dense eigen-solver");
 }

@@ -100,8 +100,9 @@ struct sparse_eigen_work {
 //
 // Throws input_error when count is 0 or above n, or m is malformed: offsets that do not start at
 // 0 or decrease, a row outside 0 .. n - 1 or out of order within its column, a value that is not
-// finite, or a pattern or values that are not symmetric. Throws std::runtime_error when a solver
-// fails or a large piece does not converge.
+// finite, or a pattern or values that are not symmetric; and when the dense method is asked
+// for a piece above 16,384 points. Throws std::runtime_error when a solver fails or a large
+// piece does not converge.
 eigenpairs leading_eigenpairs(const sparse_view& m, std::size_t count, const sparse_eigen_options& options = {},
                               sparse_eigen_work* work = nullptr);
 
