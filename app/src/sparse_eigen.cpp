@@ -14,11 +14,9 @@
 // the matrix, whose smallest eigenvalue is tau, factors as positive definite. tau = 1e-8 leaves
 // five orders of margin. Measured for 10 pairs (bench_app_sparse_eigen and the README): two
 // moons at 10^5 points take 113 solves at tau = 1e-3 and 62 to 76 for every tau from 1e-5 to
-// 1e-12; at 10^6 points 233 solves at 1e-3 and 31 at 1e-6. A small tau also keeps apart pieces
-// joined only by tiny weights, whose eigenvalues 1 and 1 - 1e-10 would be one value to the
-// solver at tau = 1e-3. The solve's relative error grows to about 2 / tau times the rounding
-// along the leading vector; every returned pair is checked against L itself (residuals near
-// 1e-13).
+// 1e-12; at 10^6 points 233 solves at 1e-3 and 31 at 1e-6 (the benchmark's run at 1e-8 also
+// takes 31). The solve's relative error grows to about 2 / tau times the rounding along the
+// leading vector; every returned pair is checked against L itself (residuals near 1e-13).
 #include "rotalign/sparse_eigen.h"
 
 #include "rotalign/points.h"

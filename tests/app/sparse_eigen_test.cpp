@@ -224,6 +224,26 @@ TEST(sparse_eigenpairs, disconnected_pieces_each_bring_their_eigenvalue_one) {
     }
 }
 
+TEST(sparse_eigenpairs, pieces_joined_by_a_tiny_weight_keep_both_leading_pairs) {
+    // Two groups joined by one entry of 1e-9: one piece, whose two leading eigenvalues differ
+    // from 1 by about 1e-9. Shift-invert must return both, not one of them twice or the next.
+    rotalign::points p;
+    p.dims = 2;
+    add_grid(p, 15, 20, 0.0);
+    add_grid(p, 12, 20, 10.0);
+    test_matrix a = knn_affinity(p);
+    a.dense[0 + 300 * a.n] = a.dense[300 + 0 * a.n] = 1e-9;
+    a.compress();
+    const rotalign::eigenpairs want = rotalign::leading_eigenpairs(a.dense.data(), a.n, 4, rotalign::eigen_solver::dense);
+    ASSERT_LT(want.values[0] - want.values[1], 1e-8);
+    rotalign::sparse_eigen_work work;
+    const rotalign::eigenpairs got = rotalign::leading_eigenpairs(a.view(), 4, forced(sparse_method::shift_invert), &work);
+    EXPECT_EQ(work.components, 1u);
+    EXPECT_EQ(work.used, sparse_method::shift_invert);
+    expect_same_eigenspace(got, want, 1e-12, 1e-6);
+    expect_eigenpairs(a, got, 1e-9);
+}
+
 TEST(sparse_eigenpairs, tiny_pieces_give_all_their_pairs) {
     // A pair joined with weight 0.5 and a point alone: eigenvalues 0.5, 0, -0.5.
     const std::vector<std::int32_t> starts = {0, 1, 2, 2}, rows = {1, 0};
