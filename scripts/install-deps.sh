@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the toolbox needs. Groups: core (build, tests, the program),
 # octave (Octave builds and tests), cross (Linux x86 and Windows builds run under Wine),
-# fuzz (clang's fuzzing runtime). With no argument: core only.
+# fuzz (clang's fuzzing runtime), slepc (optional: SLEPc, PETSc and MPI for the benchmark that
+# compares SLEPc with the sparse eigen-step; not part of all). With no argument: core only.
 set -euo pipefail
 
 core=(cmake g++ make libgtest-dev libbenchmark-dev libblas-dev liblapack-dev libopenblas-dev
@@ -9,6 +10,7 @@ core=(cmake g++ make libgtest-dev libbenchmark-dev libblas-dev liblapack-dev lib
 octave=(octave liboctave-dev)
 cross=(g++-multilib mingw-w64 wine wine64 wine32:i386)
 fuzz=(clang libclang-rt-14-dev)
+slepc=(libslepc-real-dev pkg-config)
 
 packages=()
 for group in "${@:-core}"; do
@@ -17,8 +19,9 @@ for group in "${@:-core}"; do
     octave) packages+=("${octave[@]}") ;;
     cross) packages+=("${cross[@]}") ;;
     fuzz) packages+=("${fuzz[@]}") ;;
+    slepc) packages+=("${slepc[@]}") ;;
     all) packages+=("${core[@]}" "${octave[@]}" "${cross[@]}" "${fuzz[@]}") ;;
-    *) echo "install-deps: unknown group '$group' (core, octave, cross, fuzz, all)" >&2; exit 2 ;;
+    *) echo "install-deps: unknown group '$group' (core, octave, cross, fuzz, slepc, all)" >&2; exit 2 ;;
   esac
 done
 

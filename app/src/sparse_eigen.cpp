@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <memory>
 #include <numeric>
 #include <stdexcept>
 #include <string>
@@ -65,18 +66,22 @@ struct piece_pairs {
 piece_pairs rayleigh_quotients(const sparse_view& m, const std::vector<double>& v, std::size_t k,
                                sparse_eigen_work& work) {
     const std::size_t n = m.n;
-    std::vector<double> lambda(k), mv(n);
-    for (std::size_t c = 0; c < k; ++c) {
-        const double* x = &v[c * n];
-        multiply(m, x, mv.data());
-        ++work.products;
-        double q = 0.0;
-        for (std::size_t i = 0; i < n; ++i) q += x[i] * mv[i];
-        double r = 0.0;
-        for (std::size_t i = 0; i < n; ++i) r += (mv[i] - q * x[i]) * (mv[i] - q * x[i]);
-        lambda[c] = q;
-        work.largest_residual = std::max(work.largest_residual, std::sqrt(r));
-    }
+    // The k products in one pass over m, on the vectors laid out point by point.
+    std::vector<double> x(n * k), mx(n * k);
+    for (std::size_t c = 0; c < k; ++c)
+        for (std::size_t i = 0; i < n; ++i) x[i * k + c] = v[c * n + i];
+    multiply_rows(m, x.data(), k, mx.data());
+    work.products += static_cast<long long>(k);
+    std::vector<double> lambda(k, 0.0), residual(k, 0.0);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t c = 0; c < k; ++c) lambda[c] += x[i * k + c] * mx[i * k + c];
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t c = 0; c < k; ++c) {
+            const double r = mx[i * k + c] - lambda[c] * x[i * k + c];
+            residual[c] += r * r;
+        }
+    for (std::size_t c = 0; c < k; ++c)
+        work.largest_residual = std::max(work.largest_residual, std::sqrt(residual[c]));
     std::vector<std::size_t> order(k);
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::stable_sort(order.begin(), order.end(), [&lambda](std::size_t a, std::size_t b) { return lambda[a] > lambda[b]; });
@@ -129,10 +134,10 @@ bool solve_lanczos(const sparse_view& m, std::size_t wanted, const sparse_eigen_
 bool solve_shift_invert(const sparse_view& m, std::size_t wanted, const sparse_eigen_options& options, bool forced,
                         sparse_eigen_work& work, piece_pairs& out) {
     clock_type::time_point start = clock_type::now();
-    shifted_cholesky factor(m, options.shift);
+    auto factor = std::make_unique<shifted_cholesky>(m, options.shift);
     work.analyse_seconds += seconds_since(start);
-    const double bytes = factor.predicted_bytes(), flops = factor.predicted_flops();
-    const double order = static_cast<double>(m.n), density = factor.predicted_entries() / (order * (order + 1.0) / 2.0);
+    const double bytes = factor->predicted_bytes(), flops = factor->predicted_flops();
+    const double order = static_cast<double>(m.n), density = factor->predicted_entries() / (order * (order + 1.0) / 2.0);
     if (!std::isfinite(bytes) || (!forced && (bytes > options.factor_bytes_limit || flops > options.factor_flops_limit ||
                                               density > options.factor_density_limit))) {
         ++work.refused_factors;
@@ -140,7 +145,7 @@ bool solve_shift_invert(const sparse_view& m, std::size_t wanted, const sparse_e
         return false;
     }
     start = clock_type::now();
-    const bool factored = factor.factorise();
+    const bool factored = factor->factorise();
     work.factorise_seconds += seconds_since(start);
     if (!factored) return false;
     ++work.factorisations;
@@ -150,9 +155,10 @@ bool solve_shift_invert(const sparse_view& m, std::size_t wanted, const sparse_e
     std::vector<double> v;
     const lanczos_run run =
         largest_ritz_vectors(m.n, wanted, basis_size(m.n, wanted, true), options.tolerance, options.max_restarts,
-                             [&factor](const double* x, double* y) { factor.solve(x, y); }, v);
+                             [&factor](const double* x, double* y) { factor->solve(x, y); }, v);
     work.solves += run.applications;
     work.restarts += run.restarts;
+    factor.reset();  // before the checks take their room
     if (run.converged) {
         out = rayleigh_quotients(m, v, wanted, work);
         ++work.shift_invert_pieces;

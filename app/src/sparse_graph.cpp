@@ -52,6 +52,18 @@ void multiply(const sparse_view& m, const double* x, double* y) {
     }
 }
 
+void multiply_rows(const sparse_view& m, const double* x, std::size_t k, double* y) {
+    for (std::size_t j = 0; j < m.n; ++j) {
+        double* yj = y + j * k;
+        std::fill(yj, yj + k, 0.0);
+        for (std::int32_t e = m.starts[j]; e < m.starts[j + 1]; ++e) {
+            const double v = m.values[e];
+            const double* xi = x + static_cast<std::size_t>(m.rows[e]) * k;
+            for (std::size_t c = 0; c < k; ++c) yj[c] += v * xi[c];
+        }
+    }
+}
+
 graph_pieces connected_pieces(const sparse_view& m, double least) {
     const std::size_t n = m.n;
     graph_pieces out;

@@ -17,6 +17,10 @@ void check_symmetric(const sparse_view& m);
 // y = m x, both triangles stored: row j of m is its column j, so each y[j] is one gathered sum.
 void multiply(const sparse_view& m, const double* x, double* y);
 
+// Y = m X for k vectors stored point by point (entry c of point i at i * k + c): each stored
+// entry then reads the k values of its row together, one cache line instead of k.
+void multiply_rows(const sparse_view& m, const double* x, std::size_t k, double* y);
+
 // A matrix that owns its arrays, with a view of them.
 struct sparse_matrix {
     std::size_t n = 0;

@@ -6,16 +6,14 @@
 //
 //   OPENBLAS_NUM_THREADS=1 build/default/bench/app/bench_app_sparse_eigen --benchmark_filter=moons/100000
 #include "knn_affinity.h"
+#include "peak_memory.h"
 
 #include "rotalign/datasets.h"
 #include "rotalign/sparse_eigen.h"
 
 #include <benchmark/benchmark.h>
 
-#include <malloc.h>
-
 #include <cmath>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -36,39 +34,17 @@ test_matrix& matrix(const std::string& name, const std::function<rotalign::point
     return it->second;
 }
 
-// Kibibytes of a field of /proc/self/status ("VmRSS", "VmHWM").
-double status_kib(const std::string& field) {
-    std::ifstream in("/proc/self/status");
-    std::string key;
-    double value = 0.0;
-    while (in >> key) {
-        if (key == field + ":") {
-            in >> value;
-            return value;
-        }
-        in.ignore(1 << 12, '\n');
-    }
-    return 0.0;
-}
-
-// Starts a new peak of the resident set at the current size (Linux 4.0 on) and returns it.
-double reset_peak_kib() {
-    malloc_trim(0);
-    std::ofstream("/proc/self/clear_refs") << "5";
-    return status_kib("VmRSS");
-}
-
 void solve(benchmark::State& state, const std::string& name, const std::function<rotalign::points()>& make,
            rotalign::sparse_eigen_options options) {
     test_matrix& m = matrix(name, make);
-    const double before = reset_peak_kib();
+    const double before = bench::reset_peak_kib();
     rotalign::sparse_eigen_work work;
     rotalign::eigenpairs e;
     for (auto _ : state) {
         e = rotalign::leading_eigenpairs(m.a.view(), pairs, options, &work);
         benchmark::DoNotOptimize(e.vectors.data());
     }
-    state.counters["peak_MB"] = (status_kib("VmHWM") - before) / 1024.0;
+    state.counters["peak_MB"] = (bench::status_kib("VmHWM") - before) / 1024.0;
     if (m.reference.empty()) m.reference = e.values;
     double distance = 0.0;
     for (std::size_t k = 0; k < pairs; ++k) distance = std::max(distance, std::fabs(e.values[k] - m.reference[k]));
