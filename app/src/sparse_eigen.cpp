@@ -252,21 +252,21 @@ eigenpairs leading_eigenpairs(const sparse_view& m, std::size_t count, const spa
     eigenpairs out;
     out.n = m.n;
     out.count = count;
-    out.values.resize(count);
     if (pieces.count() == 1) {
         // One piece in the original numbering: its pairs are the result.
         out.values = std::move(solved[0].values);
         out.vectors = std::move(solved[0].vectors);
     } else {
+        out.values.resize(count);
         out.vectors.assign(m.n * count, 0.0);
-    }
-    for (std::size_t k = 0; k < count && pieces.count() > 1; ++k) {
-        const candidate& c = candidates[k];
-        out.values[k] = c.value;
-        const std::size_t size = pieces.size(c.piece);
-        const double* v = &solved[c.piece].vectors[c.k * size];
-        const std::int32_t* points = pieces.points(c.piece);
-        for (std::size_t i = 0; i < size; ++i) out.vectors[static_cast<std::size_t>(points[i]) + k * m.n] = v[i];
+        for (std::size_t k = 0; k < count; ++k) {
+            const candidate& c = candidates[k];
+            out.values[k] = c.value;
+            const std::size_t size = pieces.size(c.piece);
+            const double* v = &solved[c.piece].vectors[c.k * size];
+            const std::int32_t* points = pieces.points(c.piece);
+            for (std::size_t i = 0; i < size; ++i) out.vectors[static_cast<std::size_t>(points[i]) + k * m.n] = v[i];
+        }
     }
     out.used = work.dense_pieces == pieces.count() ? eigen_solver::dense : eigen_solver::lanczos;
     const long long applications = work.products + work.solves;
