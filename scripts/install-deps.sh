@@ -3,16 +3,18 @@
 # octave (Octave builds and tests), cross (Linux x86 and Windows builds; their tests run under
 # Wine, and under qemu-i386 where 32-bit programs cannot run natively), fuzz (clang's fuzzing
 # runtime), python (the Python package, its tests and pip install; scikit-learn also serves the
-# comparison scripts under bench/). With no argument: core only.
+# comparison scripts under bench/), slepc (optional: SLEPc, PETSc and MPI for the benchmark that
+# compares SLEPc with the sparse eigen-step; not part of all). With no argument: core only.
 set -euo pipefail
 
 core=(cmake g++ make libgtest-dev libbenchmark-dev libblas-dev liblapack-dev libopenblas-dev
-      libarpack2-dev libfast-float-dev binutils)
+      libarpack2-dev libfast-float-dev libsuitesparse-dev libnanoflann-dev binutils)
 octave=(octave liboctave-dev)
 cross=(g++-multilib mingw-w64 wine wine64 wine32:i386 qemu-user)
 fuzz=(clang libclang-rt-14-dev)
 python=(python3-dev pybind11-dev python3-numpy python3-scipy python3-sklearn python3-pytest
         python3-matplotlib python3-pip python3-setuptools python3-wheel python3-venv)
+slepc=(libslepc-real-dev pkg-config)
 
 packages=()
 for group in "${@:-core}"; do
@@ -22,8 +24,9 @@ for group in "${@:-core}"; do
     cross) packages+=("${cross[@]}") ;;
     fuzz) packages+=("${fuzz[@]}") ;;
     python) packages+=("${python[@]}") ;;
+    slepc) packages+=("${slepc[@]}") ;;
     all) packages+=("${core[@]}" "${octave[@]}" "${cross[@]}" "${fuzz[@]}" "${python[@]}") ;;
-    *) echo "install-deps: unknown group '$group' (core, octave, cross, fuzz, python, all)" >&2; exit 2 ;;
+    *) echo "install-deps: unknown group '$group' (core, octave, cross, fuzz, python, slepc, all)" >&2; exit 2 ;;
   esac
 done
 
