@@ -126,6 +126,9 @@ neighbour_lists empty_lists(std::size_t count, std::size_t per_point);
 // (the lists of the others stay unfilled).
 void kd_tree_search(const points& p, neighbour_lists& out, unsigned threads,
                     const std::vector<std::uint32_t>& queries = {});
+// The points in the order of a k-d tree's leaves, where points close in the order lie close in
+// space.
+std::vector<std::uint32_t> tree_order(const points& p);
 std::size_t blas_search(const points& p, neighbour_lists& out, unsigned threads,
                         const std::vector<std::uint32_t>& queries = {});
 std::size_t faiss_search(const points& p, neighbour_lists& out, unsigned threads);

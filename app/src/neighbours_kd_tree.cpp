@@ -121,6 +121,12 @@ void search(const points& p, neighbour_lists& out, unsigned threads, const std::
 
 }  // namespace
 
+std::vector<std::uint32_t> tree_order(const points& p) {
+    const point_cloud cloud{p};
+    const tree<-1> index(static_cast<int>(p.dims), cloud, nanoflann::KDTreeSingleIndexAdaptorParams(64));
+    return index.vAcc;
+}
+
 void kd_tree_search(const points& p, neighbour_lists& out, unsigned threads, const std::vector<std::uint32_t>& queries) {
     switch (p.dims) {
     case 2: return search<2>(p, out, threads, queries);
