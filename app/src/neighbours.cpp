@@ -157,14 +157,14 @@ bool available(neighbour_backend backend) {
     }
 }
 
-neighbour_backend choose_backend(std::size_t, std::size_t dims) {
+neighbour_backend choose_backend(std::size_t dims) {
     return dims <= kd_tree_dimension_limit ? neighbour_backend::kd_tree : neighbour_backend::blas;
 }
 
 neighbour_search nearest_neighbours(const points& p, std::size_t per_point, const neighbour_options& options) {
     check_points(p, per_point);
     neighbour_search result;
-    result.backend = options.backend == neighbour_backend::automatic ? choose_backend(p.count, p.dims) : options.backend;
+    result.backend = options.backend == neighbour_backend::automatic ? choose_backend(p.dims) : options.backend;
     if (!available(result.backend))
         throw input_error("nearest neighbours: this build has no " + name_of(result.backend) + " search");
     const unsigned threads = thread_count(options.threads);

@@ -14,7 +14,7 @@
 namespace rotalign {
 
 enum class neighbour_backend {
-    automatic,  // chosen by dimension and size (see choose_backend)
+    automatic,  // chosen by dimension (see choose_backend)
     kd_tree,    // exact: a k-d tree (nanoflann) searched with a guaranteed pruning bound
     blas,       // exact: blocked brute force, a BLAS product proposes, exact distances decide
     faiss,      // exact: a FAISS flat index proposes in single precision, exact distances decide
@@ -25,10 +25,15 @@ std::string name_of(neighbour_backend backend);
 // Whether this build has the backend (FAISS and hnswlib are optional).
 bool available(neighbour_backend backend);
 
-// Up to this dimension the automatic choice is the k-d tree; above it, brute force.
-// bench_app_neighbours: on Gaussian blobs of 20,000 and 100,000 points the tree wins up to
-// 8 dimensions and loses from 16 on, where it visits most leaves anyway.
-constexpr std::size_t kd_tree_dimension_limit = 10;
+// Up to this dimension the automatic choice is the k-d tree; above it, brute force. On ten
+// Gaussian blobs (bench_app_neighbours, search/blobs, process CPU seconds for 14 neighbours):
+//   points   dims:     2      5      8     10     12     16     24     32
+//   20,000   k-d    0.03   0.11   0.25   0.33   0.43   0.62   1.03   1.47
+//            BLAS   0.43   0.44   0.44   0.41   0.44   0.44   0.43   0.51
+//   100,000  k-d           0.74   3.02   7.24  13.6   26.3
+//            BLAS          3.86   3.61   3.51   3.96   3.72
+// The tree's cost grows with the points faster than brute force's does above 8 dimensions.
+constexpr std::size_t kd_tree_dimension_limit = 8;
 
 struct neighbour_options {
     neighbour_backend backend = neighbour_backend::automatic;
@@ -66,8 +71,8 @@ struct neighbour_search {
     std::size_t rechecked = 0;
 };
 
-// The backend that `automatic` takes for points of `dims` coordinates.
-neighbour_backend choose_backend(std::size_t count, std::size_t dims);
+// The backend that `automatic` takes for points of `dims` coordinates, whatever their number.
+neighbour_backend choose_backend(std::size_t dims);
 
 // The `per_point` nearest other points of every point. Throws input_error when per_point is
 // below 1 or not below the number of points, when a coordinate is not finite, when the points
