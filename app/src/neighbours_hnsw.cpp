@@ -4,6 +4,10 @@
 // those of the dense route, and their order is ours.
 #include "neighbour_parts.h"
 
+// hnswlib's hand-vectorised search prefetches through the index one past the end of a link
+// list, a read outside the list's allocation (AddressSanitizer reports it). Its plain loops read
+// only what they use, at a quarter more time (20,000 points in 50 dimensions).
+#define NO_MANUAL_VECTORIZATION
 #include <hnswlib/hnswlib.h>
 
 #include <algorithm>
