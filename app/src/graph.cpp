@@ -1,6 +1,6 @@
 // The symmetrised nearest-neighbour graph as a host sparse matrix, built in two passes over the
-// columns (count, then fill) straight into the host's arrays: besides the lists and the matrix
-// it takes one index per list entry for the reverse lists, and nothing N-by-N.
+// columns (count, then fill) straight into the host's arrays: besides the lists' indices and the
+// matrix it takes one index per list entry for the reverse lists, and nothing N-by-N.
 #include "rotalign/graph.h"
 
 #include "neighbour_parts.h"
@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <limits>
+#include <stdexcept>
 #include <thread>
 
 namespace rotalign {
@@ -33,36 +34,29 @@ struct reverse_lists {
 
 // Column j's own list sorted by row, in scratch that each thread reuses.
 struct own_column {
-    std::vector<std::pair<std::uint32_t, double>> entries;
+    std::vector<std::uint32_t> rows;
 
     void take(const neighbour_lists& lists, std::size_t j) {
-        entries.resize(lists.per_point);
-        for (std::size_t r = 0; r < lists.per_point; ++r)
-            entries[r] = {lists.index[j * lists.per_point + r], lists.distance[j * lists.per_point + r]};
-        std::sort(entries.begin(), entries.end(),
-                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        rows.assign(lists.index.begin() + static_cast<std::ptrdiff_t>(j * lists.per_point),
+                    lists.index.begin() + static_cast<std::ptrdiff_t>((j + 1) * lists.per_point));
+        std::sort(rows.begin(), rows.end());
     }
 };
 
-// Walks the union of column j's own list and its reverse list in ascending row order; calls
-// visit(row, own entry or null) once per row.
+// Calls visit(row) for every row of the union of column j's own list and its reverse list, in
+// ascending order, once each.
 template <class Visit>
 void merge_column(const own_column& own, const reverse_lists& reverse, std::size_t j, Visit visit) {
-    auto a = own.entries.begin();
-    const auto a_end = own.entries.end();
+    const std::uint32_t* a = own.rows.data();
+    const std::uint32_t* a_end = a + own.rows.size();
     const std::uint32_t* b = reverse.rows.data() + reverse.start[j];
     const std::uint32_t* b_end = reverse.rows.data() + reverse.start[j + 1];
     while (a != a_end || b != b_end) {
-        if (b == b_end || (a != a_end && a->first < *b)) {
-            visit(a->first, &a->second);
-            ++a;
-        } else if (a == a_end || *b < a->first) {
-            visit(*b, static_cast<const double*>(nullptr));
-            ++b;
+        if (b == b_end || (a != a_end && *a < *b)) {
+            visit(*a++);
         } else {
-            visit(a->first, &a->second);
-            ++a;
-            ++b;
+            if (a != a_end && *a == *b) ++a;
+            visit(*b++);
         }
     }
 }
@@ -81,6 +75,8 @@ mexhost::array_ptr symmetric_graph(const points& p, const neighbour_lists& lists
         throw input_error("neighbour graph: " + std::to_string(n) + " points with " + std::to_string(m) +
                           " neighbours each store more entries than a host sparse matrix holds (" +
                           std::to_string(largest_index) + ")");
+    if (p.count != n || lists.index.size() != n * m)
+        throw std::invalid_argument("symmetric_graph: the lists do not belong to these points");
     threads = std::max(1u, threads);
     const reverse_lists reverse(lists);
 
@@ -91,7 +87,7 @@ mexhost::array_ptr symmetric_graph(const points& p, const neighbour_lists& lists
         for (std::size_t j = first; j < last; ++j) {
             own.take(lists, j);
             std::size_t count = 0;
-            merge_column(own, reverse, j, [&](std::uint32_t, const double*) { ++count; });
+            merge_column(own, reverse, j, [&](std::uint32_t) { ++count; });
             length[j] = count;
         }
     });
@@ -101,8 +97,9 @@ mexhost::array_ptr symmetric_graph(const points& p, const neighbour_lists& lists
         throw input_error("neighbour graph: " + std::to_string(stored) + " entries are more than a host sparse matrix holds (" +
                           std::to_string(largest_index) + ")");
 
-    // Pass 2: rows and values into the host's arrays. A row that only the reverse list brings
-    // has its distance computed again, which gives the same double as the other point's list.
+    // Pass 2: rows and values into the host's arrays. Every value is computed again from the
+    // points, which gives the same double as the list it came from (the distance does not depend
+    // on the order of its two points), so that the lists' distances can go before this.
     const auto side = static_cast<mwSize>(n);
     mexhost::array_ptr matrix(mxCreateSparse(side, side, static_cast<mwSize>(stored), mxREAL));
     mwIndex* jc = mxGetJc(matrix.get());
@@ -116,10 +113,9 @@ mexhost::array_ptr symmetric_graph(const points& p, const neighbour_lists& lists
             own.take(lists, j);
             std::size_t at = static_cast<std::size_t>(jc[j]);
             const double* x = &p.values[j * p.dims];
-            merge_column(own, reverse, j, [&](std::uint32_t row, const double* known) {
+            merge_column(own, reverse, j, [&](std::uint32_t row) {
                 ir[at] = static_cast<mwIndex>(row);
-                pr[at] = known != nullptr ? *known
-                                          : detail::squared_distance(&p.values[std::size_t{row} * p.dims], x, p.dims);
+                pr[at] = detail::squared_distance(&p.values[std::size_t{row} * p.dims], x, p.dims);
                 ++at;
             });
         }
@@ -132,6 +128,7 @@ neighbour_graph build_graph(const points& p, std::size_t per_point, const neighb
     const auto start = clock::now();
     neighbour_search search = nearest_neighbours(p, per_point, options);
     const auto searched = clock::now();
+    std::vector<double>().swap(search.lists.distance);  // not needed for the graph: memory back first
     neighbour_graph graph;
     const unsigned threads = options.threads != 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
     graph.distances = symmetric_graph(p, search.lists, threads);

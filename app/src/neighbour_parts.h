@@ -68,7 +68,8 @@ void scan_all(const points& p, std::uint32_t i, nearest_so_far& list);
 
 // Runs body(first, last) over [0, count) in chunks of `chunk`, on `threads` threads (the
 // calling one included). Chunks are handed out in turn, so the split varies from run to run;
-// callers write only to the entries of their own range.
+// callers write only to the entries of their own range. An exception stops the handing out and
+// reaches the caller once every thread has finished.
 void parallel_chunks(std::size_t count, std::size_t chunk, unsigned threads,
                      const std::function<void(std::size_t, std::size_t)>& body);
 

@@ -5,7 +5,10 @@
 #include <atomic>
 #include <cfloat>
 #include <cmath>
+#include <exception>
 #include <limits>
+#include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace rotalign {
@@ -23,22 +26,37 @@ void scan_all(const points& p, std::uint32_t i, nearest_so_far& list) {
 void parallel_chunks(std::size_t count, std::size_t chunk, unsigned threads,
                      const std::function<void(std::size_t, std::size_t)>& body) {
     std::atomic<std::size_t> next{0};
+    std::mutex failure_lock;
+    std::exception_ptr failure;
     auto work = [&] {
-        for (;;) {
-            const std::size_t first = next.fetch_add(chunk);
-            if (first >= count) return;
-            body(first, std::min(count, first + chunk));
+        try {
+            for (;;) {
+                const std::size_t first = next.fetch_add(chunk);
+                if (first >= count) return;
+                body(first, std::min(count, first + chunk));
+            }
+        } catch (...) {
+            // Running out of memory, most likely: no more chunks, and the first failure goes to
+            // the caller once every thread has stopped.
+            next = count;
+            const std::lock_guard<std::mutex> hold(failure_lock);
+            if (!failure) failure = std::current_exception();
         }
     };
     const std::size_t chunks = (count + chunk - 1) / chunk;
     const unsigned helpers = static_cast<unsigned>(std::min<std::size_t>(threads, chunks)) - (chunks > 0 ? 1 : 0);
     std::vector<std::thread> pool;
     pool.reserve(helpers);
-    // A body that throws would leave the helpers running; none of the callers' bodies throws
-    // except by running out of memory, which ends the program anyway.
-    for (unsigned t = 0; t < helpers; ++t) pool.emplace_back(work);
+    for (unsigned t = 0; t < helpers; ++t) {
+        try {
+            pool.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // no more threads to be had: the ones running share the work
+        }
+    }
     work();
     for (std::thread& t : pool) t.join();
+    if (failure) std::rethrow_exception(failure);
 }
 
 neighbour_lists empty_lists(std::size_t count, std::size_t per_point) {
