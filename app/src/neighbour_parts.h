@@ -97,8 +97,9 @@ template <class T>
 proposal_points<T> prepare_proposal(const points& p);
 
 // For each of `queries`, `k` candidates and their proposed distances D~, written to ids and
-// distances at [q * k, q * k + k) for the q-th query. Every point left out must have a proposed
-// distance no smaller than the largest one returned.
+// distances at [q * k, q * k + k) for the q-th query. Every point left out must lie no nearer
+// than the largest distance returned, tau: either its own D~ is at least tau, or ||c_i - c_j||^2
+// is provably above tau (which the bound above turns into the same guarantee).
 using proposal = std::function<void(const std::vector<std::uint32_t>& queries, std::size_t k, std::uint32_t* ids,
                                     double* distances)>;
 
@@ -107,7 +108,7 @@ using proposal = std::function<void(const std::vector<std::uint32_t>& queries, s
 //     D_j >= (1 - (d + 3)u) D* - d * 2^-1074 >= (1 - (d + 3)u) 2^(-2e) (tau - kappa (n_i + n_max)
 //            - alpha) - d * 2^-1074  >  D_(per_point),
 // tau the largest proposed distance, n_max the largest norm (n_j for an unseen j is unknown).
-// The first round takes half as many candidates again as asked for, and the point itself.
+// The first round takes per_point + per_point / 2 + 2 candidates, the point itself among them.
 // Returns the points that failed it; with `until_all` they go round again with four times the
 // candidates, and once that reaches every point, to an exact scan, so that none is returned.
 template <class T>
