@@ -22,6 +22,19 @@ void sgemm_(const char* transa, const char* transb, const int* m, const int* n, 
 
 namespace rotalign::detail {
 
+one_blas_thread::one_blas_thread() {
+    get_ = reinterpret_cast<int (*)()>(dlsym(RTLD_DEFAULT, "openblas_get_num_threads"));
+    set_ = reinterpret_cast<void (*)(int)>(dlsym(RTLD_DEFAULT, "openblas_set_num_threads"));
+    if (get_ != nullptr && set_ != nullptr) {
+        saved_ = get_();
+        if (saved_ != 1) set_(1);
+    }
+}
+
+one_blas_thread::~one_blas_thread() {
+    if (set_ != nullptr && saved_ > 1) set_(saved_);
+}
+
 template <class T>
 proposal_points<T> prepare_proposal(const points& p) {
     proposal_points<T> out;
@@ -132,30 +145,6 @@ void gemm(const int m, const int n, const int k, const float* a, const float* b,
     const float one = 1.0f, zero = 0.0f;
     sgemm_("T", "N", &m, &n, &k, &one, a, &k, b, &k, &zero, c, &m, 1, 1);
 }
-
-// OpenBLAS runs one thread per call while our own threads share the work, and gets its setting
-// back afterwards. Other BLAS libraries have no such setting and run single-threaded products.
-class one_blas_thread {
-public:
-    one_blas_thread() {
-        get_ = reinterpret_cast<int (*)()>(dlsym(RTLD_DEFAULT, "openblas_get_num_threads"));
-        set_ = reinterpret_cast<void (*)(int)>(dlsym(RTLD_DEFAULT, "openblas_set_num_threads"));
-        if (get_ != nullptr && set_ != nullptr) {
-            saved_ = get_();
-            if (saved_ != 1) set_(1);
-        }
-    }
-    ~one_blas_thread() {
-        if (set_ != nullptr && saved_ > 1) set_(saved_);
-    }
-    one_blas_thread(const one_blas_thread&) = delete;
-    one_blas_thread& operator=(const one_blas_thread&) = delete;
-
-private:
-    int (*get_)() = nullptr;
-    void (*set_)(int) = nullptr;
-    int saved_ = 0;
-};
 
 // The k smallest proposed distances of one query so far, unordered beyond the largest kept
 // at the front (a max-heap).

@@ -12,6 +12,7 @@ namespace rotalign::detail {
 std::size_t faiss_search(const points& p, neighbour_lists& out, unsigned threads) {
     const proposal_points<float> space = prepare_proposal<float>(p);
     const std::size_t d = p.dims;
+    const one_blas_thread blas_threads;
     faiss::IndexFlatL2 index(static_cast<faiss::Index::idx_t>(d));
     index.add(static_cast<faiss::Index::idx_t>(p.count), space.values.data());
     const std::vector<std::uint32_t> failed = certified_search<float>(
