@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the toolbox needs. Groups: core (build, tests, the program),
-# octave (Octave builds and tests), cross (Linux x86 and Windows builds run under Wine),
-# fuzz (clang's fuzzing runtime). With no argument: core only.
+# search (the optional FAISS and hnswlib nearest-neighbour backends), octave (Octave builds and
+# tests), cross (Linux x86 and Windows builds run under Wine), fuzz (clang's fuzzing runtime).
+# With no argument: core only.
 set -euo pipefail
 
 core=(cmake g++ make libgtest-dev libbenchmark-dev libblas-dev liblapack-dev libopenblas-dev
-      libarpack2-dev binutils libnanoflann-dev libfaiss-dev libhnswlib-dev)
+      libarpack2-dev binutils libnanoflann-dev)
+search=(libfaiss-dev libhnswlib-dev)
 octave=(octave liboctave-dev)
 cross=(g++-multilib mingw-w64 wine wine64 wine32:i386)
 fuzz=(clang libclang-rt-14-dev)
@@ -14,11 +16,12 @@ packages=()
 for group in "${@:-core}"; do
   case "$group" in
     core) packages+=("${core[@]}") ;;
+    search) packages+=("${search[@]}") ;;
     octave) packages+=("${octave[@]}") ;;
     cross) packages+=("${cross[@]}") ;;
     fuzz) packages+=("${fuzz[@]}") ;;
-    all) packages+=("${core[@]}" "${octave[@]}" "${cross[@]}" "${fuzz[@]}") ;;
-    *) echo "install-deps: unknown group '$group' (core, octave, cross, fuzz, all)" >&2; exit 2 ;;
+    all) packages+=("${core[@]}" "${search[@]}" "${octave[@]}" "${cross[@]}" "${fuzz[@]}") ;;
+    *) echo "install-deps: unknown group '$group' (core, search, octave, cross, fuzz, all)" >&2; exit 2 ;;
   esac
 done
 

@@ -136,6 +136,11 @@ std::vector<std::uint32_t> certified_search(const points& p, neighbour_lists& ou
 // search whose margins were too thin (points far from their mean compared with their spacing).
 void settle_in_double(const points& p, neighbour_lists& out, unsigned threads, const std::vector<std::uint32_t>& queries);
 
+// The share of the exact neighbours that approximate lists hold, on a seeded sample of
+// `sample_size` points (all points when there are no more).
+double measure_recall(const points& p, const neighbour_lists& approximate, std::size_t sample_size,
+                      std::uint64_t seed, unsigned threads);
+
 // Lists of `per_point` entries for every point, unfilled.
 neighbour_lists empty_lists(std::size_t count, std::size_t per_point);
 

@@ -68,6 +68,47 @@ neighbour_lists empty_lists(std::size_t count, std::size_t per_point) {
     return lists;
 }
 
+// Every exact neighbour that an approximate list holds, as a share of all exact neighbours, on
+// a seeded sample of points. The exact lists of the sample come from the k-d tree or brute force.
+double measure_recall(const points& p, const neighbour_lists& approximate, std::size_t sample_size,
+                      std::uint64_t seed, unsigned threads) {
+    const std::size_t n = p.count, m = approximate.per_point;
+    std::vector<std::uint32_t> sample;
+    if (sample_size >= n) {
+        for (std::size_t i = 0; i < n; ++i) sample.push_back(static_cast<std::uint32_t>(i));
+    } else {
+        // Floyd's algorithm: distinct points, sorted afterwards so the sample is reproducible.
+        std::uint64_t state = seed;
+        auto next = [&state] {
+            std::uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
+            z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+            z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+            return z ^ (z >> 31);
+        };
+        std::vector<bool> taken(n);
+        for (std::size_t j = n - sample_size; j < n; ++j) {
+            const std::size_t t = static_cast<std::size_t>(next() % (j + 1));
+            const std::size_t pick = taken[t] ? j : t;
+            taken[pick] = true;
+            sample.push_back(static_cast<std::uint32_t>(pick));
+        }
+        std::sort(sample.begin(), sample.end());
+    }
+    neighbour_lists exact = empty_lists(n, m);
+    if (p.dims <= kd_tree_dimension_limit)
+        kd_tree_search(p, exact, threads, sample);
+    else
+        blas_search(p, exact, threads, sample);
+    std::size_t found = 0;
+    for (const std::uint32_t i : sample) {
+        const std::uint32_t* truth = exact.neighbours_of(i);
+        const std::uint32_t* got = approximate.neighbours_of(i);
+        for (std::size_t r = 0; r < m; ++r)
+            if (std::find(got, got + m, truth[r]) != got + m) ++found;
+    }
+    return static_cast<double>(found) / static_cast<double>(sample.size() * m);
+}
+
 }  // namespace detail
 
 namespace {
@@ -103,47 +144,6 @@ void check_points(const points& p, std::size_t per_point) {
     }
     if (!(spread <= DBL_MAX / 4))
         throw input_error("nearest neighbours: the points spread so far that their squared distances overflow");
-}
-
-// Every exact neighbour that an approximate list holds, as a share of all exact neighbours, on
-// a seeded sample of points. The exact lists of the sample come from the k-d tree or brute force.
-double measure_recall(const points& p, const neighbour_lists& approximate, std::size_t sample_size,
-                      std::uint64_t seed, unsigned threads) {
-    const std::size_t n = p.count, m = approximate.per_point;
-    std::vector<std::uint32_t> sample;
-    if (sample_size >= n) {
-        for (std::size_t i = 0; i < n; ++i) sample.push_back(static_cast<std::uint32_t>(i));
-    } else {
-        // Floyd's algorithm: distinct points, sorted afterwards so the sample is reproducible.
-        std::uint64_t state = seed;
-        auto next = [&state] {
-            std::uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
-            z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-            z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-            return z ^ (z >> 31);
-        };
-        std::vector<bool> taken(n);
-        for (std::size_t j = n - sample_size; j < n; ++j) {
-            const std::size_t t = static_cast<std::size_t>(next() % (j + 1));
-            const std::size_t pick = taken[t] ? j : t;
-            taken[pick] = true;
-            sample.push_back(static_cast<std::uint32_t>(pick));
-        }
-        std::sort(sample.begin(), sample.end());
-    }
-    neighbour_lists exact = detail::empty_lists(n, m);
-    if (p.dims <= kd_tree_dimension_limit)
-        detail::kd_tree_search(p, exact, threads, sample);
-    else
-        detail::blas_search(p, exact, threads, sample);
-    std::size_t found = 0;
-    for (const std::uint32_t i : sample) {
-        const std::uint32_t* truth = exact.neighbours_of(i);
-        const std::uint32_t* got = approximate.neighbours_of(i);
-        for (std::size_t r = 0; r < m; ++r)
-            if (std::find(got, got + m, truth[r]) != got + m) ++found;
-    }
-    return static_cast<double>(found) / static_cast<double>(sample.size() * m);
 }
 
 }  // namespace
@@ -198,7 +198,7 @@ neighbour_search nearest_neighbours(const points& p, std::size_t per_point, cons
     case neighbour_backend::hnsw:
         detail::hnsw_search(p, result.lists, threads, options);
         result.exact = false;
-        result.recall = measure_recall(p, result.lists, options.recall_sample, options.seed, threads);
+        result.recall = detail::measure_recall(p, result.lists, options.recall_sample, options.seed, threads);
         break;
 #endif
     default: break;  // not in this build: refused above

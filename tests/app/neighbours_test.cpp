@@ -251,4 +251,11 @@ TEST(nearest_neighbours, refuses_what_it_cannot_search) {
               "nearest neighbours: the points spread so far that their squared distances overflow");
     EXPECT_EQ(message_of([&] { rotalign::nearest_neighbours(points{3, 0, {}}, 1); }),
               "nearest neighbours: the points have no coordinates");
+    for (const neighbour_backend backend : {neighbour_backend::faiss, neighbour_backend::hnsw})
+        if (!rotalign::available(backend)) {
+            rotalign::neighbour_options o;
+            o.backend = backend;
+            EXPECT_EQ(message_of([&] { rotalign::nearest_neighbours(p, 3, o); }),
+                      "nearest neighbours: this build has no " + rotalign::name_of(backend) + " search");
+        }
 }
