@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the toolbox needs. Groups: core (build, tests, the program),
-# octave (Octave builds and tests), cross (Linux x86 and Windows builds; their tests run under
-# Wine, and under qemu-i386 where 32-bit programs cannot run natively), fuzz (clang's fuzzing
-# runtime), python (the Python package, its tests and pip install; scikit-learn also serves the
-# comparison scripts under bench/), slepc (optional: SLEPc, PETSc and MPI for the benchmark that
-# compares SLEPc with the sparse eigen-step; not part of all). With no argument: core only.
+# search (the optional FAISS and hnswlib nearest-neighbour backends), octave (Octave builds and
+# tests), cross (Linux x86 and Windows builds; their tests run under Wine, and under qemu-i386
+# where 32-bit programs cannot run natively), fuzz (clang's fuzzing runtime), python (the Python
+# package, its tests and pip install; scikit-learn also serves the comparison scripts under
+# bench/), slepc (optional: SLEPc, PETSc and MPI for the benchmark that compares SLEPc with the
+# sparse eigen-step; not part of all). With no argument: core only.
 set -euo pipefail
 
 core=(cmake g++ make libgtest-dev libbenchmark-dev libblas-dev liblapack-dev libopenblas-dev
       libarpack2-dev libfast-float-dev libsuitesparse-dev libnanoflann-dev binutils)
+search=(libfaiss-dev libhnswlib-dev)
 octave=(octave liboctave-dev)
 cross=(g++-multilib mingw-w64 wine wine64 wine32:i386 qemu-user)
 fuzz=(clang libclang-rt-14-dev)
@@ -20,13 +22,14 @@ packages=()
 for group in "${@:-core}"; do
   case "$group" in
     core) packages+=("${core[@]}") ;;
+    search) packages+=("${search[@]}") ;;
     octave) packages+=("${octave[@]}") ;;
     cross) packages+=("${cross[@]}") ;;
     fuzz) packages+=("${fuzz[@]}") ;;
     python) packages+=("${python[@]}") ;;
     slepc) packages+=("${slepc[@]}") ;;
-    all) packages+=("${core[@]}" "${octave[@]}" "${cross[@]}" "${fuzz[@]}" "${python[@]}") ;;
-    *) echo "install-deps: unknown group '$group' (core, octave, cross, fuzz, python, slepc, all)" >&2; exit 2 ;;
+    all) packages+=("${core[@]}" "${search[@]}" "${octave[@]}" "${cross[@]}" "${fuzz[@]}" "${python[@]}") ;;
+    *) echo "install-deps: unknown group '$group' (core, search, octave, cross, fuzz, python, slepc, all)" >&2; exit 2 ;;
   esac
 done
 
