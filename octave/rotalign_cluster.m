@@ -75,7 +75,8 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
   if opts.graph_neighbours == 0
     opts.graph_neighbours = min (rows (P) - 1, 2 * opts.neighbours);
   end
-  rule = struct ('tolerance', opts.tolerance, 'near_one', 1e-4, 'repeated_ratio', 1.05, ...
+  rule = struct ('tolerance', opts.tolerance, 'near_one', 1e-4, 'near_one_share', 1e-3, 'noise', 1e-9, ...
+                 'repeated_ratio', 1.05, ...
                  'strong_ratio', 1.5);
 
   n = rows (P);
@@ -218,9 +219,15 @@ function r = distance_ratio (values, c)
   end
 end
 
+function bound = near_one_bound (values, rule)
+  % Within this of 1 eigenvalues count as copies of 1: near_one, or a share of the last value's
+  % distance from 1 where the spectrum crowds against 1 (many points), never below the noise.
+  bound = max (rule.noise, min (rule.near_one, rule.near_one_share * (1 - values(end))));
+end
+
 function yes = clear_cut (values, c, rule)
   % Whether the leading c eigenvalues stand apart from the next one.
-  yes = c < numel (values) && 1 - values(c + 1) > rule.near_one ...
+  yes = c < numel (values) && 1 - values(c + 1) > near_one_bound (values, rule) ...
         && distance_ratio (values, c) > rule.repeated_ratio;
 end
 

@@ -2,8 +2,11 @@
 
 #include "rotalign/canonical_basis.h"
 #include "rotalign/components.h"
+#include "rotalign/graph.h"
+#include "rotalign/graph_size.h"
 #include "rotalign/normalise.h"
 #include "rotalign/rotation.h"
+#include "rotalign/sparse_eigen.h"
 
 #include <algorithm>
 #include <chrono>
@@ -18,19 +21,13 @@
 namespace rotalign {
 namespace {
 
-using clock_type = std::chrono::steady_clock;
-
-double seconds_since(clock_type::time_point start) {
-    return std::chrono::duration<double>(clock_type::now() - start).count();
-}
-
 mexhost::array_ptr host_matrix(std::size_t rows, std::size_t columns, const double* values) {
     mexhost::array_ptr a = mexhost::make_matrix(static_cast<mwSize>(rows), static_cast<mwSize>(columns));
     if (rows * columns > 0) std::memcpy(mxGetPr(a.get()), values, rows * columns * sizeof(double));
     return a;
 }
 
-// The affinities of the distance matrix d (the plug-in's dense N-by-N output).
+// The affinities of the distance matrix d: the plug-in's output, dense or sparse as d is.
 mexhost::array_ptr affinities(toolbox& plugins, const mxArray* d, const cluster_options& options) {
     if (options.affinity == affinity_kind::global) {
         mexhost::array_ptr scale = mexhost::make_scalar(options.scale);
@@ -51,18 +48,56 @@ group_count_settings settings_of(const cluster_options& options) {
     return s;
 }
 
-void check_options(const cluster_options& o, std::size_t points) {
-    // At the peak the chain holds four N-by-N matrices of doubles (the distances, the plug-in's two
-    // outputs and, for a distance file, the matrix as read). More than the machine's memory would
-    // end in the kernel killing the program, without a message.
-    const double needed = 4.0 * 8.0 * static_cast<double>(points) * static_cast<double>(points);
-    const double memory = static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE));
-    if (memory > 0.0 && needed > memory) {
-        constexpr double gib = 1024.0 * 1024.0 * 1024.0;
-        throw input_error(std::to_string(points) + " points need about " +
-                          std::to_string(static_cast<long long>(std::ceil(needed / gib))) +
-                          " GiB for the chain's N-by-N matrices; this machine has " +
-                          std::to_string(static_cast<long long>(memory / gib)) + " GiB");
+std::string name_of(graph_kind graph) {
+    switch (graph) {
+    case graph_kind::dense: return "dense";
+    case graph_kind::knn: return "knn";
+    default: return "auto";
+    }
+}
+
+graph_kind graph_for(const cluster_options& options, std::size_t points) {
+    if (options.graph != graph_kind::automatic) return options.graph;
+    return points >= knn_graph_from ? graph_kind::knn : graph_kind::dense;
+}
+
+namespace {
+
+// Neighbours per point in the knn graph.
+std::size_t graph_neighbours(const cluster_options& o) {
+    return o.graph_neighbours > 0 ? o.graph_neighbours
+                                  : rotalign::graph_neighbours(static_cast<std::size_t>(std::max(o.neighbours, 1)));
+}
+
+}  // namespace
+
+void check_options(const cluster_options& o, std::size_t points, bool from_points) {
+    const graph_kind graph = from_points ? graph_for(o, points) : graph_kind::dense;
+    if (!from_points && o.graph == graph_kind::knn)
+        throw input_error("the nearest-neighbour graph is built from points, not from a distance matrix");
+    if (graph == graph_kind::dense) {
+        // At the peak the dense chain holds three N-by-N matrices of doubles (the distances and the
+        // plug-in's two outputs), four for a distance file. More than the machine's memory would
+        // end in the kernel killing the program, without a message.
+        const double needed = 4.0 * 8.0 * static_cast<double>(points) * static_cast<double>(points);
+        const double memory =
+            static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE));
+        if (memory > 0.0 && needed > memory) {
+            constexpr double gib = 1024.0 * 1024.0 * 1024.0;
+            throw input_error(std::to_string(points) + " points need about " +
+                              std::to_string(static_cast<long long>(std::ceil(needed / gib))) +
+                              " GiB for the chain's N-by-N matrices; this machine has " +
+                              std::to_string(static_cast<long long>(memory / gib)) + " GiB" +
+                              (from_points ? " (the nearest-neighbour graph, --graph knn, needs far less)" : ""));
+        }
+    } else {
+        const std::size_t m = graph_neighbours(o);
+        if (m >= points)
+            throw input_error(std::to_string(points) + " points are too few for a graph of " + std::to_string(m) +
+                              " neighbours per point");
+        if (o.affinity != affinity_kind::global && m < static_cast<std::size_t>(std::max(o.neighbours, 0)))
+            throw input_error("the graph needs at least as many neighbours per point (" + std::to_string(m) +
+                              ") as the local scales (" + std::to_string(o.neighbours) + ")");
     }
     if (o.affinity == affinity_kind::global) {
         if (!(o.scale > 0.0) || !std::isfinite(o.scale))
@@ -85,54 +120,88 @@ void check_options(const cluster_options& o, std::size_t points) {
 
 namespace {
 
-// The chain from the distance matrix d (n-by-n host matrix, dropped as soon as it is used) on.
-cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options) {
+// The leading eigenpairs of the normalised affinity l, dense or sparse; `components` receives the
+// number of pieces of the graph when even the last eigenvalue wanted lies within near_one of 1
+// (more pieces than groups searched), and stays 0 otherwise.
+eigenpairs leading_of(const mxArray* l, std::size_t wanted, const cluster_options& options, double near_one,
+                      cluster_result& result, std::size_t& components) {
+    const std::size_t n = mxGetM(l);
+    eigenpairs e;
+    if (mxIsSparse(l)) {
+        static_assert(sizeof(mwIndex) == sizeof(std::int32_t), "the host's sparse indices are 32-bit");
+        const sparse_view view{n, mxGetJc(l), mxGetIr(l), mxGetPr(l)};
+        sparse_eigen_options so;
+        so.method = options.solver == eigen_solver::dense     ? sparse_method::dense
+                    : options.solver == eigen_solver::lanczos ? sparse_method::lanczos
+                                                              : sparse_method::automatic;
+        sparse_eigen_work work;
+        e = leading_eigenpairs(view, wanted, so, &work);
+        if (1.0 - e.values.back() <= near_one) components = work.components;
+        result.eigen_method = name_of(work.used);
+    } else {
+        e = leading_eigenpairs(mxGetPr(l), n, wanted, options.solver);
+        // Every component of the graph brings an eigenvalue 1. When even the last one wanted is 1,
+        // there are more components than groups searched, and the message says how many.
+        if (1.0 - e.values.back() <= near_one) components = count_components(mxGetPr(l), n, 1e-12 / static_cast<double>(n));
+        result.eigen_method = name_of(e.used);
+    }
+    result.solver = e.used;
+    return e;
+}
+
+// The chain from the distance matrix d (n-by-n host matrix, dense or sparse, dropped as soon as it
+// is used) on. Both graphs take the same steps: the plug-ins keep a sparse input's pattern.
+cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options,
+                          cluster_result result) {
     const std::size_t n = mxGetM(d.get());
     const int largest = options.fixed_groups >= 2 ? options.fixed_groups : options.max_groups;
     const group_count_settings settings = settings_of(options);
-    cluster_result result;
 
-    auto start = clock_type::now();
-    mexhost::array_ptr a = affinities(plugins, d.get(), options);
-    d.reset();
-    result.times.affinity = seconds_since(start);
-
-    start = clock_type::now();
-    mexhost::array_ptr l = std::move(plugins.get("nimbrel").call(1, {a.get()}, trusted_inputs)[0]);
-    if (options.keep_affinity) result.affinity = std::move(a);
-    a.reset();
-    result.times.diagonal = seconds_since(start);
-
-    // The cleared affinity is ours now; it becomes the normalised affinity in place.
-    start = clock_type::now();
-    normalise(mxGetPr(l.get()), n);
-    result.times.normalise = seconds_since(start);
+    mexhost::array_ptr a, l;
+    {
+        stage_timer stage(options.report, "affinities", result.times.affinity);
+        a = affinities(plugins, d.get(), options);
+        d.reset();
+    }
+    {
+        stage_timer stage(options.report, "diagonal", result.times.diagonal);
+        l = std::move(plugins.get("nimbrel").call(1, {a.get()}, trusted_inputs)[0]);
+        if (options.keep_affinity) result.affinity = std::move(a);
+        a.reset();
+    }
+    {
+        // The cleared affinity is ours now; it becomes the normalised affinity in place.
+        stage_timer stage(options.report, "normalisation", result.times.normalise);
+        if (mxIsSparse(l.get())) normalise(n, mxGetJc(l.get()), mxGetIr(l.get()), mxGetPr(l.get()));
+        else normalise(mxGetPr(l.get()), n);
+    }
 
     // One eigenpair beyond the most groups searched: whether the leading c eigenvalues stand apart
     // from the next one decides whether c groups are admissible, also for the largest c.
-    start = clock_type::now();
-    const std::size_t wanted = std::min(n, static_cast<std::size_t>(largest) + 1);
-    eigenpairs e = leading_eigenpairs(mxGetPr(l.get()), n, wanted, options.solver);
-    // Every component of the graph brings an eigenvalue 1. When even the last one wanted is 1,
-    // there are more components than groups searched, and the message says how many.
     std::size_t components = 0;
-    if (wanted > static_cast<std::size_t>(largest) && 1.0 - e.values.back() <= settings.near_one)
-        components = count_components(mxGetPr(l.get()), n, 1e-12 / static_cast<double>(n));
-    l.reset();
-    result.solver = e.used;
-    result.eigenvalues = e.values;
+    eigenpairs e;
+    std::vector<std::size_t> blocks;
+    {
+        stage_timer stage(options.report, "eigenvectors", result.times.eigen);
+        const std::size_t wanted = std::min(n, static_cast<std::size_t>(largest) + 1);
+        e = leading_of(l.get(), wanted, options, settings.near_one, result, components);
+        if (wanted <= static_cast<std::size_t>(largest)) components = 0;
+        l.reset();
+        result.eigenvalues = e.values;
     // Blocks of repeated eigenvalues get a basis that does not depend on the solver, so that the
     // searches start alike whichever solver ran.
-    const std::vector<std::size_t> blocks = eigenvalue_blocks(e.values, settings);
-    canonical_basis(e, blocks);
-    result.times.eigen = seconds_since(start);
+        blocks = eigenvalue_blocks(e.values, settings);
+        canonical_basis(e, blocks);
+    }
 
-    start = clock_type::now();
-    rotation_searches searches =
-        rotate_all(plugins, e, largest, options.numerical_search, blocks, row_sample{options.rotation_sample, 1});
+    rotation_searches searches;
+    {
+        stage_timer stage(options.report, "rotations", result.times.rotation);
+        searches = rotate_all(plugins, e, largest, options.numerical_search, blocks,
+                              row_sample{options.rotation_sample, 1});
+    }
     result.quality = std::move(searches.quality);
     result.searched_rows = searches.searched_rows;
-    result.times.rotation = seconds_since(start);
 
     if (options.fixed_groups >= 2) {
         result.chosen = options.fixed_groups;
@@ -172,19 +241,44 @@ cluster_result cluster_distances(toolbox& plugins, const square& distances, cons
 
 cluster_result cluster_distances(toolbox& plugins, const double* values, std::size_t n,
                                  const cluster_options& options) {
-    check_options(options, n);
-    return chain_from(plugins, host_matrix(n, n, values), options);
+    check_options(options, n, false);
+    return chain_from(plugins, host_matrix(n, n, values), options, cluster_result{});
 }
 
 cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_options& options) {
     check_options(options, p.count);
-    const auto start = clock_type::now();
-    mexhost::array_ptr d = mexhost::make_matrix(static_cast<mwSize>(p.count), static_cast<mwSize>(p.count));
-    squared_distances(p, mxGetPr(d.get()));
-    const double seconds = seconds_since(start);
-    cluster_result result = chain_from(plugins, std::move(d), options);
-    result.times.distances = seconds;
-    return result;
+    cluster_result result;
+    result.graph = graph_for(options, p.count);
+    mexhost::array_ptr d;
+    if (result.graph == graph_kind::knn) {
+        stage_timer stage(options.report, "neighbours", result.times.distances);
+        neighbour_options search;
+        search.backend = options.search;
+        std::size_t m = graph_neighbours(options);
+        neighbour_search found = nearest_neighbours(p, m, search);
+        if (options.graph_neighbours == 0) {
+            // As many neighbours as hold nearly all of a point's affinity, within the budget.
+            affinity_kernel kernel;
+            kernel.global = options.affinity == affinity_kind::global;
+            kernel.neighbours = static_cast<std::size_t>(std::max(options.neighbours, 1));
+            kernel.scale = options.scale;
+            const std::size_t wanted =
+                neighbours_for_share(p, found.lists, kernel, graph_entry_budget / std::max<std::size_t>(p.count, 1));
+            if (wanted > m) found = nearest_neighbours(p, m = wanted, search);
+        }
+        neighbour_graph g = build_graph(p, std::move(found), search.threads);
+        d = std::move(g.distances);
+        result.graph_neighbours = m;
+        result.graph_entries = g.stored;
+        result.search = g.backend;
+        result.exact_neighbours = g.exact;
+        result.recall = g.recall;
+    } else {
+        stage_timer stage(options.report, "distances", result.times.distances);
+        d = mexhost::make_matrix(static_cast<mwSize>(p.count), static_cast<mwSize>(p.count));
+        squared_distances(p, mxGetPr(d.get()));
+    }
+    return chain_from(plugins, std::move(d), options, std::move(result));
 }
 
 }  // namespace rotalign

@@ -37,6 +37,11 @@ const char* const usage_text =
     "  --tolerance T       of the group-count rule: qualities within T of the best count as equal\n"
     "                      (default 0.001)\n"
     "  --search S          rotation search: gradient (default) or numerical\n"
+    "  --graph G           distances between every pair (dense) or each point's nearest neighbours\n"
+    "                      (knn, a sparse graph); auto (default): knn from 5000 points on\n"
+    "  --graph-neighbours M  nearest neighbours per point of the knn graph (default 2 K)\n"
+    "  --neighbour-search S  how the knn graph finds them: auto (default), kd-tree, blas, faiss\n"
+    "                      (all exact), or hnsw (approximate; its measured recall is shown)\n"
     "  --solver S          eigen-solver: auto (default), lanczos or dense\n"
     "  --rotation-sample N run the rotation searches on N rows drawn at random and apply their\n"
     "                      rotations to every row (default 0: search on every row)\n"
@@ -148,8 +153,8 @@ std::string milliseconds(double seconds) {
     return s.str();
 }
 
-void print_times(std::ostream& o, const stage_times& t) {
-    o << "stage times (ms): distances " << milliseconds(t.distances) << ", affinity " << milliseconds(t.affinity)
+void print_times(std::ostream& o, const stage_times& t, graph_kind graph) {
+    o << "stage times (ms): " << (graph == graph_kind::knn ? "neighbours " : "distances ") << milliseconds(t.distances) << ", affinity " << milliseconds(t.affinity)
       << ", diagonal " << milliseconds(t.diagonal) << ", normalise " << milliseconds(t.normalise) << ", eigen "
       << milliseconds(t.eigen) << ", rotation " << milliseconds(t.rotation) << ", total " << milliseconds(t.total())
       << '\n';
@@ -207,17 +212,32 @@ void print_summary(std::ostream& s, const cluster_result& r, const cluster_optio
         any = true;
     }
     if (!any) s << " none";
-    s << '\n' << "eigen-solver: " << name_of(r.solver) << '\n';
+    s << '\n';
+    if (r.graph == graph_kind::knn) {
+        s << "graph: knn, " << r.graph_neighbours << " nearest neighbours per point by " << name_of(r.search) << ", "
+          << r.graph_entries << " entries";
+        if (r.exact_neighbours) {
+            s << " (exact)\n";
+        } else {
+            char recall[32];
+            std::snprintf(recall, sizeof recall, "%.4f", r.recall);
+            s << " (approximate: recall " << recall << " on a sample)\n";
+        }
+    } else {
+        s << "graph: dense\n";
+    }
+    s << "eigen-solver: " << r.eigen_method << '\n';
     if (r.searched_rows < r.groups.size())
         s << "rotation searches on " << r.searched_rows << " of " << r.groups.size() << " rows\n";
-    print_times(s, r.times);
+    print_times(s, r.times, r.graph);
 }
 
 int cluster_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                    const std::string& executable_folder) {
+                    const std::string& executable_folder, bool show_progress) {
     const parsed p = parse(args, 1,
                            {"affinity", "neighbours", "scale", "max-groups", "groups", "tolerance", "search",
-                            "solver", "format", "output", "plot", "plot-quality", "plugins", "rotation-sample"},
+                            "solver", "format", "output", "plot", "plot-quality", "plugins", "rotation-sample", "graph",
+                            "graph-neighbours", "neighbour-search"},
                            {"distances", "quiet"});
     if (p.positional.size() != 1) throw usage_error("cluster needs one file of points");
     cluster_options o;
@@ -239,20 +259,32 @@ int cluster_command(const std::vector<std::string>& args, std::ostream& out, std
     const int sample = integer(p, "rotation-sample", 0);
     if (sample < 0) throw usage_error("--rotation-sample needs a number of rows, or 0 for all");
     o.rotation_sample = static_cast<std::size_t>(sample);
+    const std::string graph = choice(p, "graph", {"auto", "dense", "knn"});
+    o.graph = graph == "dense" ? graph_kind::dense : graph == "knn" ? graph_kind::knn : graph_kind::automatic;
+    const int graph_neighbours = integer(p, "graph-neighbours", 0);
+    if (p.has("graph-neighbours") && graph_neighbours < 1) throw usage_error("--graph-neighbours needs at least 1");
+    o.graph_neighbours = static_cast<std::size_t>(graph_neighbours);
+    const std::string search = choice(p, "neighbour-search", {"auto", "kd-tree", "blas", "faiss", "hnsw"});
+    for (neighbour_backend b : {neighbour_backend::kd_tree, neighbour_backend::blas, neighbour_backend::faiss,
+                                neighbour_backend::hnsw})
+        if (search == name_of(b)) o.search = b;
     const bool csv = choice(p, "format", {"lines", "csv"}) == "csv";
     const std::string& file = p.positional[0];
     const bool distances = p.flag("distances");
     if (distances && p.has("plot")) throw usage_error("--plot needs points, not distances");
+    if (distances && o.graph == graph_kind::knn) throw usage_error("--graph knn needs points, not distances");
 
     // Read and check everything before the plug-ins are loaded.
     points pts;
     square d;
     if (distances) d = read_distances_file(file);
     else pts = read_points_file(file);
-    check_options(o, distances ? d.n : pts.count);
+    check_options(o, distances ? d.n : pts.count, !distances);
     if (p.has("plot") && pts.dims < 2) throw input_error("--plot needs points of at least two coordinates");
 
     toolbox plugins(folder_of_plugins(p, executable_folder));
+    progress report(err, show_progress);
+    o.report = &report;
     const cluster_result r = distances ? cluster_distances(plugins, d, o) : cluster_points(plugins, pts, o);
 
     std::ostream* summary = &err;
@@ -377,7 +409,7 @@ int generate_command(const std::vector<std::string>& args, std::ostream& out) {
 }  // namespace
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-        const std::string& executable_folder) {
+        const std::string& executable_folder, bool show_progress) {
     try {
         if (args.empty()) throw usage_error("no command given");
         const std::string& command = args[0];
@@ -385,7 +417,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             out << usage_text;
             return exit_ok;
         }
-        if (command == "cluster") return cluster_command(args, out, err, executable_folder);
+        if (command == "cluster") return cluster_command(args, out, err, executable_folder, show_progress);
         if (command == "demo") return demo_command(args, out, err, executable_folder);
         if (command == "generate") return generate_command(args, out);
         throw usage_error("unknown command '" + command + "'");

@@ -124,20 +124,26 @@ mexhost::array_ptr symmetric_graph(const points& p, const neighbour_lists& lists
 }
 
 neighbour_graph build_graph(const points& p, std::size_t per_point, const neighbour_options& options) {
-    using clock = std::chrono::steady_clock;
-    const auto start = clock::now();
+    const auto start = std::chrono::steady_clock::now();
     neighbour_search search = nearest_neighbours(p, per_point, options);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    neighbour_graph graph = build_graph(p, std::move(search), options.threads);
+    graph.search_seconds = seconds;
+    return graph;
+}
+
+neighbour_graph build_graph(const points& p, neighbour_search search, unsigned threads) {
+    using clock = std::chrono::steady_clock;
     const auto searched = clock::now();
     std::vector<double>().swap(search.lists.distance);  // not needed for the graph: memory back first
     neighbour_graph graph;
-    const unsigned threads = options.threads != 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
     graph.distances = symmetric_graph(p, search.lists, threads);
     graph.stored = static_cast<std::size_t>(mxGetJc(graph.distances.get())[p.count]);
     graph.backend = search.backend;
     graph.exact = search.exact;
     graph.recall = search.recall;
     graph.rechecked = search.rechecked;
-    graph.search_seconds = std::chrono::duration<double>(searched - start).count();
     graph.build_seconds = std::chrono::duration<double>(clock::now() - searched).count();
     return graph;
 }

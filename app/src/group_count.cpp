@@ -11,10 +11,15 @@ double distance_ratio(const std::vector<double>& values, std::size_t c) {
     return upper > 0.0 ? lower / upper : std::numeric_limits<double>::infinity();
 }
 
+double near_one_bound(const std::vector<double>& values, const group_count_settings& s) {
+    if (values.empty()) return s.near_one;
+    return std::fmax(s.noise, std::fmin(s.near_one, s.near_one_share * (1.0 - values.back())));
+}
+
 bool clear_cut(const std::vector<double>& values, std::size_t c, const group_count_settings& s) {
     if (c == 0) return true;
     if (c >= values.size()) return false;
-    return 1.0 - values[c] > s.near_one && distance_ratio(values, c) > s.repeated_ratio;
+    return 1.0 - values[c] > near_one_bound(values, s) && distance_ratio(values, c) > s.repeated_ratio;
 }
 
 std::vector<std::size_t> eigenvalue_blocks(const std::vector<double>& values, const group_count_settings& s) {

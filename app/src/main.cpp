@@ -2,6 +2,7 @@
 #include "rotalign/cli.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -29,5 +30,5 @@ int main(int argc, char** argv) {
     std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec) self = std::filesystem::absolute(argv[0], ec);
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return rotalign::run(args, std::cout, std::cerr, self.parent_path().string());
+    return rotalign::run(args, std::cout, std::cerr, self.parent_path().string(), isatty(STDERR_FILENO) == 1);
 }

@@ -106,7 +106,7 @@ void write_choice_svg(std::ostream& out, const std::vector<double>& values, cons
         << "\" font-family=\"sans-serif\" font-size=\"12\" text-anchor=\"middle\">c</text>\n";
 
     // The line below which eigenvalues count as copies of 1.
-    const double near = upper.y(std::log10(settings.near_one));
+    const double near = upper.y(std::log10(near_one_bound(values, settings)));
     out << "<line x1=\"" << fixed(left) << "\" y1=\"" << fixed(near) << "\" x2=\"" << fixed(left + width)
         << "\" y2=\"" << fixed(near) << "\" stroke=\"#999999\" stroke-dasharray=\"4 3\"/>\n"
         << "<text x=\"" << fixed(left + width - 4.0) << "\" y=\"" << fixed(near + 12.0)

@@ -2,7 +2,7 @@
 """The group-count suite: how well `rotalign cluster` chooses the number of groups.
 
 usage: /usr/bin/python3 bench/app/group_count_suite.py [--build DIR] [--only NAME ...] [--no-sklearn]
-                                                      [--octave]
+                                                      [--octave] [--knn] [--sample ROWS]
 
 For every set of `rotalign generate --list` (generated, fixed seeds) and the real data sets that
 scikit-learn ships (iris, wine, breast cancer, digits; wine and breast cancer standardised), it
@@ -18,6 +18,11 @@ writes the points to CSV, runs the built `rotalign cluster` with `--solver dense
            eigenvalues, and the ARI of rotalign's groups for that count (--groups)
   octave   with --octave: the number that octave/rotalign_cluster.m chooses on the Octave builds
            of the plug-ins (BUILD/octave), and whether its groups match the program's (ARI >= 0.99)
+  knn      with --knn: the number chosen on the nearest-neighbour graph (--graph knn), the ARI
+           between its groups and the dense graph's, and whether it matches (= : same count, ARI
+           >= 0.99)
+  sample   with --sample ROWS: the number chosen with the rotation searches on ROWS sampled rows
+           (--rotation-sample; at most a third of the set's points), and whether it matches
 
 then the totals. It is a benchmark, not a test: it exits 0 whatever the figures.
 """
@@ -61,10 +66,11 @@ def write_set(folder, name, points, truth):
     return path
 
 
-def run_rotalign(rotalign, path, folder, solver, max_groups, fixed=None):
+def run_rotalign(rotalign, path, folder, solver, max_groups, fixed=None, extra=()):
     """Chosen count, eigenvalues and groups of one run; count 0 and the message when it fails."""
     groups_file = os.path.join(folder, "groups.txt")
     args = [rotalign, "cluster", path, "--solver", solver, "--max-groups", str(max_groups), "--output", groups_file]
+    args += list(extra) or ["--graph", "dense"]
     if fixed:
         args += ["--groups", str(fixed)]
     done = subprocess.run(args, capture_output=True, text=True)
@@ -132,6 +138,9 @@ def main():
     parser.add_argument("--only", nargs="*", help="names of the sets to run")
     parser.add_argument("--no-sklearn", action="store_true", help="skip scikit-learn's clustering")
     parser.add_argument("--octave", action="store_true", help="also run the Octave chain")
+    parser.add_argument("--knn", action="store_true", help="also run on the nearest-neighbour graph")
+    parser.add_argument("--graph-neighbours", type=int, default=0, help="with --knn: neighbours per point")
+    parser.add_argument("--sample", type=int, default=0, help="also run the rotations on this many sampled rows")
     options = parser.parse_args()
     rotalign = os.path.join(options.build, "rotalign")
     if not os.access(rotalign, os.X_OK):
@@ -142,10 +151,14 @@ def main():
         "set", "N", "dims", "true", "dense", "lanczos", "same", "ARI", "sklearn", "gap", "gapARI")
     if options.octave:
         header += " %7s" % "octave"
+    if options.knn:
+        header += " %12s" % "knn  vs dense"
+    if options.sample:
+        header += " %7s" % "sample"
     print(header)
     print("-" * len(header))
     totals = dict(sets=0, hits=0, hits_lanczos=0, same=0, ari=0.0, sklearn=0.0, gap_hits=0, gap_ari=0.0,
-                  octave_same=0)
+                  octave_same=0, knn_same=0, knn_hits=0, knn_ari=0.0, sample_same=0)
     with tempfile.TemporaryDirectory() as folder:
         cases = []
         for s in suite_sets(rotalign):
@@ -187,6 +200,28 @@ def main():
                            adjusted_rand_score(groups, dense["groups"]) >= 0.99)
                 totals["octave_same"] += matches
                 row += " %4s %s" % (count or "error", "=" if matches else "!")
+
+            def matching(run):
+                return (run["chosen"] == dense["chosen"] and run["groups"] is not None and
+                        dense["groups"] is not None and adjusted_rand_score(run["groups"], dense["groups"]) >= 0.99)
+
+            if options.knn:
+                extra = ["--graph", "knn"]
+                if options.graph_neighbours:
+                    extra += ["--graph-neighbours", str(min(options.graph_neighbours, len(truth) - 1))]
+                knn = run_rotalign(rotalign, path, folder, "auto", max_groups, extra=extra)
+                totals["knn_same"] += matching(knn)
+                totals["knn_hits"] += knn["chosen"] == true_count
+                totals["knn_ari"] += adjusted_rand_score(truth, knn["groups"]) if knn["groups"] is not None else 0.0
+                versus = (adjusted_rand_score(knn["groups"], dense["groups"])
+                          if knn["groups"] is not None and dense["groups"] is not None else 0.0)
+                row += " %4s %6.3f %s" % (knn["chosen"] or "error", versus, "=" if matching(knn) else "!")
+            if options.sample:
+                rows = min(options.sample, len(truth) // 3)
+                sampled = run_rotalign(rotalign, path, folder, "dense", max_groups,
+                                       extra=["--graph", "dense", "--rotation-sample", str(rows)])
+                totals["sample_same"] += matching(sampled)
+                row += " %5s %s" % (sampled["chosen"] or "error", "=" if matching(sampled) else "!")
             print(row)
             for run in (dense, lanczos):
                 if run["message"]:
@@ -208,6 +243,11 @@ def main():
         totals["ari"] / n, totals["sklearn"] / n, totals["gap_ari"] / n, totals["gap_hits"]))
     if options.octave:
         print("the Octave chain matches the program (count and groups) on %d" % totals["octave_same"])
+    if options.knn:
+        print("knn graph: true count on %d, mean ARI %.3f; same count and groups (ARI >= 0.99) as dense on %d" % (
+            totals["knn_hits"], totals["knn_ari"] / n, totals["knn_same"]))
+    if options.sample:
+        print("rotations on a sample of rows: same count and groups as on every row on %d" % totals["sample_same"])
     print("time: %.0f s" % (time.time() - start))
 
 

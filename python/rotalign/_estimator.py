@@ -19,6 +19,7 @@ _METRICS = ("sqeuclidean", "precomputed")
 _SEARCHES = ("gradient", "numerical")
 _GRAPHS = ("auto", "dense", "knn")
 _SOLVERS = ("auto", "lanczos", "dense")
+_NEIGHBOR_SEARCHES = ("auto", "kd-tree", "blas", "faiss", "hnsw")
 _INT32_MAX = 2**31 - 1
 
 
@@ -79,8 +80,19 @@ class RotationClustering(ClusterMixin, BaseEstimator):
     search : {"gradient", "numerical"}, default "gradient"
         The rotation search of ``tarvik``.
     graph : {"auto", "dense", "knn"}, default "auto"
-        The route to the affinity graph. "dense" (and "auto", for now) computes all N-by-N
-        distances; "knn", a sparse nearest-neighbour graph, is not in this build of the library.
+        The route to the affinity graph: "dense" computes all N-by-N distances; "knn" a sparse
+        graph of each sample's nearest neighbours (memory grows with N, not N^2; the affinities
+        and ``affinity_matrix_`` are then sparse); "auto" takes "knn" from 5000 samples on.
+    graph_neighbors : int, optional
+        Nearest neighbours per sample in the "knn" graph. Default: as many as hold 99% of a
+        sample's affinity (measured on a sample of rows), at least twice n_neighbors, within a
+        budget of 10^6 graph entries.
+    neighbor_search : {"auto", "kd-tree", "blas", "faiss", "hnsw"}, default "auto"
+        How the "knn" graph finds the neighbours: every choice but "hnsw" is exact; "hnsw" is
+        approximate, and ``recall_`` reports the share of the true neighbours it found.
+    rotation_sample : int, default 0
+        Run the rotation searches on this many samples drawn at random (fixed seed) and apply
+        their rotations to every sample; 0 searches on every sample.
     eigen_solver : {"auto", "lanczos", "dense"}, default "auto"
         Lanczos (ARPACK) for the leading pairs only, or LAPACK's full decomposition; "auto" takes
         the dense solver up to 128 samples.
@@ -109,11 +121,20 @@ class RotationClustering(ClusterMixin, BaseEstimator):
     note_ : str
         Why the choice is not an ordinary one (one group; a fixed count that splits a block of
         repeated eigenvalues), or "".
-    affinity_matrix_ : ndarray of shape (n_samples, n_samples)
-        The affinity plug-in's output, before its diagonal is cleared. It is the chain's own
+    affinity_matrix_ : ndarray or scipy.sparse.csc_matrix of shape (n_samples, n_samples)
+        The affinity plug-in's output, before its diagonal is cleared: dense on the "dense"
+        graph, sparse (CSC, the graph's pattern) on the "knn" graph. It is the chain's own
         matrix, kept rather than released: no copy is made.
     eigen_solver_ : str
-        The eigen-solver used, "lanczos" or "dense".
+        The eigen-solver used: "dense", "lanczos", or "shift-invert" (the "knn" graph's solver
+        for the largest piece of the graph).
+    graph_ : str
+        The graph used, "dense" or "knn".
+    graph_neighbors_ : int or None
+        Nearest neighbours per sample in the "knn" graph.
+    recall_ : float
+        The share of the true neighbours found: 1 for the exact searches; for "hnsw", measured on
+        a sample of points.
     stage_times_ : dict
         Seconds spent in each stage of the chain.
     n_features_in_ : int
@@ -134,6 +155,9 @@ class RotationClustering(ClusterMixin, BaseEstimator):
         graph="auto",
         eigen_solver="auto",
         metric="sqeuclidean",
+        graph_neighbors=None,
+        neighbor_search="auto",
+        rotation_sample=0,
     ):
         self.n_neighbors = n_neighbors
         self.affinity = affinity
@@ -145,6 +169,9 @@ class RotationClustering(ClusterMixin, BaseEstimator):
         self.graph = graph
         self.eigen_solver = eigen_solver
         self.metric = metric
+        self.graph_neighbors = graph_neighbors
+        self.neighbor_search = neighbor_search
+        self.rotation_sample = rotation_sample
 
     def _precomputed(self):
         return self.affinity == "precomputed" or self.metric == "precomputed"
@@ -162,8 +189,13 @@ class RotationClustering(ClusterMixin, BaseEstimator):
             "search": _choice("search", self.search, _SEARCHES),
             "graph": _choice("graph", self.graph, _GRAPHS),
             "solver": _choice("eigen_solver", self.eigen_solver, _SOLVERS),
+            "graph_neighbours": _integer("graph_neighbors", self.graph_neighbors, 1, optional=True) or 0,
+            "neighbour_search": _choice("neighbor_search", self.neighbor_search, _NEIGHBOR_SEARCHES),
+            "rotation_sample": _integer("rotation_sample", self.rotation_sample, 0),
             "keep_affinity": True,
         }
+        if self._precomputed() and options["graph"] == "knn":
+            raise ValueError("graph='knn' builds its graph from points, not from a precomputed matrix")
         if options["affinity"] == "global":
             if self.scale is None:
                 raise ValueError("affinity='global' needs scale, a positive number")
@@ -196,11 +228,11 @@ class RotationClustering(ClusterMixin, BaseEstimator):
         """
         X = validate_data(self, X, dtype=np.float64)
         precomputed = self._precomputed()
+        options = self._options(X.shape[0])
         if precomputed and X.shape[0] != X.shape[1]:
             raise ValueError(
                 "a precomputed distance matrix must be square, got shape %s" % (X.shape,)
             )
-        options = self._options(X.shape[0])
         result = toolbox.cluster(X, options, precomputed)
         groups = result["groups"].astype(np.int64)
         self.labels_ = np.where(groups > 0, groups - 1, -1)
@@ -210,6 +242,9 @@ class RotationClustering(ClusterMixin, BaseEstimator):
         self.note_ = result["note"]
         self.affinity_matrix_ = result["affinity"]
         self.eigen_solver_ = result["solver"]
+        self.graph_ = result["graph"]
+        self.graph_neighbors_ = result["graph_neighbours"] if self.graph_ == "knn" else None
+        self.recall_ = result["recall"]
         self.stage_times_ = result["times"]
         return self
 

@@ -53,14 +53,25 @@ const std::map<std::string, setter>& setters() {
                  "solver", v,
                  {{"auto", eigen_solver::automatic}, {"lanczos", eigen_solver::lanczos}, {"dense", eigen_solver::dense}});
          }},
-        // The library has the dense route only: "auto" is that route.
         {"graph",
-         [](cluster_options&, py::handle v) {
-             if (py::str(v).cast<std::string>() == "knn")
-                 throw py::value_error("graph='knn' needs the sparse nearest-neighbour route, which this build of "
-                                       "the rotalign library does not have; use 'dense' or 'auto'");
-             choice<bool>("graph", v, {{"auto", true}, {"dense", true}});
+         [](cluster_options& o, py::handle v) {
+             using rotalign::graph_kind;
+             o.graph = choice<graph_kind>("graph", v,
+                                          {{"auto", graph_kind::automatic}, {"dense", graph_kind::dense},
+                                           {"knn", graph_kind::knn}});
          }},
+        {"graph_neighbours", [](cluster_options& o, py::handle v) { o.graph_neighbours = v.cast<std::size_t>(); }},
+        {"neighbour_search",
+         [](cluster_options& o, py::handle v) {
+             using rotalign::neighbour_backend;
+             o.search = choice<neighbour_backend>("neighbor_search", v,
+                                                  {{"auto", neighbour_backend::automatic},
+                                                   {"kd-tree", neighbour_backend::kd_tree},
+                                                   {"blas", neighbour_backend::blas},
+                                                   {"faiss", neighbour_backend::faiss},
+                                                   {"hnsw", neighbour_backend::hnsw}});
+         }},
+        {"rotation_sample", [](cluster_options& o, py::handle v) { o.rotation_sample = v.cast<std::size_t>(); }},
         {"keep_affinity", [](cluster_options& o, py::handle v) { o.keep_affinity = v.cast<bool>(); }},
     };
     return table;
@@ -82,7 +93,10 @@ const std::vector<std::pair<const char*, getter>>& getters() {
         {"note", [](cluster_result& r) { return py::object(py::str(r.note)); }},
         {"quality", [](cluster_result& r) { return values_of(r.quality); }},
         {"eigenvalues", [](cluster_result& r) { return values_of(r.eigenvalues); }},
-        {"solver", [](cluster_result& r) { return py::str(rotalign::name_of(r.solver)); }},
+        {"solver", [](cluster_result& r) { return py::object(py::str(r.eigen_method)); }},
+        {"graph", [](cluster_result& r) { return py::object(py::str(rotalign::name_of(r.graph))); }},
+        {"graph_neighbours", [](cluster_result& r) { return py::object(py::int_(r.graph_neighbours)); }},
+        {"recall", [](cluster_result& r) { return py::object(py::float_(r.recall)); }},
         {"times",
          [](cluster_result& r) {
              const rotalign::stage_times& t = r.times;

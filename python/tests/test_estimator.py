@@ -1,6 +1,7 @@
 """RotationClustering: its attributes, its parameter checks, and what it does with X."""
 
 import numpy as np
+import scipy.sparse
 import pytest
 from numpy.testing import assert_array_equal
 from sklearn.base import clone
@@ -94,7 +95,10 @@ def test_distance_matrices_the_chain_cannot_use(D, message):
         ({"search": "random"}, "search must be one of 'gradient', 'numerical'"),
         ({"eigen_solver": "amg"}, "eigen_solver must be one of"),
         ({"graph": "full"}, "graph must be one of 'auto', 'dense', 'knn'"),
-        ({"graph": "knn"}, "graph='knn' needs the sparse nearest-neighbour route"),
+        ({"graph": "knn", "metric": "precomputed"}, "graph='knn' builds its graph from points"),
+        ({"graph_neighbors": 0}, "graph_neighbors must be an integer from 1"),
+        ({"neighbor_search": "lsh"}, "neighbor_search must be one of"),
+        ({"rotation_sample": -1}, "rotation_sample must be an integer from 0"),
         ({"affinity": "global"}, "affinity='global' needs scale, a positive number"),
         ({"affinity": "global", "scale": 0.0}, "scale must be positive"),
         ({"n_neighbors": 30}, "n_samples=20 is too few for n_neighbors=30: at least 31 samples are needed"),
@@ -129,3 +133,19 @@ def test_X_is_not_changed_and_layouts_agree(moons):
         before = np.array(variant, copy=True)
         assert_array_equal(RotationClustering(max_groups=3).fit(variant).labels_, reference)
         assert_array_equal(np.asarray(variant), before)
+
+
+def test_the_neighbour_graph_route(moons):
+    """graph="knn": the same groups as the dense graph, a sparse affinity with the graph's pattern."""
+    X, truth = moons
+    dense = RotationClustering(max_groups=5, graph="dense").fit(X)
+    knn = RotationClustering(max_groups=5, graph="knn").fit(X)
+    assert dense.graph_ == "dense" and dense.graph_neighbors_ is None
+    assert knn.graph_ == "knn" and knn.graph_neighbors_ >= 14 and knn.recall_ == 1.0
+    assert knn.n_groups_ == dense.n_groups_ == 2
+    assert adjusted_rand_score(dense.labels_, knn.labels_) == 1.0
+    A = knn.affinity_matrix_
+    assert scipy.sparse.isspmatrix_csc(A) and A.shape == (len(X), len(X))
+    assert A.diagonal().max() == 0 and abs(A - A.T).max() == 0
+    fixed = RotationClustering(max_groups=5, graph="knn", graph_neighbors=20).fit(X)
+    assert fixed.graph_neighbors_ == 20

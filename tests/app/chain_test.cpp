@@ -1,9 +1,12 @@
 // The chain through the built plug-ins on small generated sets with known groups, the rule
 // that picks the number of groups, and what the chain refuses.
 #include "rotalign/chain.h"
+#include "rotalign/graph_size.h"
+#include "rotalign/normalise.h"
 #include "rotalign/rotation.h"
 #include "rotalign/datasets.h"
 #include "rotalign/scores.h"
+#include "rotalign/suite_sets.h"
 
 #include <gtest/gtest.h>
 
@@ -118,10 +121,31 @@ TEST(chain, options_that_do_not_fit_the_data_are_refused) {
     EXPECT_EQ(message_of([&] { rotalign::cluster_points(plugins(), five, o); }), "5 points cannot form 10 groups");
     o.max_groups = 1;
     EXPECT_EQ(message_of([&] { rotalign::check_options(o, 5); }), "the largest number of groups must be at least 2");
+    o.max_groups = 3;
+    o.graph = rotalign::graph_kind::dense;
     const std::string memory = message_of([&] { rotalign::check_options(o, 4000000); });
     EXPECT_EQ(memory.rfind("4000000 points need about 476838 GiB for the chain's N-by-N matrices; this machine has ", 0),
               0u)
         << memory;
+    EXPECT_NE(memory.find("(the nearest-neighbour graph, --graph knn, needs far less)"), std::string::npos);
+    // The automatic choice takes the sparse graph there, which needs no such memory.
+    o.graph = rotalign::graph_kind::automatic;
+    EXPECT_EQ(rotalign::graph_for(o, 4000000), rotalign::graph_kind::knn);
+    EXPECT_EQ(rotalign::graph_for(o, rotalign::knn_graph_from - 1), rotalign::graph_kind::dense);
+    EXPECT_EQ(message_of([&] { rotalign::check_options(o, 4000000); }), "");
+    o.graph = rotalign::graph_kind::knn;
+    EXPECT_EQ(message_of([&] { rotalign::check_options(o, 100, false); }),
+              "the nearest-neighbour graph is built from points, not from a distance matrix");
+    o.neighbours = 7;
+    o.graph_neighbours = 5;
+    EXPECT_EQ(message_of([&] { rotalign::check_options(o, 100); }),
+              "the graph needs at least as many neighbours per point (5) as the local scales (7)");
+    o.graph_neighbours = 100;
+    EXPECT_EQ(message_of([&] { rotalign::check_options(o, 100); }),
+              "100 points are too few for a graph of 100 neighbours per point");
+    o.graph = rotalign::graph_kind::automatic;
+    o.graph_neighbours = 0;
+    o.max_groups = 1;
     o.max_groups = 3;
     o.neighbours = 0;
     EXPECT_EQ(message_of([&] { rotalign::check_options(o, 5); }), "the neighbour count must be at least 1");
@@ -217,4 +241,74 @@ TEST(chain, kept_affinity_and_eigenvalues_come_back_with_the_groups) {
     for (std::size_t k = 0; k < plain.quality.size(); ++k)  // NaN where no search ran
         EXPECT_TRUE(given.quality[k] == plain.quality[k] ||
                     (std::isnan(given.quality[k]) && std::isnan(plain.quality[k])));
+}
+
+TEST(chain, the_neighbour_graph_finds_the_groups_of_the_full_matrix) {
+    // The demo's sets, where the full matrix finds every group.
+    const std::pair<const char*, int> sets[] = {{"moons", 11}, {"circles", 12}, {"blobs", 13}, {"lines", 14}};
+    for (const auto& [name, seed] : sets) {
+        const rotalign::labelled_points data = rotalign::generate(name, 600, static_cast<std::uint64_t>(seed));
+        cluster_options o;
+        o.max_groups = 6;
+        o.graph = rotalign::graph_kind::dense;
+        const rotalign::cluster_result dense = rotalign::cluster_points(plugins(), data.data, o);
+        o.graph = rotalign::graph_kind::knn;
+        o.keep_affinity = true;
+        const rotalign::cluster_result knn = rotalign::cluster_points(plugins(), data.data, o);
+        EXPECT_EQ(dense.graph, rotalign::graph_kind::dense);
+        EXPECT_EQ(knn.graph, rotalign::graph_kind::knn);
+        EXPECT_EQ(knn.chosen, dense.chosen) << name;
+        EXPECT_GE(rotalign::adjusted_rand_index(knn.groups, dense.groups), 0.99) << name;
+        // At least twice the local scale's neighbours, within the entry budget; the affinity kept
+        // is sparse, with the graph's pattern.
+        EXPECT_GE(knn.graph_neighbours, 14u);
+        EXPECT_LE(knn.graph_neighbours, rotalign::graph_entry_budget / 600);
+        EXPECT_TRUE(knn.exact_neighbours);
+        ASSERT_NE(knn.affinity, nullptr);
+        EXPECT_TRUE(mxIsSparse(knn.affinity.get()));
+        EXPECT_EQ(static_cast<std::size_t>(mxGetJc(knn.affinity.get())[600]), knn.graph_entries);
+        EXPECT_EQ(knn.chosen, data.groups);
+    }
+}
+
+TEST(normalise, the_sparse_form_gives_the_dense_values_on_its_pattern) {
+    // A symmetric 4-by-4 affinity with an empty pair (0, 3) and a stored zero (1, 2).
+    const std::vector<double> dense{0, 0.5, 0.25, 0, 0.5, 0, 0, 0.125, 0.25, 0, 0, 1, 0, 0.125, 1, 0};
+    std::vector<double> expected = dense;
+    rotalign::normalise(expected.data(), 4);
+    const std::vector<std::int32_t> starts{0, 2, 5, 8, 10}, rows{1, 2, 0, 2, 3, 0, 1, 3, 1, 2};
+    std::vector<double> values{0.5, 0.25, 0.5, 0, 0.125, 0.25, 0, 1, 0.125, 1};
+    rotalign::normalise(4, starts.data(), rows.data(), values.data());
+    for (std::size_t j = 0; j < 4; ++j)
+        for (std::int32_t k = starts[j]; k < starts[j + 1]; ++k)
+            EXPECT_EQ(values[static_cast<std::size_t>(k)], expected[static_cast<std::size_t>(rows[k]) + 4 * j]);
+    // A point without affinity is named, as on the dense form.
+    std::vector<double> lonely{0.5, 0, 0.5, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(message_of([&] { rotalign::normalise(4, starts.data(), rows.data(), lonely.data()); }),
+              "point 3 has no affinity to any other point (try a larger scale or neighbour count)");
+}
+
+TEST(graph_size, neighbours_grow_with_the_spread_of_the_affinity_within_the_budget) {
+    rotalign::affinity_kernel kernel;  // local scales from the 7th neighbour
+    const auto wanted = [&kernel](const rotalign::points& p, std::size_t most, double share) {
+        const rotalign::neighbour_search found = rotalign::nearest_neighbours(p, 14);
+        rotalign::graph_size_settings settings;
+        settings.share = share;
+        return rotalign::neighbours_for_share(p, found.lists, kernel, most, settings);
+    };
+    // In two dimensions a point's affinity sits in a few dozen neighbours; in fifty it spreads.
+    const rotalign::points moons = rotalign::generate("moons", 600, 11).data;
+    const std::size_t flat = wanted(moons, 599, 0.99);
+    EXPECT_GT(flat, 14u);
+    EXPECT_LT(flat, 60u);
+    const rotalign::points wide = rotalign::suite_points("blobs-50d-3", 0).data;
+    EXPECT_GT(wanted(wide, wide.count - 1, 0.99), flat);
+    // Never beyond the budget, never below the lists; all of it for the whole affinity.
+    EXPECT_EQ(wanted(moons, 20, 0.99), 20u);
+    EXPECT_EQ(wanted(moons, 10, 0.99), 14u);
+    EXPECT_EQ(wanted(moons, 599, 1.0), 599u);
+    // The pellor kernel: one scale for every pair.
+    kernel.global = true;
+    kernel.scale = 0.05;
+    EXPECT_LT(wanted(moons, 599, 0.99), flat * 2);
 }

@@ -1,5 +1,6 @@
 // The program itself, run as a user runs it: exit statuses, outputs and messages.
 #include "rotalign/datasets.h"
+#include "rotalign/neighbours.h"
 
 #include <gtest/gtest.h>
 
@@ -238,4 +239,33 @@ TEST_F(program, demo_meets_its_goals_and_draws_every_set) {
     for (const char* name : {"moons", "circles", "blobs", "lines"})
         EXPECT_TRUE(fs::exists(dir_ / "pictures" / (std::string(name) + ".svg"))) << name;
     EXPECT_EQ(lines_of(o.out), 6u) << o.out;
+}
+
+TEST_F(program, the_neighbour_graph_from_the_command_line) {
+    file("m.csv", moons(400));
+    const outcome dense = run("cluster m.csv --max-groups 4 --graph dense");
+    ASSERT_EQ(dense.status, 0) << dense.err;
+    EXPECT_NE(dense.err.find("\ngraph: dense\n"), std::string::npos) << dense.err;
+    const outcome knn = run("cluster m.csv --max-groups 4 --graph knn --graph-neighbours 20 --neighbour-search kd-tree");
+    ASSERT_EQ(knn.status, 0) << knn.err;
+    EXPECT_EQ(knn.out, dense.out);
+    EXPECT_NE(knn.err.find("\ngraph: knn, 20 nearest neighbours per point by kd-tree, "), std::string::npos) << knn.err;
+    EXPECT_NE(knn.err.find(" entries (exact)\n"), std::string::npos) << knn.err;
+    EXPECT_NE(knn.err.find("stage times (ms): neighbours "), std::string::npos) << knn.err;
+    // The approximate search (where this build has it) says how much it found.
+    if (rotalign::available(rotalign::neighbour_backend::hnsw)) {
+        const outcome approximate = run("cluster m.csv --max-groups 4 --graph knn --neighbour-search hnsw");
+        ASSERT_EQ(approximate.status, 0) << approximate.err;
+        EXPECT_NE(approximate.err.find("by hnsw, "), std::string::npos) << approximate.err;
+        EXPECT_NE(approximate.err.find("(approximate: recall "), std::string::npos) << approximate.err;
+    }
+    // What the graph cannot take.
+    file("d.csv", "0,1\n1,0\n");
+    EXPECT_EQ(run("cluster d.csv --distances --graph knn").status, 2);
+    EXPECT_EQ(run("cluster m.csv --graph sparse").status, 2);
+    const outcome few = run("cluster m.csv --graph knn --graph-neighbours 5");
+    EXPECT_EQ(few.status, 1);
+    EXPECT_NE(few.err.find("the graph needs at least as many neighbours per point (5) as the local scales (7)"),
+              std::string::npos)
+        << few.err;
 }

@@ -4,7 +4,9 @@
 
 #include "rotalign/eigen.h"
 #include "rotalign/group_count.h"
+#include "rotalign/neighbours.h"
 #include "rotalign/points.h"
+#include "rotalign/progress.h"
 #include "rotalign/toolbox.h"
 
 #include <string>
@@ -18,6 +20,19 @@ enum class affinity_kind {
     global,      // pellor: affinity exp(-d / scale^2)
 };
 
+// The distance matrix that the plug-ins take: every pair (dense, N-by-N) or each point's nearest
+// neighbours (a sparse N-by-N matrix; memory grows with N, not N^2).
+enum class graph_kind {
+    automatic,  // dense below knn_graph_from points, knn from there on
+    dense,
+    knn,
+};
+
+std::string name_of(graph_kind graph);
+
+// From this many points on the automatic choice takes the nearest-neighbour graph.
+constexpr std::size_t knn_graph_from = 5000;
+
 struct cluster_options {
     affinity_kind affinity = affinity_kind::local;
     int neighbours = 7;          // local scale: distance to this nearest neighbour
@@ -30,6 +45,12 @@ struct cluster_options {
     // The rotation searches run on this many rows chosen at random (fixed seed) and their
     // rotations are applied to every row; 0: on every row (see row_sample).
     std::size_t rotation_sample = 0;
+    graph_kind graph = graph_kind::automatic;
+    // Nearest neighbours per point in the knn graph; 0: twice the neighbour count.
+    std::size_t graph_neighbours = 0;
+    neighbour_backend search = neighbour_backend::automatic;
+    // Shows the running stage, when given (see progress).
+    progress* report = nullptr;
     // Hand the affinity plug-in's N-by-N output back in cluster_result::affinity instead of
     // releasing it. It is no copy: the chain only holds it on, one N-by-N matrix beyond the end.
     bool keep_affinity = false;
@@ -49,6 +70,13 @@ struct cluster_result {
     std::vector<double> eigenvalues;  // the leading eigenvalues, one more than the largest c searched
     eigen_solver solver = eigen_solver::dense;
     std::size_t searched_rows = 0;  // rows the rotation searches ran on
+    std::string eigen_method;       // "dense", "lanczos" or "shift-invert" (the largest piece's)
+    graph_kind graph = graph_kind::dense;
+    // The knn graph: neighbours per point, entries stored, how they were found.
+    std::size_t graph_neighbours = 0, graph_entries = 0;
+    neighbour_backend search = neighbour_backend::automatic;
+    bool exact_neighbours = true;
+    double recall = 1.0;  // share of the true neighbours an approximate search found (sample)
     stage_times times;
     mexhost::array_ptr affinity;  // with cluster_options::keep_affinity: the affinity plug-in's output
 };
@@ -56,8 +84,12 @@ struct cluster_result {
 // The group-count rule's settings that the options give.
 group_count_settings settings_of(const cluster_options& options);
 
+// The graph that the options give for this many points (never automatic).
+graph_kind graph_for(const cluster_options& options, std::size_t points);
+
 // Checks options against each other and against the number of points; throws input_error.
-void check_options(const cluster_options& options, std::size_t points);
+// `from_points` says whether the chain starts from points or from a given distance matrix.
+void check_options(const cluster_options& options, std::size_t points, bool from_points = true);
 
 // The whole chain on points (squared Euclidean distances) or on a given distance matrix.
 // Throws input_error for data or options that the chain cannot use.

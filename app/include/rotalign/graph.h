@@ -37,6 +37,9 @@ struct neighbour_graph {
 // nearest_neighbours refuses, for more than 2^31 - 1 points, and for a graph with more entries
 // than a host sparse matrix holds (2^31 - 1).
 neighbour_graph build_graph(const points& p, std::size_t per_point, const neighbour_options& options = {});
+// The same from a search already made (its distances are dropped first, to free their memory).
+// `threads` 0: as many as the machine has.
+neighbour_graph build_graph(const points& p, neighbour_search search, unsigned threads = 0);
 
 // The symmetrised matrix of lists that nearest_neighbours made for the points p.
 mexhost::array_ptr symmetric_graph(const points& p, const neighbour_lists& lists, unsigned threads = 1);

@@ -17,6 +17,13 @@ struct group_count_settings {
     // than this share of their affinity are as good as apart, and the differences between such
     // eigenvalues reflect links too faint to mean anything (near 1e-10, the solvers' residuals).
     double near_one = 1e-4;
+    // The graphs of many points crowd their leading eigenvalues against 1: a thin shape of N
+    // points has 1 - lambda falling like 1/N^2 (two moons: 1e-3 at 20,000 points, 1e-5 at 100,000
+    // nearest-neighbour points), all of it real structure. The bound above therefore shrinks to
+    // this share of the last eigenvalue's distance from 1 when that is smaller, but never below
+    // `noise`, where the solvers' residuals would decide.
+    double near_one_share = 1e-3;
+    double noise = 1e-9;
     // Two neighbouring eigenvalues count as repeated when the lower one lies less than this many
     // times as far from 1 as the upper one.
     double repeated_ratio = 1.05;
@@ -25,13 +32,17 @@ struct group_count_settings {
     double strong_ratio = 1.5;
 };
 
+// The distance from 1 within which the eigenvalues `values` count as copies of 1:
+// near_one, or near_one_share of the last value's distance when that is smaller, at least noise.
+double near_one_bound(const std::vector<double>& values, const group_count_settings& settings);
+
 // (1 - values[c]) / (1 - values[c-1]) for 1 <= c < values.size(): how many times farther from 1
 // the eigenvalue after the leading c lies than the last of them (infinite when that one is 1).
 double distance_ratio(const std::vector<double>& values, std::size_t c);
 
 // Whether the leading c eigenvalues (values descending) stand apart from the next one, so that
 // the space of the leading c eigenvectors is well defined: the next eigenvalue lies more than
-// settings.near_one below 1 and more than settings.repeated_ratio times as far from 1. c = 0
+// near_one_bound below 1 and more than settings.repeated_ratio times as far from 1. c = 0
 // always counts as a clear cut; c at or past the last value never does.
 bool clear_cut(const std::vector<double>& values, std::size_t c, const group_count_settings& settings);
 
