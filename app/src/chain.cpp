@@ -228,8 +228,18 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
             throw std::runtime_error("no number of groups from 2 to " + std::to_string(largest) +
                                      " has eigenvalues that stand apart and a quality that is a number");
     }
-    if (result.chosen == 1) result.groups.assign(n, 1);
-    else result.groups = std::move(searches.groups[static_cast<std::size_t>(result.chosen - 2)]);
+    if (result.chosen == 1) {
+        result.groups.assign(n, 1);
+    } else if (searches.searched_rows < n && !searches.rotations[static_cast<std::size_t>(result.chosen - 2)].empty()) {
+        // The searches ran on a sample: the chosen count's search goes on over every row from
+        // where the sample left it, so that its groups and quality are those of all the points.
+        stage_timer stage(options.report, "rotations", result.times.rotation);
+        const std::size_t k = static_cast<std::size_t>(result.chosen - 2);
+        result.groups = search_from(plugins, e, searches.rotations[k], result.chosen, options.numerical_search,
+                                    result.quality[k]);
+    } else {
+        result.groups = std::move(searches.groups[static_cast<std::size_t>(result.chosen - 2)]);
+    }
     return result;
 }
 

@@ -82,7 +82,7 @@ stage_timer::stage_timer(progress* report, const char* stage, double& seconds)
 }
 
 stage_timer::~stage_timer() {
-    seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    seconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     if (report_ != nullptr) report_->end();
 }
 

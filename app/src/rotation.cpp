@@ -172,10 +172,31 @@ rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest,
         if (rotated[k].empty()) continue;
         const std::size_t c = k + 2;
         std::vector<double> x(on_sample.vectors.begin(), on_sample.vectors.begin() + static_cast<std::ptrdiff_t>(m * c));
-        const std::vector<double> r = recover_rotation(std::move(x), std::move(rotated[k]), m, c);
+        std::vector<double> r = recover_rotation(std::move(x), std::move(rotated[k]), m, c);
         result.groups[k] = groups_of_rotated(e.vectors.data(), n, r, c);
+        result.rotations.resize(rotated.size());
+        result.rotations[k] = std::move(r);
     }
     return result;
+}
+
+std::vector<int> search_from(toolbox& plugins, const eigenpairs& e, const std::vector<double>& r, int c, bool numerical,
+                             double& quality) {
+    const std::size_t n = e.n, columns = static_cast<std::size_t>(c);
+    mexhost::array_ptr x = mexhost::make_matrix(static_cast<mwSize>(n), static_cast<mwSize>(c));
+    double* y = mxGetPr(x.get());
+    for (std::size_t j = 0; j < columns; ++j)
+        for (std::size_t l = 0; l < columns; ++l) {
+            const double factor = r[l + j * columns];
+            const double* v = e.column(l);
+            for (std::size_t i = 0; i < n; ++i) y[i + j * n] += v[i] * factor;
+        }
+    mexhost::array_ptr method = mexhost::make_scalar(numerical ? 2.0 : 1.0);
+    auto out = plugins.get("tarvik").call(3, {x.get(), method.get()}, trusted_inputs);
+    if (!mxIsDouble(out[1].get()) || mxGetNumberOfElements(out[1].get()) != 1)
+        throw unexpected("the quality is not a scalar");
+    quality = mxGetScalar(out[1].get());
+    return groups_of(out[0].get(), n, c);
 }
 
 }  // namespace rotalign

@@ -141,6 +141,7 @@ def main():
     parser.add_argument("--knn", action="store_true", help="also run on the nearest-neighbour graph")
     parser.add_argument("--graph-neighbours", type=int, default=0, help="with --knn: neighbours per point")
     parser.add_argument("--sample", type=int, default=0, help="also run the rotations on this many sampled rows")
+    parser.add_argument("--sample-share", type=int, default=33, help="with --sample: at most this percentage of a set")
     options = parser.parse_args()
     rotalign = os.path.join(options.build, "rotalign")
     if not os.access(rotalign, os.X_OK):
@@ -217,7 +218,7 @@ def main():
                           if knn["groups"] is not None and dense["groups"] is not None else 0.0)
                 row += " %4s %6.3f %s" % (knn["chosen"] or "error", versus, "=" if matching(knn) else "!")
             if options.sample:
-                rows = min(options.sample, len(truth) // 3)
+                rows = min(options.sample, len(truth) * options.sample_share // 100)
                 sampled = run_rotalign(rotalign, path, folder, "dense", max_groups,
                                        extra=["--graph", "dense", "--rotation-sample", str(rows)])
                 totals["sample_same"] += matching(sampled)

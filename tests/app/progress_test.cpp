@@ -9,7 +9,7 @@
 
 TEST(progress, a_running_stage_is_shown_and_erased_when_it_ends) {
     std::ostringstream out;
-    double seconds = -1.0;
+    double seconds = 0.0;
     {
         rotalign::progress report(out, true, std::chrono::milliseconds(0));
         {

@@ -45,7 +45,7 @@ private:
     std::thread watcher_;
 };
 
-// A stage of the chain: measures its seconds into `seconds` and shows it on `report` (which may be
+// A stage of the chain: adds its seconds to `seconds` and shows it on `report` (which may be
 // null) while it runs.
 class stage_timer {
 public:

@@ -23,6 +23,9 @@ struct rotation_searches {
     std::vector<std::vector<int>> groups;   // groups[k]: group of each point (1 .. k + 2, 0 none);
                                             // empty when the search for k + 2 was skipped
     std::size_t searched_rows = 0;          // rows the searches ran on
+    // On a sample: rotations[k], the c-by-c rotation (by columns) of the search for c = k + 2
+    // recovered from the sample; empty where that search was skipped, and without a sample.
+    std::vector<std::vector<double>> rotations;
 };
 
 // Rotation searches for c = 2 .. largest on the leading eigenvectors of e. `numerical` selects
@@ -44,6 +47,13 @@ struct rotation_searches {
 // when tarvik's outputs do not have the promised form.
 rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest, bool numerical,
                              const std::vector<std::size_t>& block_starts = {}, const row_sample& sample = {});
+
+// The search for c groups on every row, started from the rotation r that a search on a sample
+// found (searches.rotations): tarvik on X R, X the leading c eigenvectors of e. A search started
+// where the sample's search ended needs few sweeps, and the groups and quality then come from
+// every row. `quality` receives the quality.
+std::vector<int> search_from(toolbox& plugins, const eigenpairs& e, const std::vector<double>& r, int c, bool numerical,
+                             double& quality);
 
 // `count` distinct row indices of 0 .. n - 1, ascending, drawn uniformly by `seed`.
 std::vector<std::size_t> sample_rows(std::size_t n, std::size_t count, std::uint64_t seed);
