@@ -105,3 +105,9 @@ BENCHMARK(sweep)
     ->ArgNames({"n", "c", "method"})
     ->ArgsProduct({{1000, 10000}, {4, 8, 20}, {1, 2}})
     ->Unit(benchmark::kMillisecond);
+// Tall eigenvector matrices, as the nearest-neighbour route hands them over at 10^5 points.
+BENCHMARK(sweep)
+    ->Name("tall")
+    ->ArgNames({"n", "c", "method"})
+    ->ArgsProduct({{100000}, {2, 4, 10}, {1}})
+    ->Unit(benchmark::kMillisecond);
