@@ -19,6 +19,7 @@
 #define BRENMOSS_LOCAL_SCALE_H
 
 #include "column_sort.h"
+#include "exponential.h"
 #include "frame.h"
 
 #include <cmath>
@@ -43,9 +44,10 @@ static inline double geometric_scale(double sigma_i, double sigma_j)
     return g < 0.004 ? 0.004 : g;
 }
 
+/* exp(-q); far pairs (q >= 746) give +0 without the library's underflow path. */
 static inline double exponential_affinity(double q)
 {
-    return std::exp(-q);
+    return exponential(-q);
 }
 
 /* Dense local scales: sigma[j] is the value at index k (0 <= k < n) of column j of the n-by-n

@@ -24,7 +24,7 @@ static double mean_scale(double sigma_i, double sigma_j)
 // Gaussian affinity of a scaled distance q.
 static double squared_affinity(double q)
 {
-    return std::exp(-(q * q));
+    return exponential(-(q * q));
 }
 
 extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
