@@ -20,8 +20,11 @@ double seconds_since(clock_type::time_point start) {
     return std::chrono::duration<double>(clock_type::now() - start).count();
 }
 
+// N-by-N matrices that the chain fills itself are made without clearing: a block that the host
+// reuses from an earlier array would otherwise be written twice.
 mexhost::array_ptr host_matrix(std::size_t rows, std::size_t columns, const double* values) {
-    mexhost::array_ptr a = mexhost::make_matrix(static_cast<mwSize>(rows), static_cast<mwSize>(columns));
+    mexhost::array_ptr a =
+        mexhost::make_matrix_for_overwrite(static_cast<mwSize>(rows), static_cast<mwSize>(columns));
     if (rows * columns > 0) std::memcpy(mxGetPr(a.get()), values, rows * columns * sizeof(double));
     return a;
 }
@@ -36,6 +39,7 @@ mexhost::array_ptr affinities(toolbox& plugins, const mxArray* d, const cluster_
     mexhost::array_ptr k = mexhost::make_scalar(options.neighbours);
     // The scaled distances come first and are dropped at once; the affinities are the second output.
     auto out = plugins.get(name).call(2, {d, k.get()}, trusted_inputs);
+    out[0].reset();
     return std::move(out[1]);
 }
 
@@ -75,7 +79,10 @@ void check_options(const cluster_options& o, std::size_t points) {
 
 namespace {
 
-// The chain from the distance matrix d (n-by-n host matrix, dropped as soon as it is used) on.
+// The chain from the distance matrix d (n-by-n host matrix) on. Every N-by-N matrix is dropped
+// as soon as the next step has it, so that the host hands its block to the next one: at most
+// three are in use at once (the distances and the plug-in's two outputs), and the cleared
+// diagonal takes the block of the scaled distances.
 cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options) {
     const std::size_t n = mxGetM(d.get());
     const int largest = options.fixed_groups >= 2 ? options.fixed_groups : options.max_groups;
@@ -123,7 +130,8 @@ cluster_result cluster_distances(toolbox& plugins, const square& distances, cons
 cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_options& options) {
     check_options(options, p.count);
     const auto start = clock_type::now();
-    mexhost::array_ptr d = mexhost::make_matrix(static_cast<mwSize>(p.count), static_cast<mwSize>(p.count));
+    mexhost::array_ptr d =
+        mexhost::make_matrix_for_overwrite(static_cast<mwSize>(p.count), static_cast<mwSize>(p.count));
     squared_distances(p, mxGetPr(d.get()));
     const double seconds = seconds_since(start);
     cluster_result result = chain_from(plugins, std::move(d), options);
