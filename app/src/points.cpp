@@ -1,6 +1,7 @@
 // Reading points and distance matrices from CSV, and the distances between points.
 #include "rotalign/points.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -146,20 +147,31 @@ square read_distances_file(const std::string& path) {
 }
 
 void squared_distances(const points& p, double* out) {
-    const std::size_t n = p.count;
-    // Every entry is computed on its own, column by column, so that the writes run in order;
-    // (a - b)^2 and (b - a)^2 are the same double, so the result is still exactly symmetric.
+    const std::size_t n = p.count, dims = p.dims;
+    // Coordinate k of every point side by side, so that a run of rows is one contiguous read.
+    std::vector<double> coordinates(n * dims);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t k = 0; k < dims; ++k) coordinates[k * n + i] = p.values[i * dims + k];
+    // Entry (i, j) is the sum from zero of (a_k - b_k)^2 over the coordinates in order, a point
+    // i and b point j. A run of rows of column j is summed in a small buffer, one coordinate
+    // after another (the same order for every entry), and then written once. (a - b)^2 and
+    // (b - a)^2 are the same double, so the matrix is exactly symmetric.
+    constexpr std::size_t run = 256;
+    double sums[run];
     for (std::size_t j = 0; j < n; ++j) {
-        const double* b = &p.values[j * p.dims];
         double* column = out + j * n;
-        for (std::size_t i = 0; i < n; ++i) {
-            const double* a = &p.values[i * p.dims];
-            double sum = 0.0;
-            for (std::size_t k = 0; k < p.dims; ++k) {
-                const double diff = a[k] - b[k];
-                sum += diff * diff;
+        for (std::size_t first = 0; first < n; first += run) {
+            const std::size_t count = std::min(run, n - first);
+            for (std::size_t r = 0; r < count; ++r) sums[r] = 0.0;
+            for (std::size_t k = 0; k < dims; ++k) {
+                const double* a = &coordinates[k * n + first];
+                const double b = coordinates[k * n + j];
+                for (std::size_t r = 0; r < count; ++r) {
+                    const double diff = a[r] - b;
+                    sums[r] += diff * diff;
+                }
             }
-            column[i] = sum;
+            std::copy(sums, sums + count, column + first);
         }
     }
 }
