@@ -1,6 +1,5 @@
 #include "symmetric_operator.h"
 
-#include <algorithm>
 #include <cmath>
 
 extern "C" {
@@ -11,31 +10,6 @@ void dsymv_(const char* uplo, const int* n, const double* alpha, const double* a
 }
 
 namespace rotalign {
-namespace {
-
-// Continues the sums of the kept terms v * x[row] of four columns side by side, each in its own
-// order. One chain of additions is bound by the latency of an addition; four independent ones
-// are not. `first`/`last` bound each column's entries, `x` is the band's part of x.
-void four_sums(const std::size_t* first, const std::uint16_t* offsets, const double* values, const double* x,
-               double* sums) {
-    std::size_t common = first[1] - first[0];
-    for (std::size_t c = 1; c < 4; ++c) common = std::min(common, first[c + 1] - first[c]);
-    const std::size_t a = first[0], b = first[1], c = first[2], d = first[3];
-    double s0 = sums[0], s1 = sums[1], s2 = sums[2], s3 = sums[3];
-    for (std::size_t k = 0; k < common; ++k) {
-        s0 += values[a + k] * x[offsets[a + k]];
-        s1 += values[b + k] * x[offsets[b + k]];
-        s2 += values[c + k] * x[offsets[c + k]];
-        s3 += values[d + k] * x[offsets[d + k]];
-    }
-    double s[4] = {s0, s1, s2, s3};
-    for (std::size_t col = 0; col < 4; ++col) {
-        for (std::size_t k = first[col] + common; k < first[col + 1]; ++k) s[col] += values[k] * x[offsets[k]];
-        sums[col] = s[col];
-    }
-}
-
-}  // namespace
 
 symmetric_operator::symmetric_operator(const double* m, std::size_t n, double least) : m_(m), n_(n) {
     // Count the kept entries of every band and column.
@@ -91,29 +65,26 @@ void symmetric_operator::apply(const double* x, double* y) const {
     }
     // Column j adds its terms to the rows below j in ascending columns, and its own sum comes
     // last, once every column before j has added to row j. Taken band by band, the rows that a
-    // pass touches (1024 of x and of y) stay in the nearest cache; each column's sum goes on
-    // from band to band in ascending rows, and is added to its row at the end.
+    // pass touches (512 of x and of y) stay in the nearest cache, where the column scheme
+    // reached all over both vectors; each column's sum goes on from band to band in ascending
+    // rows, and is added to its row at the end.
     std::vector<double> sums(n_, 0.0);
     for (std::size_t j = 0; j < n_; ++j) y[j] = diagonal_[j] * x[j];
     const std::uint16_t* offsets = offsets_.data();
     const double* values = values_.data();
     for (std::size_t b = 0; b < bands(); ++b) {
         const std::size_t* s = &starts_[band_starts_[b]];
-        const std::size_t columns = band_columns(b);
         const double* xb = x + b * band_rows;
         double* yb = y + b * band_rows;
-        for (std::size_t j0 = 0; j0 < columns; j0 += 4) {
-            const std::size_t count = std::min<std::size_t>(4, columns - j0);
-            if (count == 4) {
-                four_sums(s + j0, offsets, values, xb, &sums[j0]);
-            } else {
-                for (std::size_t j = j0; j < j0 + count; ++j)
-                    for (std::size_t k = s[j]; k < s[j + 1]; ++k) sums[j] += values[k] * xb[offsets[k]];
+        for (std::size_t j = 0; j < band_columns(b); ++j) {
+            const double xj = x[j];
+            double sum = sums[j];
+            for (std::size_t k = s[j]; k < s[j + 1]; ++k) {
+                const std::size_t i = offsets[k];
+                yb[i] += values[k] * xj;
+                sum += values[k] * xb[i];
             }
-            for (std::size_t j = j0; j < j0 + count; ++j) {
-                const double xj = x[j];
-                for (std::size_t k = s[j]; k < s[j + 1]; ++k) yb[offsets[k]] += values[k] * xj;
-            }
+            sums[j] = sum;
         }
     }
     for (std::size_t j = 0; j < n_; ++j) y[j] += sums[j];
