@@ -1,13 +1,17 @@
 // Reading points and distance matrices from CSV, and the distances between points.
 #include "rotalign/points.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace rotalign {
 namespace {
@@ -104,6 +108,47 @@ std::ifstream open(const std::string& path) {
     return in;
 }
 
+// Entry (i, j) of the squared distances: the sum from zero of (a_k - b_k)^2 over the coordinates
+// in order, a point i and b point j, from coordinate-major storage c (coordinate k of point i
+// at c[k * n + i]). (a - b)^2 and (b - a)^2 are the same double, so the matrix is exactly
+// symmetric.
+inline double squared_distance(const double* c, std::size_t n, std::size_t dims, std::size_t i, std::size_t j) {
+    double sum = 0.0;
+    for (std::size_t k = 0; k < dims; ++k) {
+        const double diff = c[k * n + i] - c[k * n + j];
+        sum += diff * diff;
+    }
+    return sum;
+}
+
+// Writes the n-by-n squared distances by columns to out; `fixed` is the number of coordinates
+// when known at compile time (0: `dims`). Two rows at a time, each summed in the order above;
+// the columns go to memory with streaming stores, which do not first read the lines they
+// fill: the matrix is far larger than any cache, and writing it is what this step costs.
+template <std::size_t fixed>
+void distance_columns(const double* c, std::size_t n, std::size_t dims, double* out) {
+    const std::size_t d = fixed != 0 ? fixed : dims;
+    for (std::size_t j = 0; j < n; ++j) {
+        double* column = out + j * n;
+        std::size_t i = 0;
+#if defined(__SSE2__)
+        if (reinterpret_cast<std::uintptr_t>(column) % 16 != 0 && n > 0) column[i++] = squared_distance(c, n, d, 0, j);
+        for (; i + 2 <= n; i += 2) {
+            __m128d sum = _mm_setzero_pd();
+            for (std::size_t k = 0; k < d; ++k) {
+                const __m128d diff = _mm_sub_pd(_mm_loadu_pd(c + k * n + i), _mm_set1_pd(c[k * n + j]));
+                sum = _mm_add_pd(sum, _mm_mul_pd(diff, diff));
+            }
+            _mm_stream_pd(column + i, sum);
+        }
+#endif
+        for (; i < n; ++i) column[i] = squared_distance(c, n, d, i, j);
+    }
+#if defined(__SSE2__)
+    _mm_sfence();  // the streaming stores are seen before anything that follows
+#endif
+}
+
 }  // namespace
 
 points read_points(std::istream& in, const std::string& source) {
@@ -152,27 +197,11 @@ void squared_distances(const points& p, double* out) {
     std::vector<double> coordinates(n * dims);
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t k = 0; k < dims; ++k) coordinates[k * n + i] = p.values[i * dims + k];
-    // Entry (i, j) is the sum from zero of (a_k - b_k)^2 over the coordinates in order, a point
-    // i and b point j. A run of rows of column j is summed in a small buffer, one coordinate
-    // after another (the same order for every entry), and then written once. (a - b)^2 and
-    // (b - a)^2 are the same double, so the matrix is exactly symmetric.
-    constexpr std::size_t run = 256;
-    double sums[run];
-    for (std::size_t j = 0; j < n; ++j) {
-        double* column = out + j * n;
-        for (std::size_t first = 0; first < n; first += run) {
-            const std::size_t count = std::min(run, n - first);
-            for (std::size_t r = 0; r < count; ++r) sums[r] = 0.0;
-            for (std::size_t k = 0; k < dims; ++k) {
-                const double* a = &coordinates[k * n + first];
-                const double b = coordinates[k * n + j];
-                for (std::size_t r = 0; r < count; ++r) {
-                    const double diff = a[r] - b;
-                    sums[r] += diff * diff;
-                }
-            }
-            std::copy(sums, sums + count, column + first);
-        }
+    switch (dims) {
+    case 1: distance_columns<1>(coordinates.data(), n, dims, out); break;
+    case 2: distance_columns<2>(coordinates.data(), n, dims, out); break;
+    case 3: distance_columns<3>(coordinates.data(), n, dims, out); break;
+    default: distance_columns<0>(coordinates.data(), n, dims, out); break;
     }
 }
 
