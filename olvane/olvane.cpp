@@ -30,5 +30,5 @@ static double squared_affinity(double q)
 extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     // Only the dense formula differs from brenmoss.
-    local_scaling(nlhs, plhs, nrhs, prhs, mean_scale, squared_affinity);
+    local_scaling<mean_scale, squared_affinity>(nlhs, plhs, nrhs, prhs);
 }
