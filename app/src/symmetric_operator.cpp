@@ -1,6 +1,13 @@
 #include "symmetric_operator.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 extern "C" {
 // Fortran BLAS; the trailing argument is the hidden length of the character.
@@ -10,19 +17,92 @@ void dsymv_(const char* uplo, const int* n, const double* alpha, const double* a
 }
 
 namespace rotalign {
+namespace {
 
-symmetric_operator::symmetric_operator(const double* m, std::size_t n, double least) : m_(m), n_(n) {
-    // Count the kept entries of every band and column.
+// From this many kept entries (a product of about a millisecond) a second thread pays for its
+// start; below it the product runs on one.
+constexpr std::size_t two_threads_from = std::size_t{1} << 20;
+
+// The scans that make the sparse copy are cut into this many ranges of columns when shared.
+constexpr std::size_t scan_parts = 16;
+
+// A product shared between two threads is cut into this many parts (at most one a band): few
+// enough that most entries are both spread and summed by one part, many enough that a thread
+// held up keeps only a small part waiting.
+constexpr std::size_t shared_parts = 8;
+
+// Runs part(0) .. part(count - 1), on this thread and, when `together`, on a second one: each
+// thread takes the next part not yet taken, so that when the second thread starts late or is
+// held up (another program has the second core), this one goes on with the rest instead of
+// waiting; it waits only for a part already under way. The parts write nothing that another
+// reads or writes, so who runs which changes no result. part() may not throw.
+template <typename part_fn>
+void share_out(std::size_t count, bool together, part_fn part) {
+    struct work {
+        std::mutex mutex;
+        std::condition_variable finished;
+        std::size_t next = 0, done = 0;
+    };
+    // The helper is not joined and may outlive this call: what it shares lives on the heap, and
+    // it touches the parts' data only while it runs a part, which this call waits for.
+    auto shared = std::make_shared<work>();
+    auto take_parts = [](work& w, std::size_t count, const part_fn& part) {
+        for (;;) {
+            std::size_t k;
+            {
+                std::lock_guard<std::mutex> lock(w.mutex);
+                if (w.next == count) return;
+                k = w.next++;
+            }
+            part(k);
+            std::lock_guard<std::mutex> lock(w.mutex);
+            if (++w.done == count) w.finished.notify_one();
+        }
+    };
+    if (together && count > 1) {
+        try {
+            std::thread([shared, take_parts, count, part] { take_parts(*shared, count, part); }).detach();
+        } catch (const std::system_error&) {
+            // No second thread: this one runs every part.
+        }
+    }
+    take_parts(*shared, count, part);
+    std::unique_lock<std::mutex> lock(shared->mutex);
+    shared->finished.wait(lock, [&shared, count] { return shared->done == count; });
+}
+
+bool two_cores() { return std::thread::hardware_concurrency() >= 2; }
+
+}  // namespace
+
+symmetric_operator::symmetric_operator(const double* m, std::size_t n, double least, product_threads threads)
+    : m_(m), n_(n) {
     band_starts_.resize(bands() + 1);
     for (std::size_t b = 0; b < bands(); ++b) band_starts_[b + 1] = band_starts_[b] + band_columns(b) + 1;
     starts_.assign(band_starts_.back(), 0);
+    // The two scans of the lower triangle are shared out by ranges of columns that hold equal
+    // parts of the triangle, each column's counts and entries having slots of their own.
+    const bool together = threads == product_threads::two || (threads == product_threads::automatic && two_cores());
+    const bool scan_together = together && n * n / 2 >= two_threads_from;
+    const std::size_t ranges = scan_together ? scan_parts : 1;
+    std::vector<std::size_t> first_column(ranges + 1, n);
+    for (std::size_t r = 0; r < ranges; ++r)
+        first_column[r] = static_cast<std::size_t>(
+            static_cast<double>(n) * (1.0 - std::sqrt(1.0 - static_cast<double>(r) / static_cast<double>(ranges))));
+    // Count the kept entries of every band and column.
+    std::vector<std::size_t> kept_in(ranges, 0);
+    share_out(ranges, scan_together, [&](std::size_t r) {
+        std::size_t k = 0;
+        for (std::size_t j = first_column[r]; j < first_column[r + 1]; ++j)
+            for (std::size_t i = j + 1; i < n; ++i)
+                if (std::fabs(m[i + j * n]) > least) {
+                    ++starts_[band_starts_[i / band_rows] + j + 1];
+                    ++k;
+                }
+        kept_in[r] = k;
+    });
     std::size_t kept = 0;
-    for (std::size_t j = 0; j < n; ++j)
-        for (std::size_t i = j + 1; i < n; ++i)
-            if (std::fabs(m[i + j * n]) > least) {
-                ++starts_[band_starts_[i / band_rows] + j + 1];
-                ++kept;
-            }
+    for (std::size_t k : kept_in) kept += k;
     // The sparse product pays while it keeps under a sixth of the n^2 entries (a third of the
     // triangle that dsymv reads); above that the dense product is kept (bench_app_operator).
     if (6 * kept >= n * n) {
@@ -42,18 +122,72 @@ symmetric_operator::symmetric_operator(const double* m, std::size_t n, double le
     offsets_.resize(kept);
     values_.resize(kept);
     std::vector<std::size_t> next(starts_);
-    for (std::size_t j = 0; j < n; ++j) {
-        diagonal_[j] = m[j + j * n];
-        for (std::size_t i = j + 1; i < n; ++i) {
-            const double v = m[i + j * n];
-            if (std::fabs(v) > least) {
-                const std::size_t b = i / band_rows;
-                const std::size_t at = next[band_starts_[b] + j]++;
-                offsets_[at] = static_cast<std::uint16_t>(i - b * band_rows);
-                values_[at] = v;
+    share_out(ranges, scan_together, [&](std::size_t r) {
+        for (std::size_t j = first_column[r]; j < first_column[r + 1]; ++j) {
+            diagonal_[j] = m[j + j * n];
+            for (std::size_t i = j + 1; i < n; ++i) {
+                const double v = m[i + j * n];
+                if (std::fabs(v) > least) {
+                    const std::size_t b = i / band_rows;
+                    const std::size_t at = next[band_starts_[b] + j]++;
+                    offsets_[at] = static_cast<std::uint16_t>(i - b * band_rows);
+                    values_[at] = v;
+                }
             }
         }
+    });
+    // Parts of equal bands: each part spreads its rows' terms and sums its columns' terms, and an
+    // entry whose row and column fall in different parts is read by both, so the parts cost
+    // about alike.
+    two_threads_ = bands() > 1 && (threads == product_threads::two ||
+                                   (threads == product_threads::automatic && kept >= two_threads_from && two_cores()));
+    const std::size_t parts = two_threads_ ? std::min(shared_parts, bands()) : 1;
+    for (std::size_t k = 0; k <= parts; ++k) part_bands_.push_back(k * bands() / parts);
+}
+
+// Column j adds its terms to the rows below j in ascending columns, and its own sum comes last,
+// once every column before j has added to row j. Taken band by band, the rows that a pass
+// touches (512 of x and of y) stay in the nearest cache, where the column scheme reached all
+// over both vectors; each column's sum goes on from band to band in ascending rows, and is
+// added to its row at the end. A part owns the rows and the column sums of its bands: in its
+// bands it spreads the terms of the earlier columns and both spreads and sums those of its own
+// columns; in the later bands it goes on summing its own columns, whose terms there the later
+// parts spread.
+void symmetric_operator::product_part(std::size_t first_band, std::size_t end_band, const double* x, double* y,
+                                      double* sums) const {
+    const std::size_t c0 = first_row(first_band), c1 = first_row(end_band);
+    const std::uint16_t* offsets = offsets_.data();
+    const double* values = values_.data();
+    for (std::size_t j = c0; j < c1; ++j) y[j] = diagonal_[j] * x[j];
+    for (std::size_t b = first_band; b < end_band; ++b) {
+        const std::size_t* s = &starts_[band_starts_[b]];
+        const double* xb = x + b * band_rows;
+        double* yb = y + b * band_rows;
+        for (std::size_t j = 0; j < c0; ++j) {
+            const double xj = x[j];
+            for (std::size_t e = s[j]; e < s[j + 1]; ++e) yb[offsets[e]] += values[e] * xj;
+        }
+        for (std::size_t j = c0; j < band_columns(b); ++j) {
+            const double xj = x[j];
+            double sum = sums[j];
+            for (std::size_t e = s[j]; e < s[j + 1]; ++e) {
+                const std::size_t i = offsets[e];
+                yb[i] += values[e] * xj;
+                sum += values[e] * xb[i];
+            }
+            sums[j] = sum;
+        }
     }
+    for (std::size_t b = end_band; b < bands(); ++b) {
+        const std::size_t* s = &starts_[band_starts_[b]];
+        const double* xb = x + b * band_rows;
+        for (std::size_t j = c0; j < c1; ++j) {
+            double sum = sums[j];
+            for (std::size_t e = s[j]; e < s[j + 1]; ++e) sum += values[e] * xb[offsets[e]];
+            sums[j] = sum;
+        }
+    }
+    for (std::size_t j = c0; j < c1; ++j) y[j] += sums[j];
 }
 
 void symmetric_operator::apply(const double* x, double* y) const {
@@ -63,31 +197,27 @@ void symmetric_operator::apply(const double* x, double* y) const {
         dsymv_("L", &n, &alpha, m_, &n, x, &one, &beta, y, &one, 1);
         return;
     }
-    // Column j adds its terms to the rows below j in ascending columns, and its own sum comes
-    // last, once every column before j has added to row j. Taken band by band, the rows that a
-    // pass touches (512 of x and of y) stay in the nearest cache, where the column scheme
-    // reached all over both vectors; each column's sum goes on from band to band in ascending
-    // rows, and is added to its row at the end.
     std::vector<double> sums(n_, 0.0);
-    for (std::size_t j = 0; j < n_; ++j) y[j] = diagonal_[j] * x[j];
-    const std::uint16_t* offsets = offsets_.data();
-    const double* values = values_.data();
-    for (std::size_t b = 0; b < bands(); ++b) {
-        const std::size_t* s = &starts_[band_starts_[b]];
-        const double* xb = x + b * band_rows;
-        double* yb = y + b * band_rows;
-        for (std::size_t j = 0; j < band_columns(b); ++j) {
-            const double xj = x[j];
-            double sum = sums[j];
-            for (std::size_t k = s[j]; k < s[j + 1]; ++k) {
-                const std::size_t i = offsets[k];
-                yb[i] += values[k] * xj;
-                sum += values[k] * xb[i];
-            }
-            sums[j] = sum;
-        }
+    double* column_sums = sums.data();
+    // The first two products try both ways; then the way faster of late is taken, and every
+    // sixteenth product tries the other.
+    bool share = false;
+    if (two_threads_) {
+        share = products_ < 2 ? products_ == 0 : seconds_[1] < seconds_[0];
+        if (products_ >= 2 && products_ % 16 == 0) share = !share;
     }
-    for (std::size_t j = 0; j < n_; ++j) y[j] += sums[j];
+    const auto start = std::chrono::steady_clock::now();
+    if (share) {
+        share_out(part_bands_.size() - 1, true, [this, x, y, column_sums](std::size_t k) {
+            product_part(part_bands_[k], part_bands_[k + 1], x, y, column_sums);
+        });
+    } else {
+        product_part(0, bands(), x, y, column_sums);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double& recent = seconds_[share ? 1 : 0];
+    recent = recent == 0.0 ? seconds : 0.5 * (recent + seconds);
+    ++products_;
 }
 
 }  // namespace rotalign
