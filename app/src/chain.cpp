@@ -20,15 +20,6 @@ double seconds_since(clock_type::time_point start) {
     return std::chrono::duration<double>(clock_type::now() - start).count();
 }
 
-// N-by-N matrices that the chain fills itself are made without clearing: a block that the host
-// reuses from an earlier array would otherwise be written twice.
-mexhost::array_ptr host_matrix(std::size_t rows, std::size_t columns, const double* values) {
-    mexhost::array_ptr a =
-        mexhost::make_matrix_for_overwrite(static_cast<mwSize>(rows), static_cast<mwSize>(columns));
-    if (rows * columns > 0) std::memcpy(mxGetPr(a.get()), values, rows * columns * sizeof(double));
-    return a;
-}
-
 // The affinities of the distance matrix d (the plug-in's dense N-by-N output).
 mexhost::array_ptr affinities(toolbox& plugins, const mxArray* d, const cluster_options& options) {
     if (options.affinity == affinity_kind::global) {
@@ -79,6 +70,11 @@ void check_options(const cluster_options& o, std::size_t points) {
 
 namespace {
 
+// The storage of the affinity plug-in's two outputs, prepared while the caller fills the
+// distance matrix: their pages are faulted in beside that work instead of in the plug-in. The
+// distance matrix itself is made without clearing, since the chain writes all of it.
+void prepare_affinity_outputs(std::size_t n) { mexhost::prepare_memory(n * n * sizeof(double), 2); }
+
 // The chain from the distance matrix d (n-by-n host matrix) on. Every N-by-N matrix is dropped
 // as soon as the next step has it, so that the host hands its block to the next one: at most
 // three are in use at once (the distances and the plug-in's two outputs), and the cleared
@@ -124,7 +120,12 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
 
 cluster_result cluster_distances(toolbox& plugins, const square& distances, const cluster_options& options) {
     check_options(options, distances.n);
-    return chain_from(plugins, host_matrix(distances.n, distances.n, distances.values.data()), options);
+    mexhost::array_ptr d = mexhost::make_matrix_for_overwrite(static_cast<mwSize>(distances.n),
+                                                              static_cast<mwSize>(distances.n));
+    prepare_affinity_outputs(distances.n);
+    if (!distances.values.empty())
+        std::memcpy(mxGetPr(d.get()), distances.values.data(), distances.values.size() * sizeof(double));
+    return chain_from(plugins, std::move(d), options);
 }
 
 cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_options& options) {
@@ -132,6 +133,7 @@ cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_o
     const auto start = clock_type::now();
     mexhost::array_ptr d =
         mexhost::make_matrix_for_overwrite(static_cast<mwSize>(p.count), static_cast<mwSize>(p.count));
+    prepare_affinity_outputs(p.count);
     squared_distances(p, mxGetPr(d.get()));
     const double seconds = seconds_since(start);
     cluster_result result = chain_from(plugins, std::move(d), options);

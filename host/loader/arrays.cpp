@@ -127,6 +127,8 @@ bool identical(const mxArray* a, const mxArray* b) {
 void set_huge_pages(bool enabled) noexcept { memory::set_huge_pages(enabled); }
 void set_memory_reuse(bool enabled) noexcept { memory::set_reuse(enabled); }
 
+void prepare_memory(std::size_t bytes, std::size_t count) noexcept { memory::prepare(bytes, count); }
+
 memory_usage host_memory_usage() noexcept {
     const memory::usage u = memory::current_usage();
     memory_usage out;

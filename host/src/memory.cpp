@@ -9,6 +9,9 @@
 #if defined(__linux__) && !defined(MEXHOST_PLAIN_MEMORY)
 #define MEXHOST_MAPPED_BLOCKS 1
 #include <sys/mman.h>
+
+#include <system_error>
+#include <thread>
 #endif
 
 namespace mexhost::memory {
@@ -165,6 +168,35 @@ void release(void* block, std::size_t bytes) noexcept {
     }
 #endif
     std::free(block);
+}
+
+void prepare(std::size_t bytes, std::size_t count) noexcept {
+#if MEXHOST_MAPPED_BLOCKS && defined(MADV_POPULATE_WRITE)
+    if (bytes < huge_from || count == 0 || !cache().reuse) return;
+    const std::size_t length = mapped_length(bytes);
+    block_cache& c = cache();
+    std::vector<cached_block> ready;
+    try {
+        c.make_room(count * length);
+        for (std::size_t i = 0; i < count; ++i) {
+            c.blocks.push_back({map_block(length), length});
+            c.total += length;
+            c.mapped += length;
+            ready.push_back(c.blocks.back());
+        }
+        // Faulting a range in leaves its values alone, so the arrays that take these blocks
+        // meanwhile may already be written; a block unmapped meanwhile makes the call fail
+        // harmlessly. The last block asked for, taken last, is faulted in first.
+        std::thread([ready] {
+            for (auto b = ready.rbegin(); b != ready.rend(); ++b) madvise(b->address, b->length, MADV_POPULATE_WRITE);
+        }).detach();
+    } catch (...) {
+        // No memory or no thread: the blocks mapped so far are kept unfaulted, as any other.
+    }
+#else
+    (void)bytes;
+    (void)count;
+#endif
 }
 
 usage current_usage() noexcept {

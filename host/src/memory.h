@@ -13,6 +13,13 @@ namespace mexhost::memory {
 void* allocate(std::size_t bytes, bool zeroed);
 void release(void* block, std::size_t bytes) noexcept;
 
+// Maps `count` blocks for arrays of `bytes` bytes into the kept blocks and has another thread
+// fault their pages in, so that the arrays made next of that size find them ready: a fresh
+// page costs far more than the copy into it, most on virtual machines, and the faults then run
+// beside the caller's work. Only for blocks of 1 MiB and more; a no-op where blocks come from
+// the C heap or the system cannot fault a range in without writing it.
+void prepare(std::size_t bytes, std::size_t count) noexcept;
+
 // Bytes of the mapped blocks: in use, kept for reuse, the most in use at once, and all that was
 // ever mapped fresh. All zero where blocks come from the C heap.
 struct usage {

@@ -85,3 +85,20 @@ TEST(host_memory, blocks_in_use_together_are_all_reused_and_no_more_are_kept) {
     EXPECT_LT(after.kept, before.kept);
     EXPECT_LE(after.in_use + after.kept, after.peak_in_use + (std::size_t{1} << 30));
 }
+
+TEST(host_memory, prepared_blocks_serve_the_next_arrays_of_their_size) {
+    const array_ptr probe = mexhost::make_matrix_for_overwrite(side, side);
+    if (mexhost::host_memory_usage().in_use == 0) GTEST_SKIP() << "array storage comes from the C heap here";
+    // A size no other test uses, so that no kept block serves it by chance.
+    const mwSize rows = 777, columns = 555;
+    const std::size_t bytes = static_cast<std::size_t>(rows) * columns * sizeof(double);
+    mexhost::prepare_memory(bytes, 2);
+    const mexhost::memory_usage prepared = mexhost::host_memory_usage();
+    EXPECT_GE(prepared.kept, 2 * bytes);
+    array_ptr a(mxCreateDoubleMatrix(rows, columns, mxREAL));
+    array_ptr b = mexhost::make_matrix_for_overwrite(rows, columns);
+    EXPECT_EQ(mexhost::host_memory_usage().mapped, prepared.mapped) << "an array of the prepared size mapped anew";
+    const double* v = mxGetPr(a.get());
+    for (std::size_t i = 0; i < bytes / sizeof(double); ++i) ASSERT_EQ(v[i], 0.0);
+    std::memset(mxGetPr(b.get()), 0x7f, bytes);  // the storage is writable while it is faulted in
+}

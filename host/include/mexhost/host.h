@@ -92,6 +92,11 @@ std::string plugin_file_name(const std::string& name);
 void set_huge_pages(bool enabled) noexcept;
 void set_memory_reuse(bool enabled) noexcept;
 
+// Prepares storage for `count` arrays of `bytes` bytes each (1 MiB and more) that the caller is
+// about to make, directly or through a plug-in: another thread faults their pages in while the
+// caller goes on. Changes no result; a no-op where array storage comes from the C heap.
+void prepare_memory(std::size_t bytes, std::size_t count) noexcept;
+
 // What the host's separately mapped blocks (64 KiB and more, on Linux) hold, in bytes: in use by
 // arrays and mxCalloc blocks, kept for reuse after release, the most in use at once, and all
 // ever mapped fresh. All zero where array storage comes from the C heap.
