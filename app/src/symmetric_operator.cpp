@@ -1,7 +1,5 @@
 #include "symmetric_operator.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <memory>
@@ -19,17 +17,11 @@ void dsymv_(const char* uplo, const int* n, const double* alpha, const double* a
 namespace rotalign {
 namespace {
 
-// From this many kept entries (a product of about a millisecond) a second thread pays for its
-// start; below it the product runs on one.
+// From this many entries in the lower triangle a second thread pays for its start.
 constexpr std::size_t two_threads_from = std::size_t{1} << 20;
 
 // The scans that make the sparse copy are cut into this many ranges of columns when shared.
 constexpr std::size_t scan_parts = 16;
-
-// A product shared between two threads is cut into this many parts (at most one a band): few
-// enough that most entries are both spread and summed by one part, many enough that a thread
-// held up keeps only a small part waiting.
-constexpr std::size_t shared_parts = 8;
 
 // Runs part(0) .. part(count - 1), on this thread and, when `together`, on a second one: each
 // thread takes the next part not yet taken, so that when the second thread starts late or is
@@ -75,14 +67,14 @@ bool two_cores() { return std::thread::hardware_concurrency() >= 2; }
 
 }  // namespace
 
-symmetric_operator::symmetric_operator(const double* m, std::size_t n, double least, product_threads threads)
+symmetric_operator::symmetric_operator(const double* m, std::size_t n, double least, copy_threads threads)
     : m_(m), n_(n) {
     band_starts_.resize(bands() + 1);
     for (std::size_t b = 0; b < bands(); ++b) band_starts_[b + 1] = band_starts_[b] + band_columns(b) + 1;
     starts_.assign(band_starts_.back(), 0);
     // The two scans of the lower triangle are shared out by ranges of columns that hold equal
     // parts of the triangle, each column's counts and entries having slots of their own.
-    const bool together = threads == product_threads::two || (threads == product_threads::automatic && two_cores());
+    const bool together = threads == copy_threads::two || (threads == copy_threads::automatic && two_cores());
     const bool scan_together = together && n * n / 2 >= two_threads_from;
     const std::size_t ranges = scan_together ? scan_parts : 1;
     std::vector<std::size_t> first_column(ranges + 1, n);
@@ -136,38 +128,29 @@ symmetric_operator::symmetric_operator(const double* m, std::size_t n, double le
             }
         }
     });
-    // Parts of equal bands: each part spreads its rows' terms and sums its columns' terms, and an
-    // entry whose row and column fall in different parts is read by both, so the parts cost
-    // about alike.
-    two_threads_ = bands() > 1 && (threads == product_threads::two ||
-                                   (threads == product_threads::automatic && kept >= two_threads_from && two_cores()));
-    const std::size_t parts = two_threads_ ? std::min(shared_parts, bands()) : 1;
-    for (std::size_t k = 0; k <= parts; ++k) part_bands_.push_back(k * bands() / parts);
 }
 
-// Column j adds its terms to the rows below j in ascending columns, and its own sum comes last,
-// once every column before j has added to row j. Taken band by band, the rows that a pass
-// touches (512 of x and of y) stay in the nearest cache, where the column scheme reached all
-// over both vectors; each column's sum goes on from band to band in ascending rows, and is
-// added to its row at the end. A part owns the rows and the column sums of its bands: in its
-// bands it spreads the terms of the earlier columns and both spreads and sums those of its own
-// columns; in the later bands it goes on summing its own columns, whose terms there the later
-// parts spread.
-void symmetric_operator::product_part(std::size_t first_band, std::size_t end_band, const double* x, double* y,
-                                      double* sums) const {
-    const std::size_t c0 = first_row(first_band), c1 = first_row(end_band);
+void symmetric_operator::apply(const double* x, double* y) const {
+    if (!sparse_) {
+        const int n = static_cast<int>(n_), one = 1;
+        const double alpha = 1.0, beta = 0.0;
+        dsymv_("L", &n, &alpha, m_, &n, x, &one, &beta, y, &one, 1);
+        return;
+    }
+    // Column j adds its terms to the rows below j in ascending columns, and its own sum comes
+    // last, once every column before j has added to row j. Taken band by band, the rows that a
+    // pass touches (512 of x and of y) stay in the nearest cache, where the column scheme
+    // reached all over both vectors; each column's sum goes on from band to band in ascending
+    // rows, and is added to its row at the end.
+    std::vector<double> sums(n_, 0.0);
     const std::uint16_t* offsets = offsets_.data();
     const double* values = values_.data();
-    for (std::size_t j = c0; j < c1; ++j) y[j] = diagonal_[j] * x[j];
-    for (std::size_t b = first_band; b < end_band; ++b) {
+    for (std::size_t j = 0; j < n_; ++j) y[j] = diagonal_[j] * x[j];
+    for (std::size_t b = 0; b < bands(); ++b) {
         const std::size_t* s = &starts_[band_starts_[b]];
         const double* xb = x + b * band_rows;
         double* yb = y + b * band_rows;
-        for (std::size_t j = 0; j < c0; ++j) {
-            const double xj = x[j];
-            for (std::size_t e = s[j]; e < s[j + 1]; ++e) yb[offsets[e]] += values[e] * xj;
-        }
-        for (std::size_t j = c0; j < band_columns(b); ++j) {
+        for (std::size_t j = 0; j < band_columns(b); ++j) {
             const double xj = x[j];
             double sum = sums[j];
             for (std::size_t e = s[j]; e < s[j + 1]; ++e) {
@@ -178,46 +161,7 @@ void symmetric_operator::product_part(std::size_t first_band, std::size_t end_ba
             sums[j] = sum;
         }
     }
-    for (std::size_t b = end_band; b < bands(); ++b) {
-        const std::size_t* s = &starts_[band_starts_[b]];
-        const double* xb = x + b * band_rows;
-        for (std::size_t j = c0; j < c1; ++j) {
-            double sum = sums[j];
-            for (std::size_t e = s[j]; e < s[j + 1]; ++e) sum += values[e] * xb[offsets[e]];
-            sums[j] = sum;
-        }
-    }
-    for (std::size_t j = c0; j < c1; ++j) y[j] += sums[j];
-}
-
-void symmetric_operator::apply(const double* x, double* y) const {
-    if (!sparse_) {
-        const int n = static_cast<int>(n_), one = 1;
-        const double alpha = 1.0, beta = 0.0;
-        dsymv_("L", &n, &alpha, m_, &n, x, &one, &beta, y, &one, 1);
-        return;
-    }
-    std::vector<double> sums(n_, 0.0);
-    double* column_sums = sums.data();
-    // The first two products try both ways; then the way faster of late is taken, and every
-    // sixteenth product tries the other.
-    bool share = false;
-    if (two_threads_) {
-        share = products_ < 2 ? products_ == 0 : seconds_[1] < seconds_[0];
-        if (products_ >= 2 && products_ % 16 == 0) share = !share;
-    }
-    const auto start = std::chrono::steady_clock::now();
-    if (share) {
-        share_out(part_bands_.size() - 1, true, [this, x, y, column_sums](std::size_t k) {
-            product_part(part_bands_[k], part_bands_[k + 1], x, y, column_sums);
-        });
-    } else {
-        product_part(0, bands(), x, y, column_sums);
-    }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    double& recent = seconds_[share ? 1 : 0];
-    recent = recent == 0.0 ? seconds : 0.5 * (recent + seconds);
-    ++products_;
+    for (std::size_t j = 0; j < n_; ++j) y[j] += sums[j];
 }
 
 }  // namespace rotalign

@@ -8,10 +8,11 @@
 
 namespace rotalign {
 
-// How the sparse product and the copy are shared out: one thread; two, each on its own rows; or
-// two when the machine has two cores and the copy is large enough for a second thread to pay.
-// The results are the same bits in every case.
-enum class product_threads { one, two, automatic };
+// How the scans that make the sparse copy are shared out: one thread; two, each on its own
+// columns; or two when the machine has two cores and the matrix is large enough for a second
+// thread to pay. The copy is the same in every case. (The product itself stays on one thread:
+// it is bound by reading the copy, and a second thread bought nothing measurable.)
+enum class copy_threads { one, two, automatic };
 
 class symmetric_operator {
 public:
@@ -19,7 +20,7 @@ public:
     // when the dense product is kept. Entries below the diagonal of magnitude at most `least`
     // are left out; when too few go for a sparse copy to be smaller, the dense product is kept.
     symmetric_operator(const double* m, std::size_t n, double least,
-                       product_threads threads = product_threads::automatic);
+                       copy_threads threads = copy_threads::automatic);
 
     // y = M x (both of n values, not overlapping). The sparse product adds the terms of every
     // row in one fixed order, so that its results are the same bits whatever the layout: row i
@@ -31,10 +32,6 @@ public:
     std::size_t order() const noexcept { return n_; }
     // Kept entries below the diagonal (sparse form only).
     std::size_t kept() const noexcept { return values_.size(); }
-    // Whether the sparse product may run on two threads. It then tries both ways, and takes the
-    // faster one, trying the other again now and then: a second thread pays only while no other
-    // program holds the second core, as on a shared machine.
-    bool two_threads() const noexcept { return two_threads_; }
     // Calls f(i, j) for every kept entry (i, j), i > j (sparse form only).
     template <typename visit>
     void for_each_kept(visit f) const;
@@ -50,22 +47,9 @@ private:
         return end < n_ ? end : n_;
     }
 
-    // The part of the product that owns the rows, and the sums of the columns, of the bands
-    // first_band to end_band: parts over disjoint bands write disjoint values.
-    void product_part(std::size_t first_band, std::size_t end_band, const double* x, double* y,
-                      double* sums) const;
-    std::size_t first_row(std::size_t band) const noexcept {
-        return band * band_rows < n_ ? band * band_rows : n_;
-    }
-
     const double* m_;
     std::size_t n_;
     bool sparse_ = false;
-    bool two_threads_ = false;
-    std::vector<std::size_t> part_bands_;  // the parts of a product on two threads
-    // Products so far, and the recent time of a product on one thread and on two.
-    mutable std::size_t products_ = 0;
-    mutable double seconds_[2] = {0.0, 0.0};
     std::vector<double> diagonal_;
     std::vector<std::size_t> band_starts_;  // per band, its first index into starts_
     std::vector<std::size_t> starts_;       // per band and column, its first entry; then the end

@@ -6,11 +6,9 @@
 //   dense_dgemv       BLAS dgemv on the whole matrix: n^2 values
 //   skipped_scatter   the kept entries below the diagonal (above 1e-12/N) by columns, each
 //                     column spreading its terms and summing its own in one loop
-//   skipped_one_thread the operator the eigen-step uses (symmetric_operator): the same entries
-//                     in bands of 512 rows, each band's column loops touching 512 rows of x and
-//                     y, which stay in the nearest cache
-//   skipped           the same with the rows shared out between two threads (as the eigen-step
-//                     runs it on two cores from a million kept entries)
+//   skipped           the operator the eigen-step uses (symmetric_operator): the same entries
+//                     in bands of 512 rows with 16-bit row offsets, each band's column loops
+//                     touching 512 rows of x and y, which stay in the nearest cache
 //   full_rows         both triangles' kept entries by rows, one gather per row: twice the
 //                     entries, no scattered writes
 //   read_bound        one read of the sparse copy's values and indices: what bounds the above
@@ -207,20 +205,16 @@ void skipped_scatter(benchmark::State& state) {
     state.counters["kept"] = static_cast<double>(layout.values.size()) / (static_cast<double>(p.n * (p.n - 1)) / 2.0);
 }
 
-void time_operator(benchmark::State& state, rotalign::product_threads threads) {
+void skipped(benchmark::State& state) {
     const problem& p = cached(order_of(state));
-    const rotalign::symmetric_operator op(p.m.data(), p.n, p.least, threads);
+    const rotalign::symmetric_operator op(p.m.data(), p.n, p.least);
     std::vector<double> expected(p.n), got(p.n);
     scatter_layout(p).apply(p.x.data(), expected.data());
     op.apply(p.x.data(), got.data());
     check_same(p, expected, got);
     time_products(state, p, op.kept() * (sizeof(double) + sizeof(std::uint16_t)),
                   [&](const double* x, double* y) { op.apply(x, y); });
-    state.counters["threads"] = op.two_threads() ? 2 : 1;
 }
-
-void skipped_one_thread(benchmark::State& state) { time_operator(state, rotalign::product_threads::one); }
-void skipped(benchmark::State& state) { time_operator(state, rotalign::product_threads::automatic); }
 
 void full_rows(benchmark::State& state) {
     const problem& p = cached(order_of(state));
@@ -253,7 +247,7 @@ void read_bound(benchmark::State& state) {
     state.counters["MB/product"] = static_cast<double>(values.size() * entry_bytes) / 1e6;
 }
 
-void time_build(benchmark::State& state, rotalign::product_threads threads) {
+void time_build(benchmark::State& state, rotalign::copy_threads threads) {
     const problem& p = cached(order_of(state));
     for (auto _ : state) {
         rotalign::symmetric_operator op(p.m.data(), p.n, p.least, threads);
@@ -261,8 +255,8 @@ void time_build(benchmark::State& state, rotalign::product_threads threads) {
     }
 }
 
-void build_one_thread(benchmark::State& state) { time_build(state, rotalign::product_threads::one); }
-void build(benchmark::State& state) { time_build(state, rotalign::product_threads::automatic); }
+void build_one_thread(benchmark::State& state) { time_build(state, rotalign::copy_threads::one); }
+void build(benchmark::State& state) { time_build(state, rotalign::copy_threads::automatic); }
 
 void eigenpairs(benchmark::State& state) {
     const problem& p = cached(order_of(state));
@@ -286,7 +280,6 @@ void sizes(benchmark::internal::Benchmark* b) {
 BENCHMARK(dense_dsymv)->Apply(sizes);
 BENCHMARK(dense_dgemv)->Apply(sizes);
 BENCHMARK(skipped_scatter)->Apply(sizes);
-BENCHMARK(skipped_one_thread)->Apply(sizes);
 BENCHMARK(skipped)->Apply(sizes);
 BENCHMARK(full_rows)->Apply(sizes);
 BENCHMARK(read_bound)->Apply(sizes);

@@ -68,16 +68,15 @@ bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
 }  // namespace
 
 TEST(symmetric_operator, the_banded_product_gives_the_bits_of_the_column_scheme) {
-    using rotalign::product_threads;
+    using rotalign::copy_threads;
     const double least = 1e-3;
-    // One band, a band and a part, several bands with a short last one; on one thread, and on
-    // two (whose operator runs its first product shared out and its second on one thread).
+    // One band, a band and a part, several bands with a short last one; the copy made on one
+    // thread and on two.
     for (std::size_t n : {7, 511, 512, 513, 1300, 2100})
-        for (product_threads threads : {product_threads::one, product_threads::two}) {
+        for (copy_threads threads : {copy_threads::one, copy_threads::two}) {
             const std::vector<double> m = sparse_symmetric(n, 0.05, least, n);
             const rotalign::symmetric_operator op(m.data(), n, least, threads);
             ASSERT_TRUE(op.sparse()) << n;
-            EXPECT_EQ(op.two_threads(), threads == product_threads::two && n > 512) << n;
             for (std::uint64_t seed : {1, 2}) {
                 const std::vector<double> x = vector_of(n, seed);
                 std::vector<double> y(n, 99.0);
@@ -95,7 +94,7 @@ TEST(symmetric_operator, keeps_exactly_the_entries_above_the_bound) {
     for (std::size_t j = 0; j < n; ++j)
         for (std::size_t i = j + 1; i < n; ++i)
             if (std::fabs(m[i + j * n]) > least) expected.insert({i, j});
-    const rotalign::symmetric_operator op(m.data(), n, least, rotalign::product_threads::two);
+    const rotalign::symmetric_operator op(m.data(), n, least, rotalign::copy_threads::two);
     op.for_each_kept([&visited](std::size_t i, std::size_t j) { EXPECT_TRUE(visited.insert({i, j}).second); });
     EXPECT_EQ(visited, expected);
     EXPECT_EQ(op.kept(), expected.size());
