@@ -175,6 +175,10 @@ void prepare(std::size_t bytes, std::size_t count) noexcept {
     if (bytes < huge_from || count == 0 || !cache().reuse) return;
     const std::size_t length = mapped_length(bytes);
     block_cache& c = cache();
+    // Kept blocks of that size are ready already: they were faulted in by their last owner.
+    for (const cached_block& b : c.blocks)
+        if (b.length == length && count > 0) --count;
+    if (count == 0) return;
     std::vector<cached_block> ready;
     try {
         c.make_room(count * length);

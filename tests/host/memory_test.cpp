@@ -101,4 +101,9 @@ TEST(host_memory, prepared_blocks_serve_the_next_arrays_of_their_size) {
     const double* v = mxGetPr(a.get());
     for (std::size_t i = 0; i < bytes / sizeof(double); ++i) ASSERT_EQ(v[i], 0.0);
     std::memset(mxGetPr(b.get()), 0x7f, bytes);  // the storage is writable while it is faulted in
+    // Released, the two blocks are kept, and preparing that size again maps nothing.
+    a.reset();
+    b.reset();
+    mexhost::prepare_memory(bytes, 2);
+    EXPECT_EQ(mexhost::host_memory_usage().mapped, prepared.mapped);
 }
