@@ -5,7 +5,7 @@
 set -euo pipefail
 
 core=(cmake g++ make libgtest-dev libbenchmark-dev libblas-dev liblapack-dev libopenblas-dev
-      libarpack2-dev binutils)
+      libarpack2-dev binutils python3)
 octave=(octave liboctave-dev)
 cross=(g++-multilib mingw-w64 wine wine64 wine32:i386)
 fuzz=(clang libclang-rt-14-dev)
