@@ -16,5 +16,5 @@
 extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     // Dense and sparse input take the same formula.
-    local_scaling(nlhs, plhs, nrhs, prhs, geometric_scale, exponential_affinity);
+    local_scaling<geometric_scale, exponential_affinity>(nlhs, plhs, nrhs, prhs);
 }

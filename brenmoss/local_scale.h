@@ -19,7 +19,9 @@
 #define BRENMOSS_LOCAL_SCALE_H
 
 #include "column_sort.h"
+#include "exponential.h"
 #include "frame.h"
+#include "wide_vectors.h"
 
 #include <cmath>
 #include <cstddef>
@@ -43,9 +45,10 @@ static inline double geometric_scale(double sigma_i, double sigma_j)
     return g < 0.004 ? 0.004 : g;
 }
 
+/* exp(-q); far pairs (q >= 746) give +0 without the library's underflow path. */
 static inline double exponential_affinity(double q)
 {
-    return std::exp(-q);
+    return exponential(-q);
 }
 
 /* Dense local scales: sigma[j] is the value at index k (0 <= k < n) of column j of the n-by-n
@@ -90,25 +93,32 @@ static inline void affinity_run(std::size_t first, std::size_t last, affinity_fo
     for (std::size_t at = first; at < last; ++at) affinities[at] = affinity(scaled[at]);
 }
 
+/* The scaled distances of one column of n entries (d, scaled and scales point at its first),
+ * and its scales when requested (scales non-null), sigma_j the column's local scale. Bound by
+ * the square roots and divisions, which WIDE_VECTORS takes four at a time where it can; one
+ * loop for each case of scales, so that neither tests it. */
+template <scale_formula scale>
+WIDE_VECTORS static void dense_scaled_column(const double* d, const double* sigma, mwSize n, double sigma_j,
+                                             double* scaled, double* scales)
+{
+    if (scales != nullptr) {
+        for (mwSize i = 0; i < n; ++i)
+            scale_entry(static_cast<std::size_t>(i), d[i], scale(sigma[i], sigma_j), scaled, scales);
+    } else {
+        for (mwSize i = 0; i < n; ++i)
+            scale_entry(static_cast<std::size_t>(i), d[i], scale(sigma[i], sigma_j), scaled, nullptr);
+    }
+}
+
 /* Dense walk: all n*n entries of the first page, column by column, rows in order. */
-static void dense_entries(const double* d, const double* sigma, mwSize n, scale_formula scale,
-                          affinity_formula affinity, double* scaled, double* affinities, double* scales)
+template <scale_formula scale, affinity_formula affinity>
+static void dense_entries(const double* d, const double* sigma, mwSize n, double* scaled, double* affinities,
+                          double* scales)
 {
     for (mwSize j = 0; j < n; ++j) {
         const std::size_t first = static_cast<std::size_t>(j) * static_cast<std::size_t>(n);
-        const double sigma_j = sigma[j];
-        // One loop for each case of scales, so that neither tests it and both run two entries at a time.
-        if (scales != nullptr) {
-            for (mwSize i = 0; i < n; ++i) {
-                const std::size_t at = first + static_cast<std::size_t>(i);
-                scale_entry(at, d[at], scale(sigma[i], sigma_j), scaled, scales);
-            }
-        } else {
-            for (mwSize i = 0; i < n; ++i) {
-                const std::size_t at = first + static_cast<std::size_t>(i);
-                scale_entry(at, d[at], scale(sigma[i], sigma_j), scaled, nullptr);
-            }
-        }
+        dense_scaled_column<scale>(d + first, sigma, n, sigma[j], scaled + first,
+                                   scales != nullptr ? scales + first : nullptr);
         if (affinities != nullptr) affinity_run(first, first + static_cast<std::size_t>(n), affinity, scaled, affinities);
     }
 }
@@ -127,8 +137,8 @@ static void sparse_entries(const mwIndex* ir, const mwIndex* jc, const double* d
 
 /* The gateway of a local-scaling plug-in; dense_scale and dense_affinity are its formula for
  * dense input. Sparse input always takes the geometric scale and exp(-d/s). */
-static void local_scaling(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[], scale_formula dense_scale,
-                          affinity_formula dense_affinity)
+template <scale_formula dense_scale, affinity_formula dense_affinity>
+static void local_scaling(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     // Check counts.
     check_counts(nlhs, 1, OUT_COUNT, nrhs, IN_COUNT, IN_COUNT);
@@ -164,7 +174,7 @@ static void local_scaling(int nlhs, mxArray* plhs[], int nrhs, const mxArray* pr
         sparse_entries(mxGetIr(d), jc, mxGetPr(d), sigma, n, scaled, affinities, scales);
     } else {
         dense_local_scales(mxGetPr(d), n, k, sigma);
-        dense_entries(mxGetPr(d), sigma, n, dense_scale, dense_affinity, scaled, affinities, scales);
+        dense_entries<dense_scale, dense_affinity>(mxGetPr(d), sigma, n, scaled, affinities, scales);
     }
 
     // Release scratch.

@@ -24,11 +24,11 @@ static double mean_scale(double sigma_i, double sigma_j)
 // Gaussian affinity of a scaled distance q.
 static double squared_affinity(double q)
 {
-    return std::exp(-(q * q));
+    return exponential(-(q * q));
 }
 
 extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     // Only the dense formula differs from brenmoss.
-    local_scaling(nlhs, plhs, nrhs, prhs, mean_scale, squared_affinity);
+    local_scaling<mean_scale, squared_affinity>(nlhs, plhs, nrhs, prhs);
 }

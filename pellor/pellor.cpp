@@ -8,6 +8,7 @@
 // A      a copy of D with A(i,j) = exp(-D(i,j) / sigma^2) at every stored position; a sparse D
 //        keeps its pattern, so an unstored position stays zero affinity.
 
+#include "exponential.h"
 #include "frame.h"
 
 #include <cmath>
@@ -16,10 +17,11 @@
 enum { IN_D = 0, IN_SIGMA, IN_COUNT };
 enum { OUT_A = 0, OUT_COUNT };
 
-// The Gaussian kernel of one distance d, for the squared scale s2 (IEEE rules, no clamping).
+// The Gaussian kernel of one distance d, for the squared scale s2 (IEEE rules, no clamping);
+// exponential() is std::exp bit for bit, without its underflow path for far pairs.
 static double kernel(double d, double s2)
 {
-    return std::exp(-d / s2);
+    return exponential(-d / s2);
 }
 
 // Dense walk: all N*N values of the first page, column by column.

@@ -21,11 +21,17 @@
 namespace rotalign {
 namespace {
 
-mexhost::array_ptr host_matrix(std::size_t rows, std::size_t columns, const double* values) {
-    mexhost::array_ptr a = mexhost::make_matrix(static_cast<mwSize>(rows), static_cast<mwSize>(columns));
-    if (rows * columns > 0) std::memcpy(mxGetPr(a.get()), values, rows * columns * sizeof(double));
+// A dense n-by-n host matrix of the given values, made without clearing since all of it is
+// written.
+mexhost::array_ptr host_matrix(std::size_t n, const double* values) {
+    mexhost::array_ptr a = mexhost::make_matrix_for_overwrite(static_cast<mwSize>(n), static_cast<mwSize>(n));
+    if (n > 0) std::memcpy(mxGetPr(a.get()), values, n * n * sizeof(double));
     return a;
 }
+
+// The storage of the affinity plug-in's two outputs, prepared while the caller fills the
+// distance matrix: their pages are faulted in beside that work instead of in the plug-in.
+void prepare_affinity_outputs(std::size_t n) { mexhost::prepare_memory(n * n * sizeof(double), 2); }
 
 // The affinities of the distance matrix d: the plug-in's output, dense or sparse as d is.
 mexhost::array_ptr affinities(toolbox& plugins, const mxArray* d, const cluster_options& options) {
@@ -37,6 +43,7 @@ mexhost::array_ptr affinities(toolbox& plugins, const mxArray* d, const cluster_
     mexhost::array_ptr k = mexhost::make_scalar(options.neighbours);
     // The scaled distances come first and are dropped at once; the affinities are the second output.
     auto out = plugins.get(name).call(2, {d, k.get()}, trusted_inputs);
+    out[0].reset();
     return std::move(out[1]);
 }
 
@@ -149,8 +156,11 @@ eigenpairs leading_of(const mxArray* l, std::size_t wanted, const cluster_option
     return e;
 }
 
-// The chain from the distance matrix d (n-by-n host matrix, dense or sparse, dropped as soon as it
-// is used) on. Both graphs take the same steps: the plug-ins keep a sparse input's pattern.
+// The chain from the distance matrix d (n-by-n host matrix, dense or sparse) on. Both graphs take
+// the same steps: the plug-ins keep a sparse input's pattern. Every matrix is dropped as soon as
+// the next step has it, so that the host hands its block to the next one: on the dense graph at
+// most three N-by-N matrices are in use at once (the distances and the plug-in's two outputs),
+// and the cleared diagonal takes the block of the scaled distances.
 cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options,
                           cluster_result result) {
     const std::size_t n = mxGetM(d.get());
@@ -252,7 +262,9 @@ cluster_result cluster_distances(toolbox& plugins, const square& distances, cons
 cluster_result cluster_distances(toolbox& plugins, const double* values, std::size_t n,
                                  const cluster_options& options) {
     check_options(options, n, false);
-    return chain_from(plugins, host_matrix(n, n, values), options, cluster_result{});
+    mexhost::array_ptr d = host_matrix(n, values);
+    prepare_affinity_outputs(n);
+    return chain_from(plugins, std::move(d), options, cluster_result{});
 }
 
 cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_options& options) {
@@ -285,7 +297,8 @@ cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_o
         result.recall = g.recall;
     } else {
         stage_timer stage(options.report, "distances", result.times.distances);
-        d = mexhost::make_matrix(static_cast<mwSize>(p.count), static_cast<mwSize>(p.count));
+        d = mexhost::make_matrix_for_overwrite(static_cast<mwSize>(p.count), static_cast<mwSize>(p.count));
+        prepare_affinity_outputs(p.count);
         squared_distances(p, mxGetPr(d.get()));
     }
     return chain_from(plugins, std::move(d), options, std::move(result));

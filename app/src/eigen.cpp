@@ -3,6 +3,8 @@
 // matrices, where a full reduction costs milliseconds and needs no convergence test.
 #include "rotalign/eigen.h"
 
+#include "symmetric_operator.h"
+
 #include <arpack.h>
 
 #include <algorithm>
@@ -11,10 +13,7 @@
 #include <stdexcept>
 
 extern "C" {
-// Fortran BLAS and LAPACK; the trailing arguments are the hidden lengths of the characters.
-void dsymv_(const char* uplo, const int* n, const double* alpha, const double* a, const int* lda,
-            const double* x, const int* incx, const double* beta, double* y, const int* incy,
-            std::size_t uplo_len);
+// Fortran LAPACK; the trailing arguments are the hidden lengths of the characters.
 void dsyevr_(const char* jobz, const char* range, const char* uplo, const int* n, double* a, const int* lda,
              const double* vl, const double* vu, const int* il, const int* iu, const double* abstol, int* m,
              double* w, double* z, const int* ldz, int* isuppz, double* work, const int* lwork, int* iwork,
@@ -109,71 +108,10 @@ std::vector<double> start_vector(std::size_t n) {
 // eigenvalue moves by at most that (Weyl), well below the solver's own tolerance.
 constexpr double drop_budget = 1e-12;
 
-// The operator that the Lanczos iterations apply: y = M x with M symmetric, from its lower
-// triangle, without the entries at most `least` in magnitude; when few entries go, the dense
-// product over the triangle is kept.
-class symmetric_operator {
-public:
-    symmetric_operator(const matrix_view& m, double least) : m_(m) {
-        const std::size_t n = m.n;
-        std::size_t kept = 0;
-        for (std::size_t j = 0; j < n; ++j)
-            for (std::size_t i = j + 1; i < n; ++i)
-                if (std::fabs(m.values[i + j * n]) > least) ++kept;
-        // Dense products read n^2/2 values; sparse ones a value and an index per kept entry.
-        if (2 * kept * (sizeof(double) + sizeof(std::uint32_t)) >= n * n * sizeof(double) / 2) return;
-        sparse_ = true;
-        diagonal_.resize(n);
-        starts_.reserve(n + 1);
-        rows_.reserve(kept);
-        values_.reserve(kept);
-        for (std::size_t j = 0; j < n; ++j) {
-            starts_.push_back(values_.size());
-            diagonal_[j] = m.values[j + j * n];
-            for (std::size_t i = j + 1; i < n; ++i) {
-                const double v = m.values[i + j * n];
-                if (std::fabs(v) > least) {
-                    rows_.push_back(static_cast<std::uint32_t>(i));
-                    values_.push_back(v);
-                }
-            }
-        }
-        starts_.push_back(values_.size());
-    }
-
-    void apply(const double* x, double* y) const {
-        const int n = static_cast<int>(m_.n), one = 1;
-        const double alpha = 1.0, beta = 0.0;
-        if (!sparse_) {
-            dsymv_("L", &n, &alpha, m_.values, &n, x, &one, &beta, y, &one, 1);
-            return;
-        }
-        for (std::size_t j = 0; j < m_.n; ++j) y[j] = diagonal_[j] * x[j];
-        // Column j of the lower triangle adds to rows below j, and as row j of the upper one.
-        for (std::size_t j = 0; j < m_.n; ++j) {
-            const double xj = x[j];
-            double sum = 0.0;
-            for (std::size_t k = starts_[j]; k < starts_[j + 1]; ++k) {
-                const std::size_t i = rows_[k];
-                y[i] += values_[k] * xj;
-                sum += values_[k] * x[i];
-            }
-            y[j] += sum;
-        }
-    }
-
-private:
-    matrix_view m_;
-    bool sparse_ = false;
-    std::vector<double> diagonal_;
-    std::vector<std::size_t> starts_;
-    std::vector<std::uint32_t> rows_;
-    std::vector<double> values_;
-};
-
 // Returns false when ARPACK stops without all pairs converged.
-bool solve_lanczos(const matrix_view& m, eigenpairs& out) {
-    const int n = as_int(m.n), nev = as_int(out.count);
+bool solve_lanczos(const symmetric_operator& op, eigenpairs& out) {
+    const std::size_t order = op.order();
+    const int n = as_int(order), nev = as_int(out.count);
     // A basis of four times the wanted pairs: the leading eigenvalues of a normalised affinity
     // crowd near 1, and a wider basis needs fewer restarts (products) to separate them.
     const int ncv = std::min(n, std::max(4 * nev, 20));
@@ -181,9 +119,8 @@ bool solve_lanczos(const matrix_view& m, eigenpairs& out) {
     // Residuals below 1e-10 of each eigenvalue. Machine precision costs up to half as many
     // products again and gave the same groups on every generated set tried.
     const double tol = 1e-10;
-    const symmetric_operator op(m, drop_budget / static_cast<double>(m.n));
-    std::vector<double> resid = start_vector(m.n);
-    std::vector<double> v(m.n * static_cast<std::size_t>(ncv)), workd(3 * m.n),
+    std::vector<double> resid = start_vector(order);
+    std::vector<double> v(order * static_cast<std::size_t>(ncv)), workd(3 * order),
         workl(static_cast<std::size_t>(lworkl));
     a_int iparam[11] = {}, ipntr[11] = {};
     iparam[0] = 1;     // exact shifts
@@ -201,7 +138,7 @@ bool solve_lanczos(const matrix_view& m, eigenpairs& out) {
     if (info != 0) throw std::runtime_error("the Lanczos eigen-solver failed (code " + std::to_string(info) + ")");
 
     std::vector<a_int> select(static_cast<std::size_t>(ncv));
-    std::vector<double> d(static_cast<std::size_t>(nev)), z(m.n * out.count);
+    std::vector<double> d(static_cast<std::size_t>(nev)), z(order * out.count);
     dseupd_c(1, "A", select.data(), d.data(), z.data(), n, 0.0, "I", n, "LA", nev, tol, resid.data(), ncv,
              v.data(), n, iparam, ipntr, workd.data(), workl.data(), lworkl, &info);
     if (info != 0) throw std::runtime_error("the Lanczos eigen-solver failed (code " + std::to_string(info) + ")");
@@ -210,9 +147,10 @@ bool solve_lanczos(const matrix_view& m, eigenpairs& out) {
     return true;
 }
 
-// The connected components of the graph whose edges are the entries above `least` in
-// magnitude, each a list of rows in ascending order, ordered by their first row.
-std::vector<std::vector<std::size_t>> components(const matrix_view& m, double least) {
+// The connected components of the graph whose edges are the entries below the diagonal of
+// magnitude above `least` (the kept entries of op when it is sparse), each a list of rows in
+// ascending order, ordered by their first row.
+std::vector<std::vector<std::size_t>> components(const matrix_view& m, const symmetric_operator& op, double least) {
     const std::size_t n = m.n;
     std::vector<std::size_t> parent(n);
     for (std::size_t i = 0; i < n; ++i) parent[i] = i;
@@ -220,12 +158,17 @@ std::vector<std::vector<std::size_t>> components(const matrix_view& m, double le
         while (parent[i] != i) i = parent[i] = parent[parent[i]];
         return i;
     };
-    for (std::size_t j = 0; j < n; ++j)
-        for (std::size_t i = j + 1; i < n; ++i)
-            if (std::fabs(m.values[i + j * n]) > least) {
-                const std::size_t a = root(i), b = root(j);
-                if (a != b) parent[std::max(a, b)] = std::min(a, b);
-            }
+    auto join = [&root, &parent](std::size_t i, std::size_t j) {
+        const std::size_t a = root(i), b = root(j);
+        if (a != b) parent[std::max(a, b)] = std::min(a, b);
+    };
+    if (op.sparse()) {
+        op.for_each_kept(join);
+    } else {
+        for (std::size_t j = 0; j < n; ++j)
+            for (std::size_t i = j + 1; i < n; ++i)
+                if (std::fabs(m.values[i + j * n]) > least) join(i, j);
+    }
     std::vector<std::vector<std::size_t>> parts;
     std::vector<std::size_t> part_of(n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -302,12 +245,17 @@ eigenpairs leading_eigenpairs(const double* values, std::size_t n, std::size_t c
         solver = m.n <= dense_solver_limit ? eigen_solver::dense : eigen_solver::lanczos;
     // The Lanczos driver needs more basis vectors than wanted pairs, so at least one spare row.
     if (solver == eigen_solver::lanczos && count < m.n) {
-        const std::vector<std::vector<std::size_t>> parts = components(m, drop_budget / static_cast<double>(m.n));
+        const double least = drop_budget / static_cast<double>(m.n);
+        std::vector<std::vector<std::size_t>> parts;
+        {
+            const symmetric_operator op(m.values, m.n, least);
+            parts = components(m, op, least);
+            if (parts.size() == 1 && solve_lanczos(op, out)) return out;
+        }
         if (parts.size() > 1) {
             solve_by_blocks(m, parts, out);
             return out;
         }
-        if (solve_lanczos(m, out)) return out;
     }
     solve_dense(m, out);
     return out;

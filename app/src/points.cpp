@@ -4,8 +4,15 @@
 #include "table.h"
 
 #include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace rotalign {
 namespace {
@@ -18,6 +25,47 @@ std::ifstream open(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw input_error("cannot read " + path + ": " + std::strerror(errno));
     return in;
+}
+
+// Entry (i, j) of the squared distances: the sum from zero of (a_k - b_k)^2 over the coordinates
+// in order, a point i and b point j, from coordinate-major storage c (coordinate k of point i
+// at c[k * n + i]). (a - b)^2 and (b - a)^2 are the same double, so the matrix is exactly
+// symmetric.
+inline double squared_distance(const double* c, std::size_t n, std::size_t dims, std::size_t i, std::size_t j) {
+    double sum = 0.0;
+    for (std::size_t k = 0; k < dims; ++k) {
+        const double diff = c[k * n + i] - c[k * n + j];
+        sum += diff * diff;
+    }
+    return sum;
+}
+
+// Writes the n-by-n squared distances by columns to out; `fixed` is the number of coordinates
+// when known at compile time (0: `dims`). Two rows at a time, each summed in the order above;
+// the columns go to memory with streaming stores, which do not first read the lines they
+// fill: the matrix is far larger than any cache, and writing it is what this step costs.
+template <std::size_t fixed>
+void distance_columns(const double* c, std::size_t n, std::size_t dims, double* out) {
+    const std::size_t d = fixed != 0 ? fixed : dims;
+    for (std::size_t j = 0; j < n; ++j) {
+        double* column = out + j * n;
+        std::size_t i = 0;
+#if defined(__SSE2__)
+        if (reinterpret_cast<std::uintptr_t>(column) % 16 != 0 && n > 0) column[i++] = squared_distance(c, n, d, 0, j);
+        for (; i + 2 <= n; i += 2) {
+            __m128d sum = _mm_setzero_pd();
+            for (std::size_t k = 0; k < d; ++k) {
+                const __m128d diff = _mm_sub_pd(_mm_loadu_pd(c + k * n + i), _mm_set1_pd(c[k * n + j]));
+                sum = _mm_add_pd(sum, _mm_mul_pd(diff, diff));
+            }
+            _mm_stream_pd(column + i, sum);
+        }
+#endif
+        for (; i < n; ++i) column[i] = squared_distance(c, n, d, i, j);
+    }
+#if defined(__SSE2__)
+    _mm_sfence();  // the streaming stores are seen before anything that follows
+#endif
 }
 
 }  // namespace
@@ -60,21 +108,16 @@ square read_distances_file(const std::string& path) {
 }
 
 void squared_distances(const points& p, double* out) {
-    const std::size_t n = p.count;
-    // Every entry is computed on its own, column by column, so that the writes run in order;
-    // (a - b)^2 and (b - a)^2 are the same double, so the result is still exactly symmetric.
-    for (std::size_t j = 0; j < n; ++j) {
-        const double* b = &p.values[j * p.dims];
-        double* column = out + j * n;
-        for (std::size_t i = 0; i < n; ++i) {
-            const double* a = &p.values[i * p.dims];
-            double sum = 0.0;
-            for (std::size_t k = 0; k < p.dims; ++k) {
-                const double diff = a[k] - b[k];
-                sum += diff * diff;
-            }
-            column[i] = sum;
-        }
+    const std::size_t n = p.count, dims = p.dims;
+    // Coordinate k of every point side by side, so that a run of rows is one contiguous read.
+    std::vector<double> coordinates(n * dims);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t k = 0; k < dims; ++k) coordinates[k * n + i] = p.values[i * dims + k];
+    switch (dims) {
+    case 1: distance_columns<1>(coordinates.data(), n, dims, out); break;
+    case 2: distance_columns<2>(coordinates.data(), n, dims, out); break;
+    case 3: distance_columns<3>(coordinates.data(), n, dims, out); break;
+    default: distance_columns<0>(coordinates.data(), n, dims, out); break;
     }
 }
 

@@ -33,6 +33,10 @@ array_ptr make_matrix(mwSize m, mwSize n, const std::vector<double>& values) {
     return a;
 }
 
+array_ptr make_matrix_for_overwrite(mwSize m, mwSize n) {
+    return array_ptr(detail::make_array(mxDOUBLE_CLASS, {m, n}, false, false));
+}
+
 array_ptr make_complex_matrix(mwSize m, mwSize n, const std::vector<double>& real,
                               const std::vector<double>& imag) {
     array_ptr a(mxCreateDoubleMatrix(m, n, mxCOMPLEX));
@@ -122,5 +126,17 @@ bool identical(const mxArray* a, const mxArray* b) {
 
 void set_huge_pages(bool enabled) noexcept { memory::set_huge_pages(enabled); }
 void set_memory_reuse(bool enabled) noexcept { memory::set_reuse(enabled); }
+
+void prepare_memory(std::size_t bytes, std::size_t count) noexcept { memory::prepare(bytes, count); }
+
+memory_usage host_memory_usage() noexcept {
+    const memory::usage u = memory::current_usage();
+    memory_usage out;
+    out.in_use = u.in_use;
+    out.kept = u.kept;
+    out.peak_in_use = u.peak_in_use;
+    out.mapped = u.mapped;
+    return out;
+}
 
 }  // namespace mexhost

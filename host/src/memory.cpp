@@ -9,6 +9,9 @@
 #if defined(__linux__) && !defined(MEXHOST_PLAIN_MEMORY)
 #define MEXHOST_MAPPED_BLOCKS 1
 #include <sys/mman.h>
+
+#include <system_error>
+#include <thread>
 #endif
 
 namespace mexhost::memory {
@@ -24,8 +27,12 @@ constexpr std::size_t huge_page = std::size_t{2} << 20;
 constexpr std::size_t mapped_from = std::size_t{64} << 10;
 // Blocks from this size on are mapped in whole huge pages, the smaller ones in pages.
 constexpr std::size_t huge_from = std::size_t{1} << 20;
-// At most this much released memory is kept for reuse.
-constexpr std::size_t cache_limit = std::size_t{1} << 30;
+// Released blocks are kept for reuse while the mapped memory, in use and kept, stays within the
+// most that was ever in use at once plus this much. A chain of N-by-N arrays thus never maps a
+// block anew that an earlier one of its size could serve, also when it runs again in the same
+// process (at N = 10,000 a block is 763 MiB, and three are in use at once), yet the process
+// never holds much more than it once needed.
+constexpr std::size_t beyond_peak = std::size_t{1} << 30;
 
 struct cached_block {
     void* address;
@@ -34,7 +41,10 @@ struct cached_block {
 
 struct block_cache {
     std::vector<cached_block> blocks;
-    std::size_t total = 0;
+    std::size_t total = 0;      // bytes of the kept blocks
+    std::size_t in_use = 0;     // bytes of mapped blocks handed out and not released
+    std::size_t peak_in_use = 0;
+    std::size_t mapped = 0;     // bytes ever mapped fresh
     bool huge_pages = true;
     bool reuse = true;
 
@@ -44,6 +54,33 @@ struct block_cache {
         for (const cached_block& b : blocks) munmap(b.address, b.length);
         blocks.clear();
         total = 0;
+    }
+
+    // Whether `length` more kept bytes stay within the limit above.
+    bool may_keep(std::size_t length) const noexcept {
+        return total + length <= peak_in_use - in_use + beyond_peak;
+    }
+
+    void take(std::size_t length) noexcept {
+        in_use += length;
+        if (in_use > peak_in_use) peak_in_use = in_use;
+    }
+
+    // Before `length` more bytes are mapped: unmaps kept blocks, the largest first, until the
+    // kept ones are within the limit again (those of other sizes than the ones now asked for
+    // would otherwise stay mapped beside the new one).
+    void make_room(std::size_t length) noexcept {
+        const std::size_t after = in_use + length;
+        const std::size_t peak = peak_in_use > after ? peak_in_use : after;
+        while (total > peak - after + beyond_peak) {
+            std::size_t largest = 0;
+            for (std::size_t i = 1; i < blocks.size(); ++i)
+                if (blocks[i].length > blocks[largest].length) largest = i;
+            munmap(blocks[largest].address, blocks[largest].length);
+            total -= blocks[largest].length;
+            blocks[largest] = blocks.back();
+            blocks.pop_back();
+        }
     }
 };
 
@@ -92,10 +129,16 @@ void* allocate(std::size_t bytes, bool zeroed) {
             c.blocks[i] = c.blocks.back();
             c.blocks.pop_back();
             c.total -= length;
+            c.take(length);
+            // A reused block holds its last owner's values; a duplicate overwrites all of them.
             if (zeroed) std::memset(block, 0, bytes);
             return block;
         }
-        return map_block(length);  // fresh mappings read as zero
+        c.make_room(length);
+        void* block = map_block(length);  // fresh mappings read as zero
+        c.mapped += length;
+        c.take(length);
+        return block;
     }
 #endif
     void* block = zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
@@ -110,7 +153,8 @@ void release(void* block, std::size_t bytes) noexcept {
     if (bytes >= mapped_from) {
         const std::size_t length = mapped_length(bytes);
         block_cache& c = cache();
-        if (c.reuse && c.total + length <= cache_limit) {
+        c.in_use -= length;
+        if (c.reuse && c.may_keep(length)) {
             try {
                 c.blocks.push_back({block, length});
                 c.total += length;
@@ -124,6 +168,51 @@ void release(void* block, std::size_t bytes) noexcept {
     }
 #endif
     std::free(block);
+}
+
+void prepare(std::size_t bytes, std::size_t count) noexcept {
+#if MEXHOST_MAPPED_BLOCKS && defined(MADV_POPULATE_WRITE)
+    if (bytes < huge_from || count == 0 || !cache().reuse) return;
+    const std::size_t length = mapped_length(bytes);
+    block_cache& c = cache();
+    // Kept blocks of that size are ready already: they were faulted in by their last owner.
+    for (const cached_block& b : c.blocks)
+        if (b.length == length && count > 0) --count;
+    if (count == 0) return;
+    std::vector<cached_block> ready;
+    try {
+        c.make_room(count * length);
+        for (std::size_t i = 0; i < count; ++i) {
+            c.blocks.push_back({map_block(length), length});
+            c.total += length;
+            c.mapped += length;
+            ready.push_back(c.blocks.back());
+        }
+        // Faulting a range in leaves its values alone, so the arrays that take these blocks
+        // meanwhile may already be written; a block unmapped meanwhile makes the call fail
+        // harmlessly. The last block asked for, taken last, is faulted in first.
+        std::thread([ready] {
+            for (auto b = ready.rbegin(); b != ready.rend(); ++b) madvise(b->address, b->length, MADV_POPULATE_WRITE);
+        }).detach();
+    } catch (...) {
+        // No memory or no thread: the blocks mapped so far are kept unfaulted, as any other.
+    }
+#else
+    (void)bytes;
+    (void)count;
+#endif
+}
+
+usage current_usage() noexcept {
+    usage u;
+#if MEXHOST_MAPPED_BLOCKS
+    const block_cache& c = cache();
+    u.in_use = c.in_use;
+    u.kept = c.total;
+    u.peak_in_use = c.peak_in_use;
+    u.mapped = c.mapped;
+#endif
+    return u;
 }
 
 void set_huge_pages(bool enabled) noexcept {

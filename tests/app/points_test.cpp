@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <random>
 #include <sstream>
 
 using rotalign::input_error;
@@ -90,4 +92,29 @@ TEST(squared_distances, exact_symmetric_values) {
         EXPECT_EQ(d.at(i, i), 0.0);
         for (std::size_t j = 0; j < 3; ++j) EXPECT_EQ(d.at(i, j), d.at(j, i));
     }
+}
+
+TEST(squared_distances, every_entry_is_the_sum_over_coordinates_in_order) {
+    // Odd and even counts (columns that start off a 16-byte boundary), one to five coordinates,
+    // and an output that itself starts off the boundary.
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> value(-1e3, 1e3);
+    for (std::size_t dims : {1, 2, 3, 5})
+        for (std::size_t n : {1, 2, 7, 40}) {
+            rotalign::points p{n, dims, std::vector<double>(n * dims)};
+            for (double& v : p.values) v = value(rng);
+            std::vector<double> out(n * n + 1, -1.0);
+            rotalign::squared_distances(p, out.data() + 1);
+            for (std::size_t j = 0; j < n; ++j)
+                for (std::size_t i = 0; i < n; ++i) {
+                    double sum = 0.0;
+                    for (std::size_t k = 0; k < dims; ++k) {
+                        const double diff = p.at(i, k) - p.at(j, k);
+                        sum += diff * diff;
+                    }
+                    const double got = out[1 + i + j * n];
+                    ASSERT_EQ(std::memcmp(&got, &sum, sizeof sum), 0) << dims << " coordinates, n " << n;
+                }
+            EXPECT_EQ(out[0], -1.0);
+        }
 }

@@ -20,6 +20,9 @@ using array_ptr = std::unique_ptr<mxArray, array_deleter>;
 // ---- Building and reading arrays -----------------------------------------------------------
 // Values are given and returned column by column.
 array_ptr make_matrix(mwSize m, mwSize n, const std::vector<double>& values = {});
+// An m-by-n double matrix whose values are left as the storage holds them, for a caller that
+// writes every one before it reads any (a block reused from an earlier array is not cleared).
+array_ptr make_matrix_for_overwrite(mwSize m, mwSize n);
 array_ptr make_complex_matrix(mwSize m, mwSize n, const std::vector<double>& real,
                               const std::vector<double>& imag);
 array_ptr make_scalar(double value);
@@ -88,5 +91,18 @@ std::string plugin_file_name(const std::string& name);
 // Tuning of the host's array memory, for benchmarks.
 void set_huge_pages(bool enabled) noexcept;
 void set_memory_reuse(bool enabled) noexcept;
+
+// Prepares storage for `count` arrays of `bytes` bytes each (1 MiB and more) that the caller is
+// about to make, directly or through a plug-in: another thread faults their pages in while the
+// caller goes on. Changes no result; a no-op where array storage comes from the C heap.
+void prepare_memory(std::size_t bytes, std::size_t count) noexcept;
+
+// What the host's separately mapped blocks (64 KiB and more, on Linux) hold, in bytes: in use by
+// arrays and mxCalloc blocks, kept for reuse after release, the most in use at once, and all
+// ever mapped fresh. All zero where array storage comes from the C heap.
+struct memory_usage {
+    std::size_t in_use = 0, kept = 0, peak_in_use = 0, mapped = 0;
+};
+memory_usage host_memory_usage() noexcept;
 
 }  // namespace mexhost
