@@ -3,7 +3,7 @@
 peak memory of the process, so that a regression in any stage or in memory shows.
 
 usage: bench/app/whole_command.py [--build DIR] [--reference DIR] [--points 2000,5000,10000]
-                                  [--runs 3] [--pause SECONDS]
+                                  [--runs 3] [--pause SECONDS] [--options "..."]
 
   --build DIR      a Release build tree (default: build/default); its rotalign is timed
   --reference DIR  another build tree, timed in turn with the first (run for run), so that a
@@ -13,6 +13,8 @@ usage: bench/app/whole_command.py [--build DIR] [--reference DIR] [--points 2000
                    least over the runs, the run least disturbed by other work on the machine
   --pause SECONDS  sleep before each run: the kernel and the hypervisor take freed memory back
                    after a while, and a pause lets a run meet fresh pages as a first run does
+  --options TEXT   further options of `rotalign cluster` (default "--graph dense": the route of
+                   N-by-N matrices; "" for the program's own choice)
 
 Every run is a fresh process, as a user runs the program: fresh pages, loading the plug-ins,
 reading the file; an in-process benchmark would reuse the host's blocks from one iteration to
@@ -33,14 +35,14 @@ import time
 STAGES = ["distances", "affinity", "diagonal", "normalise", "eigen", "rotation"]
 
 
-def run(program, csv, work):
+def run(program, csv, work, options):
     """One run: its stage times and figures, and its printed result (groups and qualities)."""
     summary = os.path.join(work, "summary.txt")
     groups = os.path.join(work, "groups.txt")
     actions = [(os.POSIX_SPAWN_OPEN, 1, summary, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644),
                (os.POSIX_SPAWN_OPEN, 2, os.devnull, os.O_WRONLY, 0)]
     start = time.perf_counter()
-    pid = os.posix_spawn(program, [program, "cluster", csv, "--output", groups], os.environ,
+    pid = os.posix_spawn(program, [program, "cluster", csv, "--output", groups] + options, os.environ,
                          file_actions=actions)
     _, status, usage = os.wait4(pid, 0)
     wall = time.perf_counter() - start
@@ -68,6 +70,7 @@ def main():
     parser.add_argument("--points", default="2000,5000,10000")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--pause", type=float, default=0.0)
+    parser.add_argument("--options", default="--graph dense")
     args = parser.parse_args()
 
     builds = [("build", os.path.join(args.build, "rotalign"))]
@@ -95,7 +98,7 @@ def main():
             outputs = set()
             for name, program in builds:
                 for _ in range(args.runs):
-                    figures, printed = run(program, csv, work)
+                    figures, printed = run(program, csv, work, args.options.split())
                     outputs.add(printed)
                     for key, value in figures.items():
                         if key == "peak_mib":
