@@ -68,6 +68,11 @@ graph_kind graph_for(const cluster_options& options, std::size_t points) {
     return points >= knn_graph_from ? graph_kind::knn : graph_kind::dense;
 }
 
+std::size_t rotation_sample_for(const cluster_options& options, std::size_t points) {
+    if (options.rotation_sample != automatic_rotation_sample) return options.rotation_sample;
+    return points >= rotation_sample_from ? rotation_sample_rows : 0;
+}
+
 namespace {
 
 // Neighbours per point in the knn graph.
@@ -208,7 +213,7 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     {
         stage_timer stage(options.report, "rotations", result.times.rotation);
         searches = rotate_all(plugins, e, largest, options.numerical_search, blocks,
-                              row_sample{options.rotation_sample, 1});
+                              row_sample{rotation_sample_for(options, n), 1});
     }
     result.quality = std::move(searches.quality);
     result.searched_rows = searches.searched_rows;
@@ -240,13 +245,15 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     }
     if (result.chosen == 1) {
         result.groups.assign(n, 1);
-    } else if (searches.searched_rows < n && !searches.rotations[static_cast<std::size_t>(result.chosen - 2)].empty()) {
-        // The searches ran on a sample: the chosen count's search goes on over every row from
-        // where the sample left it, so that its groups and quality are those of all the points.
+    } else if (searches.searched_rows < n) {
+        // The searches ran on a sample and chose the count. The chained searches up to that count
+        // then run again on every row, from the same start, so that the groups and the quality
+        // are exactly those that searches on every row give for that count.
         stage_timer stage(options.report, "rotations", result.times.rotation);
+        rotation_searches full = rotate_all(plugins, e, result.chosen, options.numerical_search, blocks);
         const std::size_t k = static_cast<std::size_t>(result.chosen - 2);
-        result.groups = search_from(plugins, e, searches.rotations[k], result.chosen, options.numerical_search,
-                                    result.quality[k]);
+        result.quality[k] = full.quality[k];
+        result.groups = std::move(full.groups[k]);
     } else {
         result.groups = std::move(searches.groups[static_cast<std::size_t>(result.chosen - 2)]);
     }

@@ -9,12 +9,6 @@
 #include <stdexcept>
 #include <string>
 
-extern "C" {
-// LAPACK's least-squares solver; the trailing argument is the hidden length of `trans`.
-void dgels_(const char* trans, const int* m, const int* n, const int* nrhs, double* a, const int* lda, double* b,
-            const int* ldb, double* work, const int* lwork, int* info, std::size_t trans_len);
-}
-
 namespace rotalign {
 namespace {
 
@@ -43,11 +37,9 @@ std::vector<int> groups_of(const mxArray* cell, std::size_t n, int c) {
     return groups;
 }
 
-// Searches as rotate_all describes, on every row of e; with `rotated`, also each search's rotated
-// matrix (n-by-c by columns; empty where the search was skipped).
+// Searches as rotate_all describes, on every row of e.
 rotation_searches search_all(toolbox& plugins, const eigenpairs& e, int largest, bool numerical,
-                             const std::vector<std::size_t>& block_starts,
-                             std::vector<std::vector<double>>* rotated_matrices) {
+                             const std::vector<std::size_t>& block_starts) {
     const std::size_t n = e.n;
     rotation_searches result;
     result.searched_rows = n;
@@ -73,7 +65,6 @@ rotation_searches search_all(toolbox& plugins, const eigenpairs& e, int largest,
         if (!at_end && c < largest) {
             result.quality.push_back(std::numeric_limits<double>::quiet_NaN());
             result.groups.emplace_back();
-            if (rotated_matrices != nullptr) rotated_matrices->emplace_back();
             continue;
         }
         mexhost::array_ptr x = input(anchor.get(), anchored, columns);
@@ -86,53 +77,12 @@ rotation_searches search_all(toolbox& plugins, const eigenpairs& e, int largest,
             throw unexpected("the rotated matrix does not have the input's shape");
         result.quality.push_back(mxGetScalar(quality));
         result.groups.push_back(groups_of(out[0].get(), n, c));
-        if (rotated_matrices != nullptr)
-            rotated_matrices->emplace_back(mxGetPr(rotated), mxGetPr(rotated) + n * columns);
         if (at_end) {
             anchor = std::move(out[2]);
             anchored = columns;
         }
     }
     return result;
-}
-
-// The c-by-c matrix R with x R = y in the least-squares sense: x and y are m-by-c by columns,
-// m >= c. x is taken by value, since the solver overwrites it.
-std::vector<double> recover_rotation(std::vector<double> x, std::vector<double> y, std::size_t m, std::size_t c) {
-    const int rows = static_cast<int>(m), cols = static_cast<int>(c);
-    int info = 0, lwork = -1;
-    double size = 0.0;
-    dgels_("N", &rows, &cols, &cols, x.data(), &rows, y.data(), &rows, &size, &lwork, &info, 1);
-    lwork = std::max(1, static_cast<int>(size));
-    std::vector<double> work(static_cast<std::size_t>(lwork));
-    dgels_("N", &rows, &cols, &cols, x.data(), &rows, y.data(), &rows, work.data(), &lwork, &info, 1);
-    if (info != 0) throw std::runtime_error("the rotation could not be recovered from the sampled rows");
-    std::vector<double> r(c * c);
-    for (std::size_t j = 0; j < c; ++j)
-        std::copy(y.begin() + static_cast<std::ptrdiff_t>(j * m), y.begin() + static_cast<std::ptrdiff_t>(j * m + c),
-                  r.begin() + static_cast<std::ptrdiff_t>(j * c));
-    return r;
-}
-
-// Groups of the rows of x R (x: the leading c columns of the n-by-? matrix at `x`, by columns) by
-// tarvik's rule: the column of the largest square, starting from 0 and taking ties, so that the
-// later column wins; no column for a row whose squares are not numbers (group 0).
-std::vector<int> groups_of_rotated(const double* x, std::size_t n, const std::vector<double>& r, std::size_t c) {
-    std::vector<int> groups(n, 0);
-    std::vector<double> row(c);
-    for (std::size_t i = 0; i < n; ++i) {
-        for (std::size_t j = 0; j < c; ++j) row[j] = 0.0;
-        for (std::size_t l = 0; l < c; ++l) {
-            const double v = x[i + l * n];
-            for (std::size_t j = 0; j < c; ++j) row[j] += v * r[l + j * c];
-        }
-        double largest = 0.0;
-        for (std::size_t j = 0; j < c; ++j) {
-            const double square = row[j] * row[j];
-            if (square >= largest) largest = square, groups[i] = static_cast<int>(j) + 1;
-        }
-    }
-    return groups;
 }
 
 }  // namespace
@@ -155,7 +105,7 @@ std::vector<std::size_t> sample_rows(std::size_t n, std::size_t count, std::uint
 rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest, bool numerical,
                              const std::vector<std::size_t>& block_starts, const row_sample& sample) {
     const std::size_t n = e.n;
-    if (sample.rows == 0 || sample.rows >= n) return search_all(plugins, e, largest, numerical, block_starts, nullptr);
+    if (sample.rows == 0 || sample.rows >= n) return search_all(plugins, e, largest, numerical, block_starts);
 
     const std::vector<std::size_t> rows = sample_rows(n, std::max(sample.rows, e.count), sample.seed);
     const std::size_t m = rows.size();
@@ -166,37 +116,10 @@ rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest,
     on_sample.vectors.resize(m * e.count);
     for (std::size_t k = 0; k < e.count; ++k)
         for (std::size_t i = 0; i < m; ++i) on_sample.vectors[i + k * m] = e.vectors[rows[i] + k * n];
-    std::vector<std::vector<double>> rotated;
-    rotation_searches result = search_all(plugins, on_sample, largest, numerical, block_starts, &rotated);
-    for (std::size_t k = 0; k < rotated.size(); ++k) {
-        if (rotated[k].empty()) continue;
-        const std::size_t c = k + 2;
-        std::vector<double> x(on_sample.vectors.begin(), on_sample.vectors.begin() + static_cast<std::ptrdiff_t>(m * c));
-        std::vector<double> r = recover_rotation(std::move(x), std::move(rotated[k]), m, c);
-        result.groups[k] = groups_of_rotated(e.vectors.data(), n, r, c);
-        result.rotations.resize(rotated.size());
-        result.rotations[k] = std::move(r);
-    }
+    rotation_searches result = search_all(plugins, on_sample, largest, numerical, block_starts);
+    // Groups of the sampled rows only: they are not the points' groups.
+    for (std::vector<int>& g : result.groups) g.clear();
     return result;
-}
-
-std::vector<int> search_from(toolbox& plugins, const eigenpairs& e, const std::vector<double>& r, int c, bool numerical,
-                             double& quality) {
-    const std::size_t n = e.n, columns = static_cast<std::size_t>(c);
-    mexhost::array_ptr x = mexhost::make_matrix(static_cast<mwSize>(n), static_cast<mwSize>(c));
-    double* y = mxGetPr(x.get());
-    for (std::size_t j = 0; j < columns; ++j)
-        for (std::size_t l = 0; l < columns; ++l) {
-            const double factor = r[l + j * columns];
-            const double* v = e.column(l);
-            for (std::size_t i = 0; i < n; ++i) y[i + j * n] += v[i] * factor;
-        }
-    mexhost::array_ptr method = mexhost::make_scalar(numerical ? 2.0 : 1.0);
-    auto out = plugins.get("tarvik").call(3, {x.get(), method.get()}, trusted_inputs);
-    if (!mxIsDouble(out[1].get()) || mxGetNumberOfElements(out[1].get()) != 1)
-        throw unexpected("the quality is not a scalar");
-    quality = mxGetScalar(out[1].get());
-    return groups_of(out[0].get(), n, c);
 }
 
 }  // namespace rotalign

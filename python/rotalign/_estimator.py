@@ -90,9 +90,10 @@ class RotationClustering(ClusterMixin, BaseEstimator):
     neighbor_search : {"auto", "kd-tree", "blas", "faiss", "hnsw"}, default "auto"
         How the "knn" graph finds the neighbours: every choice but "hnsw" is exact; "hnsw" is
         approximate, and ``recall_`` reports the share of the true neighbours it found.
-    rotation_sample : int, default 0
-        Run the rotation searches on this many samples drawn at random (fixed seed) and apply
-        their rotations to every sample; 0 searches on every sample.
+    rotation_sample : int, optional
+        Choose the number of groups by rotation searches on this many samples drawn at random
+        (fixed seed), then search again on every sample for that number only; 0 searches on
+        every sample. Default: 20000 samples from 60000 samples on, every sample below.
     eigen_solver : {"auto", "lanczos", "dense"}, default "auto"
         Lanczos (ARPACK) for the leading pairs only, or LAPACK's full decomposition; "auto" takes
         the dense solver up to 128 samples.
@@ -157,7 +158,7 @@ class RotationClustering(ClusterMixin, BaseEstimator):
         metric="sqeuclidean",
         graph_neighbors=None,
         neighbor_search="auto",
-        rotation_sample=0,
+        rotation_sample=None,
     ):
         self.n_neighbors = n_neighbors
         self.affinity = affinity
@@ -191,7 +192,7 @@ class RotationClustering(ClusterMixin, BaseEstimator):
             "solver": _choice("eigen_solver", self.eigen_solver, _SOLVERS),
             "graph_neighbours": _integer("graph_neighbors", self.graph_neighbors, 1, optional=True) or 0,
             "neighbour_search": _choice("neighbor_search", self.neighbor_search, _NEIGHBOR_SEARCHES),
-            "rotation_sample": _integer("rotation_sample", self.rotation_sample, 0),
+            "rotation_sample": _integer("rotation_sample", self.rotation_sample, 0, optional=True),
             "keep_affinity": True,
         }
         if self._precomputed() and options["graph"] == "knn":

@@ -71,7 +71,10 @@ const std::map<std::string, setter>& setters() {
                                                    {"faiss", neighbour_backend::faiss},
                                                    {"hnsw", neighbour_backend::hnsw}});
          }},
-        {"rotation_sample", [](cluster_options& o, py::handle v) { o.rotation_sample = v.cast<std::size_t>(); }},
+        {"rotation_sample",
+         [](cluster_options& o, py::handle v) {
+             o.rotation_sample = v.is_none() ? rotalign::automatic_rotation_sample : v.cast<std::size_t>();
+         }},
         {"keep_affinity", [](cluster_options& o, py::handle v) { o.keep_affinity = v.cast<bool>(); }},
     };
     return table;

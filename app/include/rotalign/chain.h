@@ -33,6 +33,12 @@ std::string name_of(graph_kind graph);
 // From this many points on the automatic choice takes the nearest-neighbour graph.
 constexpr std::size_t knn_graph_from = 5000;
 
+// The rotation searches' rows: `automatic_rotation_sample` takes rotation_sample_rows rows from
+// rotation_sample_from points on (a third of the rows or less), and every row below.
+constexpr std::size_t automatic_rotation_sample = static_cast<std::size_t>(-1);
+constexpr std::size_t rotation_sample_from = 60000;
+constexpr std::size_t rotation_sample_rows = 20000;
+
 struct cluster_options {
     affinity_kind affinity = affinity_kind::local;
     int neighbours = 7;          // local scale: distance to this nearest neighbour
@@ -42,9 +48,9 @@ struct cluster_options {
     bool numerical_search = false;  // the rotation search by fixed steps instead of the gradient
     double tolerance = 0.001;    // of the group-count rule
     eigen_solver solver = eigen_solver::automatic;
-    // The rotation searches run on this many rows chosen at random (fixed seed) and their
-    // rotations are applied to every row; 0: on every row (see row_sample).
-    std::size_t rotation_sample = 0;
+    // The rotation searches run on this many rows chosen at random (fixed seed) to choose the
+    // count; the searches up to the chosen count then run again on every row. 0: every row.
+    std::size_t rotation_sample = automatic_rotation_sample;
     graph_kind graph = graph_kind::automatic;
     // Nearest neighbours per point in the knn graph; 0: twice the neighbour count.
     std::size_t graph_neighbours = 0;
@@ -86,6 +92,8 @@ group_count_settings settings_of(const cluster_options& options);
 
 // The graph that the options give for this many points (never automatic).
 graph_kind graph_for(const cluster_options& options, std::size_t points);
+// The rows the rotation searches run on for this many points (0: every row).
+std::size_t rotation_sample_for(const cluster_options& options, std::size_t points);
 
 // Checks options against each other and against the number of points; throws input_error.
 // `from_points` says whether the chain starts from points or from a given distance matrix.

@@ -11,8 +11,7 @@
 namespace rotalign {
 
 // Rotation searches on a sample of the rows: the searches run on `rows` rows chosen at random
-// (fixed by `seed`), and each rotation found is then recovered from the sample and applied to
-// every row. 0 rows, or at least as many as there are, searches on every row.
+// (fixed by `seed`). 0 rows, or at least as many as there are, searches on every row.
 struct row_sample {
     std::size_t rows = 0;
     std::uint64_t seed = 1;
@@ -23,9 +22,6 @@ struct rotation_searches {
     std::vector<std::vector<int>> groups;   // groups[k]: group of each point (1 .. k + 2, 0 none);
                                             // empty when the search for k + 2 was skipped
     std::size_t searched_rows = 0;          // rows the searches ran on
-    // On a sample: rotations[k], the c-by-c rotation (by columns) of the search for c = k + 2
-    // recovered from the sample; empty where that search was skipped, and without a sample.
-    std::vector<std::vector<double>> rotations;
 };
 
 // Rotation searches for c = 2 .. largest on the leading eigenvectors of e. `numerical` selects
@@ -38,22 +34,13 @@ struct rotation_searches {
 // all-zero row, as a block of separate components gives, costs tarvik its 200 sweeps. A skipped
 // c has quality NaN and no groups.
 //
-// With a sample, the qualities are those of the searches on the sample. Each search's rotated
-// sample Y_s is X_s R for its input's leading c eigenvectors X_s and one orthogonal c-by-c matrix
-// R (the chained searches compose their rotations); R is recovered from the sample by least
-// squares, which gives it exactly up to rounding since the sample has far more rows than
-// columns. Every row of X R then joins the group of its largest squared entry, by tarvik's own
-// rule (ties to the later column; a row without a number in no group). Throws std::runtime_error
-// when tarvik's outputs do not have the promised form.
+// With a sample, the qualities are those of the searches on the sampled rows, and no groups come
+// back: the caller chooses the count from the qualities and runs the searches up to that count
+// again on every row (rotate_all with that count as `largest`), whose chained searches start as
+// these did, so that the chosen count's groups are exactly those of searches on every row.
+// Throws std::runtime_error when tarvik's outputs do not have the promised form.
 rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest, bool numerical,
                              const std::vector<std::size_t>& block_starts = {}, const row_sample& sample = {});
-
-// The search for c groups on every row, started from the rotation r that a search on a sample
-// found (searches.rotations): tarvik on X R, X the leading c eigenvectors of e. A search started
-// where the sample's search ended needs few sweeps, and the groups and quality then come from
-// every row. `quality` receives the quality.
-std::vector<int> search_from(toolbox& plugins, const eigenpairs& e, const std::vector<double>& r, int c, bool numerical,
-                             double& quality);
 
 // `count` distinct row indices of 0 .. n - 1, ascending, drawn uniformly by `seed`.
 std::vector<std::size_t> sample_rows(std::size_t n, std::size_t count, std::uint64_t seed);
