@@ -8,6 +8,8 @@
 #include "rotalign/scores.h"
 #include "rotalign/suite_sets.h"
 
+#include "app_support.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,22 +23,10 @@
 using rotalign::affinity_kind;
 using rotalign::cluster_options;
 
+using app_test::plugins;
+using app_test::message_of;
+
 namespace {
-
-rotalign::toolbox& plugins() {
-    static rotalign::toolbox t(TOOLBOX_PLUGIN_DIR);
-    return t;
-}
-
-template <typename F>
-std::string message_of(F run) {
-    try {
-        run();
-    } catch (const rotalign::input_error& e) {
-        return e.what();
-    }
-    return "";
-}
 
 const double not_a_number = std::numeric_limits<double>::quiet_NaN();
 

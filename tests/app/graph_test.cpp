@@ -5,6 +5,8 @@
 #include "rotalign/graph.h"
 #include "rotalign/toolbox.h"
 
+#include "app_support.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,12 +16,9 @@
 using rotalign::neighbour_backend;
 using rotalign::points;
 
-namespace {
+using app_test::plugins;
 
-rotalign::toolbox& plugins() {
-    static rotalign::toolbox t(TOOLBOX_PLUGIN_DIR);
-    return t;
-}
+namespace {
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 

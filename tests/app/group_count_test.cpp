@@ -7,6 +7,8 @@
 #include "rotalign/scores.h"
 #include "rotalign/suite_sets.h"
 
+#include "app_support.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,14 +17,11 @@
 
 using rotalign::eigen_solver;
 
+using app_test::plugins;
+
 namespace {
 
 const double not_a_number = std::numeric_limits<double>::quiet_NaN();
-
-rotalign::toolbox& plugins() {
-    static rotalign::toolbox t(TOOLBOX_PLUGIN_DIR);
-    return t;
-}
 
 }  // namespace
 

@@ -4,6 +4,8 @@
 #include "rotalign/datasets.h"
 #include "rotalign/neighbours.h"
 
+#include "app_support.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +16,8 @@
 
 using rotalign::neighbour_backend;
 using rotalign::points;
+
+using app_test::message_of;
 
 namespace {
 
@@ -139,16 +143,6 @@ std::vector<neighbour_backend> exact_backends() {
     std::vector<neighbour_backend> all{neighbour_backend::kd_tree, neighbour_backend::blas};
     if (rotalign::available(neighbour_backend::faiss)) all.push_back(neighbour_backend::faiss);
     return all;
-}
-
-template <typename F>
-std::string message_of(F run) {
-    try {
-        run();
-    } catch (const rotalign::input_error& e) {
-        return e.what();
-    }
-    return "";
 }
 
 }  // namespace

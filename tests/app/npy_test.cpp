@@ -1,6 +1,8 @@
 // Reading points and distances from NumPy .npy files, and CSV files larger than one read block.
 #include "rotalign/points.h"
 
+#include "app_support.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +12,8 @@
 #include <sstream>
 
 using rotalign::input_error;
+
+using app_test::message_of;
 
 namespace {
 
@@ -39,16 +43,6 @@ std::string bytes_of(const std::vector<T>& values, bool big_endian = false) {
 rotalign::points points_of(const std::string& bytes) {
     std::istringstream in(bytes);
     return rotalign::read_points(in, "p.npy");
-}
-
-template <typename F>
-std::string message_of(F read) {
-    try {
-        read();
-    } catch (const input_error& e) {
-        return e.what();
-    }
-    return "";
 }
 
 const std::vector<double> three_by_two{1.5, -2.0, 3.25, 4.0, -0.5, 6.0};  // by rows

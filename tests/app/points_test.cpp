@@ -1,6 +1,8 @@
 // Reading points and distance matrices: what is accepted, and the message for what is not.
 #include "rotalign/points.h"
 
+#include "app_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,6 +10,8 @@
 #include <sstream>
 
 using rotalign::input_error;
+
+using app_test::message_of;
 
 namespace {
 
@@ -19,16 +23,6 @@ rotalign::points points_of(const std::string& text) {
 rotalign::square distances_of(const std::string& text) {
     std::istringstream in(text);
     return rotalign::read_distances(in, "d.csv");
-}
-
-template <typename F>
-std::string message_of(F read) {
-    try {
-        read();
-    } catch (const input_error& e) {
-        return e.what();
-    }
-    return "";
 }
 
 }  // namespace
