@@ -73,21 +73,6 @@ void scan_all(const points& p, std::uint32_t i, nearest_so_far& list);
 void parallel_chunks(std::size_t count, std::size_t chunk, unsigned threads,
                      const std::function<void(std::size_t, std::size_t)>& body);
 
-// OpenBLAS runs one thread per call while it lives, and gets its setting back afterwards: our
-// own threads share the work, or, in FAISS, OpenMP's. Other BLAS libraries have no such setting
-// and run single-threaded products.
-class one_blas_thread {
-public:
-    one_blas_thread();
-    ~one_blas_thread();
-    one_blas_thread(const one_blas_thread&) = delete;
-    one_blas_thread& operator=(const one_blas_thread&) = delete;
-
-private:
-    int (*get_)() = nullptr;
-    void (*set_)(int) = nullptr;
-    int saved_ = 0;
-};
 
 // ---- Brute force: a cheap distance proposes candidates, the exact distance decides ----------
 //

@@ -3,6 +3,8 @@
 // test (neighbour_parts.h) proves that nothing outside the candidates belongs in a list.
 #include "neighbour_parts.h"
 
+#include "rotalign/blas_threads.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -146,7 +148,7 @@ void gemm_proposal(const proposal_points<T>& space, const point_cells<T>& cells,
         return cells.position[queries[a]] < cells.position[queries[b]];
     });
 
-    one_blas_thread blas_threads;
+    single_blas_thread blas_threads;
     parallel_chunks(slots.size(), group_size, threads, [&](std::size_t first, std::size_t last) {
         const std::size_t q = last - first;
         std::vector<T> asked(q * w), batch(batch_size * w), product(batch_size * q);

@@ -3,6 +3,8 @@
 // margin test of certified_search proves that nothing it left out belongs in a list.
 #include "neighbour_parts.h"
 
+#include "rotalign/blas_threads.h"
+
 #include <faiss/IndexFlat.h>
 
 #include <algorithm>
@@ -12,7 +14,7 @@ namespace rotalign::detail {
 std::size_t faiss_search(const points& p, neighbour_lists& out, unsigned threads) {
     const proposal_points<float> space = prepare_proposal<float>(p);
     const std::size_t d = p.dims;
-    const one_blas_thread blas_threads;
+    const single_blas_thread blas_threads;
     faiss::IndexFlatL2 index(static_cast<faiss::Index::idx_t>(d));
     index.add(static_cast<faiss::Index::idx_t>(p.count), space.values.data());
     const std::vector<std::uint32_t> failed = certified_search<float>(

@@ -3,27 +3,15 @@
 // bound and its proof).
 #include "neighbour_parts.h"
 
+#include "rotalign/blas_threads.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <limits>
 
-#include <dlfcn.h>
 
 namespace rotalign::detail {
-
-one_blas_thread::one_blas_thread() {
-    get_ = reinterpret_cast<int (*)()>(dlsym(RTLD_DEFAULT, "openblas_get_num_threads"));
-    set_ = reinterpret_cast<void (*)(int)>(dlsym(RTLD_DEFAULT, "openblas_set_num_threads"));
-    if (get_ != nullptr && set_ != nullptr) {
-        saved_ = get_();
-        if (saved_ != 1) set_(1);
-    }
-}
-
-one_blas_thread::~one_blas_thread() {
-    if (set_ != nullptr && saved_ > 1) set_(saved_);
-}
 
 template <class T>
 proposal_points<T> prepare_proposal(const points& p) {

@@ -4,7 +4,7 @@
 // threads, so every call holds the interpreter lock: host arrays are made, used and released
 // only by one thread at a time, including those that NumPy views release.
 #include "arrays.h"
-#include "blas_threads.h"
+#include "rotalign/blas_threads.h"
 #include "distances.h"
 #include "options.h"
 
@@ -37,7 +37,7 @@ py::tuple call(rotalign::toolbox& plugins, const std::string& name, int nout, co
     }
     std::vector<mexhost::array_ptr> outputs;
     {
-        single_threaded_blas one_thread;
+        rotalign::single_blas_thread one_thread(true);
         mexhost::plugin& plugin = plugins.get(name);
         try {
             outputs = plugin.call(nout, arguments, rotalign::trusted_inputs);
@@ -70,7 +70,7 @@ py::dict cluster(rotalign::toolbox& plugins, const py::array& x, const py::dict&
             d = py::array::ensure(x, py::array::c_style);
         const auto* values = static_cast<const double*>(d.data());
         check_distances(values, n, (d.flags() & py::array::c_style) != 0);
-        single_threaded_blas one_thread;
+        rotalign::single_blas_thread one_thread(true);
         return result_to_dict(rotalign::cluster_distances(plugins, values, n, o));
     }
     const auto dims = static_cast<std::size_t>(x.shape(1));
@@ -81,7 +81,7 @@ py::dict cluster(rotalign::toolbox& plugins, const py::array& x, const py::dict&
             std::memcpy(&p.values[i * dims + k],
                         base + static_cast<py::ssize_t>(i) * x.strides(0) + static_cast<py::ssize_t>(k) * x.strides(1),
                         sizeof(double));
-    single_threaded_blas one_thread;
+    rotalign::single_blas_thread one_thread(true);
     return result_to_dict(rotalign::cluster_points(plugins, p, o));
 }
 

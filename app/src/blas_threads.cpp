@@ -1,10 +1,10 @@
-#include "blas_threads.h"
+#include "rotalign/blas_threads.h"
 
 #include <cstdlib>
 
 #include <dlfcn.h>
 
-namespace rotalign_python {
+namespace rotalign {
 namespace {
 
 using set_threads = void (*)(int);
@@ -15,8 +15,9 @@ struct openblas {
     get_threads get = nullptr;
 };
 
-// OpenBLAS's thread controls, in the libraries this module was loaded with (RTLD_DEFAULT from
-// here searches them too), else in an OpenBLAS that is already loaded under its usual name.
+// OpenBLAS's thread controls, in the libraries loaded with this code (RTLD_DEFAULT searches them
+// too), else in an OpenBLAS that is already loaded under its usual name (as an interpreter's
+// NumPy may have loaded it).
 openblas find_openblas() {
     openblas o;
     o.set = reinterpret_cast<set_threads>(dlsym(RTLD_DEFAULT, "openblas_set_num_threads"));
@@ -38,14 +39,14 @@ const openblas& blas() {
 
 }  // namespace
 
-single_threaded_blas::single_threaded_blas() {
-    if (std::getenv("OPENBLAS_NUM_THREADS") != nullptr || blas().set == nullptr) return;
+single_blas_thread::single_blas_thread(bool unless_chosen) {
+    if ((unless_chosen && std::getenv("OPENBLAS_NUM_THREADS") != nullptr) || blas().set == nullptr) return;
     previous_ = blas().get();
     if (previous_ != 1) blas().set(1);
 }
 
-single_threaded_blas::~single_threaded_blas() {
+single_blas_thread::~single_blas_thread() {
     if (previous_ > 1) blas().set(previous_);
 }
 
-}  // namespace rotalign_python
+}  // namespace rotalign
