@@ -1,7 +1,6 @@
 #include "rotalign/chain.h"
 
 #include "rotalign/canonical_basis.h"
-#include "rotalign/components.h"
 #include "rotalign/graph.h"
 #include "rotalign/graph_size.h"
 #include "rotalign/normalise.h"
@@ -133,10 +132,9 @@ void check_options(const cluster_options& o, std::size_t points, bool from_point
 namespace {
 
 // The leading eigenpairs of the normalised affinity l, dense or sparse; `components` receives the
-// number of pieces of the graph when even the last eigenvalue wanted lies within near_one of 1
-// (more pieces than groups searched), and stays 0 otherwise.
-eigenpairs leading_of(const mxArray* l, std::size_t wanted, const cluster_options& options, double near_one,
-                      cluster_result& result, std::size_t& components) {
+// number of connected pieces of its graph, each of which brings an eigenvalue 1.
+eigenpairs leading_of(const mxArray* l, std::size_t wanted, const cluster_options& options, cluster_result& result,
+                      std::size_t& components) {
     const std::size_t n = mxGetM(l);
     eigenpairs e;
     if (mxIsSparse(l)) {
@@ -148,13 +146,11 @@ eigenpairs leading_of(const mxArray* l, std::size_t wanted, const cluster_option
                                                               : sparse_method::automatic;
         sparse_eigen_work work;
         e = leading_eigenpairs(view, wanted, so, &work);
-        if (1.0 - e.values.back() <= near_one) components = work.components;
+        components = work.components;
         result.eigen_method = name_of(work.used);
     } else {
         e = leading_eigenpairs(mxGetPr(l), n, wanted, options.solver);
-        // Every component of the graph brings an eigenvalue 1. When even the last one wanted is 1,
-        // there are more components than groups searched, and the message says how many.
-        if (1.0 - e.values.back() <= near_one) components = count_components(mxGetPr(l), n, 1e-12 / static_cast<double>(n));
+        components = e.components;
         result.eigen_method = name_of(e.used);
     }
     result.solver = e.used;
@@ -199,12 +195,11 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     {
         stage_timer stage(options.report, "eigenvectors", result.times.eigen);
         const std::size_t wanted = std::min(n, static_cast<std::size_t>(largest) + 1);
-        e = leading_of(l.get(), wanted, options, settings.near_one, result, components);
-        if (wanted <= static_cast<std::size_t>(largest)) components = 0;
+        e = leading_of(l.get(), wanted, options, result, components);
         l.reset();
         result.eigenvalues = e.values;
-    // Blocks of repeated eigenvalues get a basis that does not depend on the solver, so that the
-    // searches start alike whichever solver ran.
+        // Blocks of repeated eigenvalues get a basis that does not depend on the solver, so that
+        // the searches start alike whichever solver ran.
         blocks = eigenvalue_blocks(e.values, settings);
         canonical_basis(e, blocks);
     }

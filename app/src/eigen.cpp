@@ -3,6 +3,7 @@
 // matrices, where a full reduction costs milliseconds and needs no convergence test.
 #include "rotalign/eigen.h"
 
+#include "disjoint_sets.h"
 #include "symmetric_operator.h"
 
 #include <arpack.h>
@@ -148,31 +149,22 @@ bool solve_lanczos(const symmetric_operator& op, eigenpairs& out) {
 }
 
 // The connected components of the graph whose edges are the entries below the diagonal of
-// magnitude above `least` (the kept entries of op when it is sparse), each a list of rows in
-// ascending order, ordered by their first row.
-std::vector<std::vector<std::size_t>> components(const matrix_view& m, const symmetric_operator& op, double least) {
+// magnitude above `least` (the kept entries of `op` when it has a sparse copy), each a list of
+// rows in ascending order, ordered by their first row.
+std::vector<std::vector<std::size_t>> components(const matrix_view& m, const symmetric_operator* op, double least) {
     const std::size_t n = m.n;
-    std::vector<std::size_t> parent(n);
-    for (std::size_t i = 0; i < n; ++i) parent[i] = i;
-    auto root = [&parent](std::size_t i) {
-        while (parent[i] != i) i = parent[i] = parent[parent[i]];
-        return i;
-    };
-    auto join = [&root, &parent](std::size_t i, std::size_t j) {
-        const std::size_t a = root(i), b = root(j);
-        if (a != b) parent[std::max(a, b)] = std::min(a, b);
-    };
-    if (op.sparse()) {
-        op.for_each_kept(join);
+    detail::disjoint_sets sets(n);
+    if (op != nullptr && op->sparse()) {
+        op->for_each_kept([&sets](std::size_t i, std::size_t j) { sets.join(i, j); });
     } else {
         for (std::size_t j = 0; j < n; ++j)
             for (std::size_t i = j + 1; i < n; ++i)
-                if (std::fabs(m.values[i + j * n]) > least) join(i, j);
+                if (std::fabs(m.values[i + j * n]) > least) sets.join(i, j);
     }
     std::vector<std::vector<std::size_t>> parts;
     std::vector<std::size_t> part_of(n);
     for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t r = root(i);
+        const std::size_t r = sets.root(i);
         if (r == i) {
             part_of[i] = parts.size();
             parts.emplace_back();
@@ -243,19 +235,23 @@ eigenpairs leading_eigenpairs(const double* values, std::size_t n, std::size_t c
     out.count = count;
     if (solver == eigen_solver::automatic)
         solver = m.n <= dense_solver_limit ? eigen_solver::dense : eigen_solver::lanczos;
+    // Every component brings its own eigenvalue 1; their number is reported whichever solver runs.
+    const double least = drop_budget / static_cast<double>(m.n);
     // The Lanczos driver needs more basis vectors than wanted pairs, so at least one spare row.
     if (solver == eigen_solver::lanczos && count < m.n) {
-        const double least = drop_budget / static_cast<double>(m.n);
         std::vector<std::vector<std::size_t>> parts;
         {
             const symmetric_operator op(m.values, m.n, least);
-            parts = components(m, op, least);
+            parts = components(m, &op, least);
+            out.components = parts.size();
             if (parts.size() == 1 && solve_lanczos(op, out)) return out;
         }
         if (parts.size() > 1) {
             solve_by_blocks(m, parts, out);
             return out;
         }
+    } else {
+        out.components = components(m, nullptr, least).size();
     }
     solve_dense(m, out);
     return out;

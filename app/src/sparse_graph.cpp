@@ -1,5 +1,7 @@
 #include "sparse_graph.h"
 
+#include "disjoint_sets.h"
+
 #include "rotalign/points.h"
 
 #include <algorithm>
@@ -67,30 +69,19 @@ void multiply_rows(const sparse_view& m, const double* x, std::size_t k, double*
 graph_pieces connected_pieces(const sparse_view& m, double least) {
     const std::size_t n = m.n;
     graph_pieces out;
-    // Union-find whose roots are the least point of their set: every link points to a smaller
-    // point, so the pieces come out in the order of their first points.
-    std::vector<std::int32_t> parent(n);
-    for (std::size_t i = 0; i < n; ++i) parent[i] = static_cast<std::int32_t>(i);
-    auto root = [&parent](std::int32_t i) {
-        while (parent[static_cast<std::size_t>(i)] != i) {
-            const auto up = static_cast<std::size_t>(parent[static_cast<std::size_t>(i)]);
-            i = parent[static_cast<std::size_t>(i)] = parent[up];
-        }
-        return i;
-    };
+    // Sets named by their least point, so that the pieces come out in the order of their first
+    // points.
+    detail::disjoint_sets sets(n);
     for (std::size_t j = 0; j < n; ++j)
         for (std::int32_t k = m.starts[j]; k < m.starts[j + 1]; ++k)
-            if (static_cast<std::size_t>(m.rows[k]) > j && std::fabs(m.values[k]) > least) {
-                const std::int32_t a = root(m.rows[k]), b = root(static_cast<std::int32_t>(j));
-                if (a != b) parent[static_cast<std::size_t>(std::max(a, b))] = std::min(a, b);
-            }
-    // Number the pieces, then lay their points out piece after piece (a counting sort). A link
-    // points below, so in ascending order each point's parent already holds its root.
+            if (static_cast<std::size_t>(m.rows[k]) > j && std::fabs(m.values[k]) > least)
+                sets.join(static_cast<std::size_t>(m.rows[k]), j);
+    // Number the pieces, then lay their points out piece after piece (a counting sort). A root is
+    // the least point of its piece, so in ascending order it is numbered before its members.
     out.piece_of.resize(n);
     std::vector<std::size_t> size;
     for (std::size_t i = 0; i < n; ++i) {
-        const auto r = static_cast<std::size_t>(parent[static_cast<std::size_t>(parent[i])]);
-        parent[i] = static_cast<std::int32_t>(r);
+        const std::size_t r = sets.root(i);
         if (r == i) {
             out.piece_of[i] = static_cast<std::int32_t>(size.size());
             size.push_back(0);

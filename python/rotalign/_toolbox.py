@@ -29,25 +29,22 @@ def as_input(value, name):
     CSC matrix with sorted indices and no duplicates. Whatever is converted is a new array; the
     caller's is never written."""
     if scipy.sparse.issparse(value):
-        csc = value.tocsc()
-        if csc.dtype.kind == "c":
-            csc = csc.astype(np.complex128, copy=False)
-        elif csc.dtype.kind in "biuf":
-            csc = csc.astype(np.float64, copy=False)
-        else:
-            raise TypeError("%s: a sparse matrix of %s has no conversion to double" % (name, csc.dtype))
+        csc = _as_double(value.tocsc(), name, "a sparse matrix")
         if not csc.has_canonical_format:
             csc = csc.copy()
             csc.sum_duplicates()
         return csc
-    array = np.asarray(value)
+    return np.atleast_2d(_as_double(np.asarray(value), name, "an array"))
+
+
+def _as_double(array, name, what):
+    """``array`` (an ndarray or a sparse matrix) as complex128 or float64, unconverted when it is
+    already one of them."""
     if array.dtype.kind == "c":
-        array = array.astype(np.complex128, copy=False)
-    elif array.dtype.kind in "biuf":
-        array = array.astype(np.float64, copy=False)
-    else:
-        raise TypeError("%s: an array of %s has no conversion to double" % (name, array.dtype))
-    return np.atleast_2d(array)
+        return array.astype(np.complex128, copy=False)
+    if array.dtype.kind in "biuf":
+        return array.astype(np.float64, copy=False)
+    raise TypeError("%s: %s of %s has no conversion to double" % (name, what, array.dtype))
 
 
 def call(name, nout, *inputs):

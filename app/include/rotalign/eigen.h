@@ -31,6 +31,8 @@ struct eigenpairs {
     std::vector<double> vectors;  // n-by-count by columns, unit length, in the order of values
     eigen_solver used = eigen_solver::dense;
     int products = 0;             // matrix-vector products the Lanczos solver took
+    // Connected pieces of the graph of the entries above 1e-12 / n, each with its eigenvalue 1.
+    std::size_t components = 0;
 
     const double* column(std::size_t k) const { return &vectors[k * n]; }
 };
