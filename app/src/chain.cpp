@@ -1,11 +1,11 @@
 #include "rotalign/chain.h"
 
-#include "rotalign/canonical_basis.h"
-#include "rotalign/graph.h"
-#include "rotalign/graph_size.h"
-#include "rotalign/normalise.h"
-#include "rotalign/rotation.h"
-#include "rotalign/sparse_eigen.h"
+#include "rotalign/affinity/normalise.h"
+#include "rotalign/eigen/canonical_basis.h"
+#include "rotalign/eigen/sparse_eigen.h"
+#include "rotalign/graph/graph.h"
+#include "rotalign/graph/graph_size.h"
+#include "rotalign/groups/rotation.h"
 
 #include <algorithm>
 #include <chrono>
@@ -283,7 +283,7 @@ cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_o
         if (options.graph_neighbours == 0) {
             // As many neighbours as hold nearly all of a point's affinity, within the budget.
             affinity_kernel kernel;
-            kernel.global = options.affinity == affinity_kind::global;
+            kernel.kind = options.affinity;
             kernel.neighbours = static_cast<std::size_t>(std::max(options.neighbours, 1));
             kernel.scale = options.scale;
             const std::size_t wanted =

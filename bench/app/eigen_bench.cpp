@@ -1,8 +1,8 @@
 // The two eigen-solvers side by side on the matrix the chain hands them: the normalised
 // affinity of two-moons points, ten leading pairs. The crossing of the two curves sets
 // dense_solver_limit.
-#include "rotalign/datasets.h"
-#include "rotalign/eigen.h"
+#include "rotalign/datasets/datasets.h"
+#include "rotalign/eigen/eigen.h"
 
 #include <benchmark/benchmark.h>
 

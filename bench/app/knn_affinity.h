@@ -3,8 +3,8 @@
 // dimensions, blocked brute force on BLAS above.
 #pragma once
 
-#include "rotalign/points.h"
-#include "rotalign/sparse_eigen.h"
+#include "rotalign/eigen/sparse_eigen.h"
+#include "rotalign/input/points.h"
 
 #include <cstdint>
 #include <vector>

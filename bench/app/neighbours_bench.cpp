@@ -10,8 +10,8 @@
 // first candidates failed the margin test; recall, of the approximate search; peak_MB, the
 // process's peak resident memory, which belongs to one benchmark only when it runs alone
 // (bench/app/neighbours.sh runs each so).
-#include "rotalign/datasets.h"
-#include "rotalign/graph.h"
+#include "rotalign/datasets/datasets.h"
+#include "rotalign/graph/graph.h"
 
 #include <benchmark/benchmark.h>
 

@@ -16,11 +16,11 @@
 //   build             the same, shared out between two threads on two cores
 //   eigenpairs        the whole eigen-step, 10 leading pairs (counter: products)
 // All sparse forms give bit for bit the products of skipped_scatter (checked here once).
-#include "rotalign/datasets.h"
-#include "rotalign/eigen.h"
-#include "rotalign/normalise.h"
-#include "rotalign/toolbox.h"
-#include "symmetric_operator.h"
+#include "eigen/symmetric_operator.h"
+#include "rotalign/affinity/normalise.h"
+#include "rotalign/datasets/datasets.h"
+#include "rotalign/eigen/eigen.h"
+#include "rotalign/support/toolbox.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,8 +1,8 @@
 // Reading points at scale: a CSV file of two-moons points (as `rotalign generate` writes them,
 // 17 significant digits) and the same points as .npy, in bytes per second. The baseline is the
 // field-by-field strtod parse that the reader used before, so one run gives the ratio.
-#include "rotalign/datasets.h"
-#include "rotalign/points.h"
+#include "rotalign/datasets/datasets.h"
+#include "rotalign/input/points.h"
 
 #include <benchmark/benchmark.h>
 

@@ -8,8 +8,8 @@
 #include "knn_affinity.h"
 #include "peak_memory.h"
 
-#include "rotalign/datasets.h"
-#include "rotalign/sparse_eigen.h"
+#include "rotalign/datasets/datasets.h"
+#include "rotalign/eigen/sparse_eigen.h"
 
 #include <benchmark/benchmark.h>
 #include <slepceps.h>

@@ -1,6 +1,6 @@
 #include "distances.h"
 
-#include "rotalign/points.h"
+#include "rotalign/input/points.h"
 
 #include <algorithm>
 #include <string>

@@ -4,12 +4,12 @@
 // threads, so every call holds the interpreter lock: host arrays are made, used and released
 // only by one thread at a time, including those that NumPy views release.
 #include "arrays.h"
-#include "rotalign/blas_threads.h"
 #include "distances.h"
 #include "options.h"
+#include "rotalign/support/blas_threads.h"
 
 #include "rotalign/chain.h"
-#include "rotalign/toolbox.h"
+#include "rotalign/support/toolbox.h"
 
 #include <pybind11/stl.h>
 

@@ -1,8 +1,8 @@
 // What the tests of the rotalign library share: the built plug-ins and the message of a refusal.
 #pragma once
 
-#include "rotalign/points.h"
-#include "rotalign/toolbox.h"
+#include "rotalign/input/points.h"
+#include "rotalign/support/toolbox.h"
 
 #include <string>
 

@@ -1,12 +1,13 @@
 // The chain through the built plug-ins on small generated sets with known groups, the rule
 // that picks the number of groups, and what the chain refuses.
+#include "rotalign/affinity/normalise.h"
 #include "rotalign/chain.h"
-#include "rotalign/graph_size.h"
-#include "rotalign/normalise.h"
-#include "rotalign/rotation.h"
-#include "rotalign/datasets.h"
-#include "rotalign/scores.h"
-#include "rotalign/suite_sets.h"
+#include "rotalign/datasets/datasets.h"
+#include "rotalign/datasets/suite_sets.h"
+#include "rotalign/graph/graph_size.h"
+#include "rotalign/groups/rotation.h"
+#include "rotalign/groups/scores.h"
+#include "rotalign/support/sample_rows.h"
 
 #include "app_support.h"
 
@@ -302,7 +303,7 @@ TEST(graph_size, neighbours_grow_with_the_spread_of_the_affinity_within_the_budg
     EXPECT_EQ(wanted(moons, 10, 0.99), 14u);
     EXPECT_EQ(wanted(moons, 599, 1.0), 599u);
     // The pellor kernel: one scale for every pair.
-    kernel.global = true;
+    kernel.kind = rotalign::affinity_kind::global;
     kernel.scale = 0.05;
     EXPECT_LT(wanted(moons, 599, 0.99), flat * 2);
 }

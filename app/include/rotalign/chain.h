@@ -2,23 +2,18 @@
 // eigenvectors, and the rotation search for every number of groups, through the plug-ins.
 #pragma once
 
-#include "rotalign/eigen.h"
-#include "rotalign/group_count.h"
-#include "rotalign/neighbours.h"
-#include "rotalign/points.h"
-#include "rotalign/progress.h"
-#include "rotalign/toolbox.h"
+#include "rotalign/eigen/eigen.h"
+#include "rotalign/groups/group_count.h"
+#include "rotalign/input/points.h"
+#include "rotalign/neighbours/neighbours.h"
+#include "rotalign/support/affinity_kind.h"
+#include "rotalign/support/progress.h"
+#include "rotalign/support/toolbox.h"
 
 #include <string>
 #include <vector>
 
 namespace rotalign {
-
-enum class affinity_kind {
-    local,       // brenmoss: scale sqrt(sigma_i * sigma_j), affinity exp(-d / s)
-    local_mean,  // olvane: scale (sigma_i + sigma_j) / 2, affinity exp(-(d / s)^2)
-    global,      // pellor: affinity exp(-d / scale^2)
-};
 
 // The distance matrix that the plug-ins take: every pair (dense, N-by-N) or each point's nearest
 // neighbours (a sparse N-by-N matrix; memory grows with N, not N^2).

@@ -1,0 +1,163 @@
+// NumPy's .npy format, the way large arrays leave Python: a magic string, a version, a header
+// that is a Python dict literal ('descr', 'fortran_order', 'shape'), then the raw values.
+#include "support/table.h"
+
+#include "rotalign/input/points.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace rotalign::detail {
+namespace {
+
+constexpr char magic[] = "\x93NUMPY";
+constexpr std::size_t magic_size = 6;
+
+struct npy_header {
+    std::size_t item_size = 8;  // 8: float64, 4: float32
+    bool big_endian = false;
+    bool fortran_order = false;
+    std::vector<std::size_t> shape;
+};
+
+[[noreturn]] void bad(const std::string& source, const std::string& what) {
+    throw input_error(source + ": " + what);
+}
+
+// The text after `'key':` in the header dict, with leading spaces skipped.
+std::string value_of(const std::string& header, const std::string& key, const std::string& source) {
+    const std::string quoted = "'" + key + "'";
+    auto at = header.find(quoted);
+    if (at == std::string::npos) bad(source, "the .npy header has no '" + key + "'");
+    at = header.find(':', at + quoted.size());
+    if (at == std::string::npos) bad(source, "the .npy header is malformed");
+    at = header.find_first_not_of(' ', at + 1);
+    return at == std::string::npos ? std::string() : header.substr(at);
+}
+
+npy_header parse_header(const std::string& text, const std::string& source) {
+    npy_header h;
+    const std::string descr = value_of(text, "descr", source);
+    const auto close = descr.find('\'', 1);
+    if (descr.empty() || descr[0] != '\'' || close == std::string::npos) bad(source, "the .npy header is malformed");
+    const std::string type = descr.substr(1, close - 1);
+    if (type == "<f8" || type == "=f8") h.item_size = 8;
+    else if (type == ">f8") h.item_size = 8, h.big_endian = true;
+    else if (type == "<f4" || type == "=f4") h.item_size = 4;
+    else if (type == ">f4") h.item_size = 4, h.big_endian = true;
+    else bad(source, "values of type '" + type + "'; float64 and float32 are read (convert with .astype(float))");
+
+    const std::string order = value_of(text, "fortran_order", source);
+    if (order.compare(0, 4, "True") == 0) h.fortran_order = true;
+    else if (order.compare(0, 5, "False") != 0) bad(source, "the .npy header is malformed");
+
+    const std::string shape = value_of(text, "shape", source);
+    if (shape.empty() || shape[0] != '(') bad(source, "the .npy header is malformed");
+    const auto end = shape.find(')');
+    if (end == std::string::npos) bad(source, "the .npy header is malformed");
+    std::size_t i = 1;
+    while (i < end) {
+        i = shape.find_first_not_of(" ,", i);
+        if (i >= end) break;
+        std::size_t v = 0;
+        const std::size_t first = i;
+        while (i < end && shape[i] >= '0' && shape[i] <= '9') {
+            if (v > (SIZE_MAX - 9) / 10) bad(source, "the .npy shape is too large");
+            v = v * 10 + static_cast<std::size_t>(shape[i++] - '0');
+        }
+        if (i == first) bad(source, "the .npy header is malformed");
+        h.shape.push_back(v);
+    }
+    return h;
+}
+
+double value_at(const unsigned char* p, const npy_header& h) {
+    unsigned char b[8];
+    std::memcpy(b, p, h.item_size);
+    if (h.big_endian)
+        for (std::size_t k = 0; k < h.item_size / 2; ++k) std::swap(b[k], b[h.item_size - 1 - k]);
+    if (h.item_size == 8) {
+        double d;
+        std::memcpy(&d, b, 8);
+        return d;
+    }
+    float f;
+    std::memcpy(&f, b, 4);
+    return static_cast<double>(f);
+}
+
+std::uint32_t little_endian(const unsigned char* p, std::size_t bytes) {
+    std::uint32_t v = 0;
+    for (std::size_t k = bytes; k-- > 0;) v = v << 8 | p[k];
+    return v;
+}
+
+}  // namespace
+
+bool is_npy(std::istream& in) {
+    const auto start = in.tellg();
+    char head[magic_size] = {};
+    in.read(head, magic_size);
+    const bool yes = in.gcount() == static_cast<std::streamsize>(magic_size) && std::memcmp(head, magic, magic_size) == 0;
+    in.clear();
+    in.seekg(start);
+    return yes;
+}
+
+table read_npy(std::istream& in, const std::string& source, const char* what) {
+    unsigned char prefix[12];
+    in.read(reinterpret_cast<char*>(prefix), 10);
+    if (in.gcount() != 10 || std::memcmp(prefix, magic, magic_size) != 0) bad(source, "not a .npy file");
+    const unsigned version = prefix[6];
+    if (version < 1 || version > 3) bad(source, ".npy version " + std::to_string(version) + " is not read");
+    std::size_t length = little_endian(prefix + 8, 2);
+    if (version >= 2) {
+        in.read(reinterpret_cast<char*>(prefix + 10), 2);
+        if (in.gcount() != 2) bad(source, "the file ends inside the .npy header");
+        length = little_endian(prefix + 8, 4);
+    }
+    if (length > (std::size_t{1} << 20)) bad(source, "the .npy header is malformed");
+    std::string text(length, '\0');
+    in.read(&text[0], static_cast<std::streamsize>(length));
+    if (static_cast<std::size_t>(in.gcount()) != length) bad(source, "the file ends inside the .npy header");
+    const npy_header h = parse_header(text, source);
+
+    if (h.shape.empty() || h.shape.size() > 2)
+        bad(source, "an array of " + std::to_string(h.shape.size()) + " dimensions; one row a point needs 2");
+    table t;
+    t.row_count = h.shape[0];
+    t.columns = h.shape.size() == 2 ? h.shape[1] : 1;
+    if (t.row_count == 0) bad(source, "no data rows");
+    if (t.columns == 0) bad(source, "rows without values");
+    if (t.columns > SIZE_MAX / t.row_count / 8) bad(source, "the .npy shape is too large");
+    const std::size_t count = t.row_count * t.columns;
+    t.values.resize(count);
+
+    // In blocks, so that a float32 or byte-swapped file needs no second full copy.
+    constexpr std::size_t block_values = std::size_t{1} << 16;
+    std::vector<unsigned char> raw(block_values * h.item_size);
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t take = std::min(block_values, count - done);
+        in.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(take * h.item_size));
+        if (static_cast<std::size_t>(in.gcount()) != take * h.item_size)
+            bad(source, "the file ends before its " + std::to_string(t.row_count) + "-by-" +
+                            std::to_string(t.columns) + " values");
+        for (std::size_t k = 0; k < take; ++k) {
+            const std::size_t at = done + k;
+            // Fortran order stores the array by columns; the table holds it by rows.
+            const std::size_t to = h.fortran_order ? (at % t.row_count) * t.columns + at / t.row_count : at;
+            t.values[to] = value_at(&raw[k * h.item_size], h);
+        }
+        done += take;
+    }
+    for (std::size_t i = 0; i < t.row_count; ++i)
+        for (std::size_t k = 0; k < t.columns; ++k)
+            if (const double v = t.values[i * t.columns + k]; !std::isfinite(v))
+                throw input_error(source + ", row " + std::to_string(i + 1) + ": " + what + " " +
+                                  std::to_string(k + 1) + " (" + (std::isnan(v) ? "nan" : v > 0 ? "inf" : "-inf") +
+                                  ") is not finite");
+    return t;
+}
+
+}  // namespace rotalign::detail

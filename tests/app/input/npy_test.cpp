@@ -1,0 +1,130 @@
+// Reading points and distances from NumPy .npy files, and CSV files larger than one read block.
+#include "rotalign/input/points.h"
+
+#include "app_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <sstream>
+
+using rotalign::input_error;
+
+using app_test::message_of;
+
+namespace {
+
+// The bytes of a .npy file: header dict `dict`, then `data` as it stands.
+std::string npy(const std::string& dict, const std::string& data, int version = 1) {
+    std::string header = dict;
+    const std::size_t prefix = version == 1 ? 10 : 12;
+    while ((prefix + header.size() + 1) % 64 != 0) header += ' ';
+    header += '\n';
+    std::string out = "\x93NUMPY";
+    out += static_cast<char>(version);
+    out += '\0';
+    const std::uint32_t length = static_cast<std::uint32_t>(header.size());
+    for (std::size_t k = 0; k < (version == 1 ? 2u : 4u); ++k) out += static_cast<char>((length >> (8 * k)) & 0xff);
+    return out + header + data;
+}
+
+template <typename T>
+std::string bytes_of(const std::vector<T>& values, bool big_endian = false) {
+    std::string out(values.size() * sizeof(T), '\0');
+    std::memcpy(&out[0], values.data(), out.size());
+    if (big_endian)
+        for (std::size_t i = 0; i < out.size(); i += sizeof(T)) std::reverse(out.begin() + i, out.begin() + i + sizeof(T));
+    return out;
+}
+
+rotalign::points points_of(const std::string& bytes) {
+    std::istringstream in(bytes);
+    return rotalign::read_points(in, "p.npy");
+}
+
+const std::vector<double> three_by_two{1.5, -2.0, 3.25, 4.0, -0.5, 6.0};  // by rows
+
+}  // namespace
+
+TEST(read_npy, every_layout_gives_the_same_points) {
+    const std::string c_order = npy("{'descr': '<f8', 'fortran_order': False, 'shape': (3, 2), }",
+                                    bytes_of(three_by_two));
+    const rotalign::points p = points_of(c_order);
+    EXPECT_EQ(p.count, 3u);
+    EXPECT_EQ(p.dims, 2u);
+    EXPECT_EQ(p.values, three_by_two);
+    // By columns, big-endian, single precision, version 2 header: all the same points.
+    const std::vector<double> by_columns{1.5, 3.25, -0.5, -2.0, 4.0, 6.0};
+    EXPECT_EQ(points_of(npy("{'descr': '<f8', 'fortran_order': True, 'shape': (3, 2), }", bytes_of(by_columns))).values,
+              three_by_two);
+    EXPECT_EQ(points_of(npy("{'descr': '>f8', 'fortran_order': False, 'shape': (3, 2), }",
+                            bytes_of(three_by_two, true))).values,
+              three_by_two);
+    const std::vector<float> single(three_by_two.begin(), three_by_two.end());
+    EXPECT_EQ(points_of(npy("{'descr': '<f4', 'fortran_order': False, 'shape': (3, 2), }", bytes_of(single))).values,
+              three_by_two);
+    EXPECT_EQ(points_of(npy("{'descr': '<f8', 'fortran_order': False, 'shape': (3, 2), }", bytes_of(three_by_two), 2))
+                  .values,
+              three_by_two);
+    // A one-dimensional array is one coordinate per point.
+    const rotalign::points line = points_of(npy("{'descr': '<f8', 'fortran_order': False, 'shape': (6,), }",
+                                                bytes_of(three_by_two)));
+    EXPECT_EQ(line.count, 6u);
+    EXPECT_EQ(line.dims, 1u);
+}
+
+TEST(read_npy, unreadable_files_are_refused_with_a_reason) {
+    EXPECT_EQ(message_of([] { points_of(npy("{'descr': '<i8', 'fortran_order': False, 'shape': (3, 2), }",
+                                            bytes_of(std::vector<std::int64_t>(6)))); }),
+              "p.npy: values of type '<i8'; float64 and float32 are read (convert with .astype(float))");
+    EXPECT_EQ(message_of([] { points_of(npy("{'descr': '<f8', 'fortran_order': False, 'shape': (3, 2), }",
+                                            bytes_of(std::vector<double>(5)))); }),
+              "p.npy: the file ends before its 3-by-2 values");
+    EXPECT_EQ(message_of([] { points_of(npy("{'descr': '<f8', 'fortran_order': False, 'shape': (2, 1, 3), }",
+                                            bytes_of(std::vector<double>(6)))); }),
+              "p.npy: an array of 3 dimensions; one row a point needs 2");
+    EXPECT_EQ(message_of([] { points_of(npy("{'descr': '<f8', 'fortran_order': False, 'shape': (0, 2), }", "")); }),
+              "p.npy: no data rows");
+    std::vector<double> with_nan = three_by_two;
+    with_nan[5] = std::nan("");
+    EXPECT_EQ(message_of([&] { points_of(npy("{'descr': '<f8', 'fortran_order': False, 'shape': (3, 2), }",
+                                             bytes_of(with_nan))); }),
+              "p.npy, row 3: coordinate 2 (nan) is not finite");
+    EXPECT_EQ(message_of([] { points_of("\x93NUMPY\x01"); }), "p.npy: not a .npy file");
+}
+
+TEST(read_npy, distance_matrices_are_checked_as_in_csv) {
+    const std::vector<double> d{0, 1, 4, 1, 0, 2, 4, 2, 0};
+    std::istringstream good(npy("{'descr': '<f8', 'fortran_order': False, 'shape': (3, 3), }", bytes_of(d)));
+    EXPECT_EQ(rotalign::read_distances(good, "d.npy").values, d);
+    std::vector<double> lopsided = d;
+    lopsided[5] = 3;
+    std::istringstream bad(npy("{'descr': '<f8', 'fortran_order': False, 'shape': (3, 3), }", bytes_of(lopsided)));
+    EXPECT_EQ(message_of([&] { rotalign::read_distances(bad, "d.npy"); }),
+              "d.npy, row 2: distance 3 differs from distance 2 on row 3: the matrix is not symmetric");
+}
+
+TEST(read_points, csv_across_read_blocks_and_unusual_number_forms) {
+    // Rows of varying length over several megabytes, so that lines straddle the read blocks.
+    std::string text = "x,y\n";
+    std::vector<double> expected;
+    for (int i = 0; i < 300000; ++i) {
+        const double x = i * 0.001 - 7.0, y = -i * 1e-7;
+        std::ostringstream row;
+        row.precision(i % 17 + 1);
+        row << x << ',' << y << '\n';
+        text += row.str();
+        expected.push_back(std::stod(row.str().substr(0, row.str().find(','))));
+        expected.push_back(std::stod(row.str().substr(row.str().find(',') + 1)));
+    }
+    std::istringstream in(text);
+    const rotalign::points p = rotalign::read_points(in, "big.csv");
+    EXPECT_EQ(p.count, 300000u);
+    EXPECT_EQ(p.values, expected);
+    // A leading plus and hexadecimal notation are numbers as before.
+    std::istringstream unusual("+1.5,0x1p-2\n");
+    EXPECT_EQ(rotalign::read_points(unusual, "u.csv").values, (std::vector<double>{1.5, 0.25}));
+}

@@ -1,0 +1,271 @@
+// The program itself, run as a user runs it: exit statuses, outputs and messages.
+#include "rotalign/datasets/datasets.h"
+#include "rotalign/neighbours/neighbours.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string slurp(const fs::path& path) {
+    std::ifstream in(path);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class program : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // One folder per test and process, so that runs side by side do not share files.
+        dir_ = fs::path(::testing::TempDir()) /
+               ("rotalign_" + std::to_string(getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path file(const std::string& name, const std::string& text) const {
+        std::ofstream(dir_ / name) << text;
+        return dir_ / name;
+    }
+
+    // Runs rotalign in the test's folder; `env` is put before the command (VAR=value ...).
+    outcome run(const std::string& args, const std::string& env = "") const {
+        const std::string command = "cd '" + dir_.string() + "' && " + env + " '" + ROTALIGN_PROGRAM + "' " + args +
+                                    " >out.txt 2>err.txt";
+        outcome o;
+        const int raw = std::system(command.c_str());
+        o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        o.out = slurp(dir_ / "out.txt");
+        o.err = slurp(dir_ / "err.txt");
+        return o;
+    }
+
+    std::string moons(std::size_t count) const {
+        const rotalign::labelled_points m = rotalign::two_moons(count, 21);
+        std::ostringstream s;
+        s << "x,y\n";
+        s.precision(17);
+        for (std::size_t i = 0; i < m.data.count; ++i) s << m.data.at(i, 0) << ',' << m.data.at(i, 1) << '\n';
+        return s.str();
+    }
+
+    fs::path dir_;
+};
+
+std::size_t lines_of(const std::string& text) {
+    std::size_t n = 0;
+    for (char ch : text) n += ch == '\n';
+    return n;
+}
+
+}  // namespace
+
+TEST_F(program, cluster_prints_groups_then_the_summary) {
+    file("m.csv", moons(120));
+    const outcome o = run("cluster m.csv --max-groups 4 --plot m.svg");
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(lines_of(o.out), 120u);
+    EXPECT_EQ(o.out.substr(0, 2), "1\n");  // points alternate between the moons
+    EXPECT_EQ(o.out.substr(2, 2), "2\n");
+    EXPECT_EQ(o.err.rfind("groups: 2\nquality: 2=", 0), 0u) << o.err;
+    EXPECT_NE(o.err.find(" 4="), std::string::npos);
+    // One eigenvalue more than the largest number of groups, and the cuts that decided.
+    EXPECT_NE(o.err.find("\neigenvalues: 1=1.0000000000 2="), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find(" 5="), std::string::npos);
+    EXPECT_NE(o.err.find("\nclear cuts (c=how many times farther from 1 eigenvalue c+1 lies than c; * strong): 2="),
+              std::string::npos)
+        << o.err;
+    EXPECT_NE(o.err.find("stage times (ms): distances "), std::string::npos);
+    EXPECT_EQ(slurp(dir_ / "m.svg").rfind("<?xml", 0), 0u);
+}
+
+TEST_F(program, csv_output_to_a_file_moves_the_summary_to_standard_output) {
+    file("m.csv", moons(60));
+    const outcome o = run("cluster m.csv --max-groups 3 --groups 3 --format csv --output g.csv");
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(o.out.rfind("groups: 3 (fixed)\n", 0), 0u) << o.out;
+    const std::string g = slurp(dir_ / "g.csv");
+    EXPECT_EQ(g.rfind("point,group\n1,", 0), 0u);
+    EXPECT_EQ(lines_of(g), 61u);
+    EXPECT_EQ(run("cluster m.csv --quiet --max-groups 3 --output g.csv").out, "");
+}
+
+TEST_F(program, the_choice_is_drawn_and_explained) {
+    // Ten identical points: one group, a note, and a picture with the choice marked.
+    std::string same = "x,y\n";
+    for (int i = 0; i < 10; ++i) same += "1.5,2\n";
+    file("same.csv", same);
+    const outcome o = run("cluster same.csv --max-groups 3 --neighbours 3 --plot-quality q.svg");
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "1\n1\n1\n1\n1\n1\n1\n1\n1\n1\n");
+    EXPECT_EQ(o.err.rfind("groups: 1\nnote: eigenvalues 2 to 4 are one repeated block", 0), 0u) << o.err;
+    EXPECT_NE(o.err.find("quality: 2=- 3="), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("* strong): none\n"), std::string::npos) << o.err;
+    const std::string svg = slurp(dir_ / "q.svg");
+    EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
+    EXPECT_NE(svg.find(">chosen: 1</text>"), std::string::npos);
+
+    // More components than groups tried: the message says how many and what to change.
+    const outcome apart = run("generate duplicates-16 --truth t.txt");
+    ASSERT_EQ(apart.status, 0) << apart.err;
+    file("d.csv", apart.out);
+    const outcome d = run("cluster d.csv");
+    EXPECT_EQ(d.status, 1);
+    EXPECT_EQ(d.err,
+              "rotalign: the affinity graph falls apart into 16 components, more than the 10 groups tried: allow 16 or "
+              "more groups (--max-groups 16), or use a larger neighbour count\n");
+    const outcome enough = run("cluster d.csv --max-groups 16 --output g.txt");
+    ASSERT_EQ(enough.status, 0) << enough.err;
+    EXPECT_EQ(enough.out.rfind("groups: 16\n", 0), 0u) << enough.out;
+}
+
+TEST_F(program, generate_lists_and_writes_the_suite) {
+    const outcome list = run("generate --list");
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(list.out.rfind("name\tpoints\tdims\tgroups\tmax_groups\tdescription\n", 0), 0u);
+    EXPECT_NE(list.out.find("\noctahedron-7\t212\t3\t7\t10\t"), std::string::npos) << list.out;
+    const outcome three = run("generate octahedron-7 --truth t.txt");
+    ASSERT_EQ(three.status, 0) << three.err;
+    EXPECT_EQ(three.out.rfind("x1,x2,x3\n", 0), 0u);
+    EXPECT_EQ(lines_of(three.out), 213u);
+    EXPECT_EQ(lines_of(slurp(dir_ / "t.txt")), 212u);
+    EXPECT_NE(run("generate octahedron-7 --seed 3").out, three.out);
+    EXPECT_EQ(run("generate octahedron-7 --points 5").status, 2);
+    const outcome unknown = run("generate nothing");
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.err,
+              "rotalign: unknown data set 'nothing': moons, circles, blobs, lines, or a name that 'rotalign generate "
+              "--list' shows\n");
+}
+
+TEST_F(program, bad_input_gives_a_message_and_status_1) {
+    file("ragged.csv", "x,y\n1,2\n3,4\n5\n");
+    file("word.csv", "1,2\n3,four\n");
+    file("nan.csv", "1,2\nNaN,4\n");
+    file("few.csv", "1,2\n3,4\n5,6\n");
+    file("rect.csv", "0,1,2\n1,0,3\n");
+    const struct {
+        std::string args, message;
+    } cases[] = {
+        {"cluster missing.csv", "rotalign: cannot read missing.csv: No such file or directory\n"},
+        {"cluster ragged.csv", "rotalign: ragged.csv, line 4: expected 2 values as in the first row, found 1\n"},
+        {"cluster word.csv", "rotalign: word.csv, line 2: value 2 ('four') is not a number\n"},
+        {"cluster nan.csv", "rotalign: nan.csv, line 2: coordinate 1 ('NaN') is not finite\n"},
+        {"cluster few.csv", "rotalign: 3 points are too few for 7 neighbours: at least 8 are needed\n"},
+        {"cluster rect.csv --distances", "rotalign: rect.csv: distance matrix is not square: 2 rows of 3 values\n"},
+    };
+    for (const auto& c : cases) {
+        const outcome o = run(c.args);
+        EXPECT_EQ(o.status, 1) << c.args;
+        EXPECT_EQ(o.err, c.message);
+        EXPECT_EQ(o.out, "");
+    }
+}
+
+TEST_F(program, usage_mistakes_give_status_2) {
+    file("m.csv", moons(40));
+    for (const char* args : {"", "frobnicate", "cluster", "cluster m.csv --neighbours", "cluster m.csv --neighbours x",
+                             "cluster m.csv --affinity pellor", "cluster m.csv --wat", "cluster m.csv --groups 1"}) {
+        const outcome o = run(args);
+        EXPECT_EQ(o.status, 2) << args;
+        EXPECT_NE(o.err.find("usage: rotalign cluster"), std::string::npos) << args;
+    }
+    EXPECT_EQ(run("--help").status, 0);
+}
+
+TEST_F(program, plugins_come_from_the_flag_or_the_environment) {
+    file("m.csv", moons(40));
+    fs::create_directories(dir_ / "empty");
+    const outcome by_env = run("cluster m.csv --max-groups 2", "ROTALIGN_PLUGINS=empty");
+    EXPECT_EQ(by_env.status, 1);
+    EXPECT_EQ(by_env.err.rfind("rotalign: plug-in brenmoss not found: no empty/brenmoss.", 0), 0u) << by_env.err;
+    const outcome by_flag = run("cluster m.csv --max-groups 2 --plugins '" TOOLBOX_PLUGIN_DIR "'", "ROTALIGN_PLUGINS=empty");
+    EXPECT_EQ(by_flag.status, 0) << by_flag.err;
+}
+
+TEST_F(program, generate_and_cluster_distances) {
+    // Generated points, then their distance matrix written by hand, give the same groups.
+    const outcome g = run("generate blobs --points 30 --seed 5 --truth t.txt");
+    ASSERT_EQ(g.status, 0) << g.err;
+    std::istringstream in(g.out);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "x,y");
+    std::vector<double> xy;
+    while (std::getline(in, line)) {
+        const auto comma = line.find(',');
+        xy.push_back(std::stod(line.substr(0, comma)));
+        xy.push_back(std::stod(line.substr(comma + 1)));
+    }
+    ASSERT_EQ(xy.size(), 60u);
+    std::ostringstream d;
+    d.precision(17);
+    for (std::size_t i = 0; i < 30; ++i)
+        for (std::size_t j = 0; j < 30; ++j) {
+            const double dx = xy[2 * i] - xy[2 * j], dy = xy[2 * i + 1] - xy[2 * j + 1];
+            d << dx * dx + dy * dy << (j + 1 < 30 ? "," : "\n");
+        }
+    file("g.csv", g.out);
+    file("d.csv", d.str());
+    const outcome from_points = run("cluster g.csv --max-groups 4 --neighbours 3 --quiet");
+    const outcome from_distances = run("cluster d.csv --distances --max-groups 4 --neighbours 3 --quiet");
+    ASSERT_EQ(from_points.status, 0) << from_points.err;
+    EXPECT_EQ(from_points.out, from_distances.out);
+    EXPECT_EQ(lines_of(slurp(dir_ / "t.txt")), 30u);
+}
+
+TEST_F(program, demo_meets_its_goals_and_draws_every_set) {
+    const outcome o = run("demo --output pictures");
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    for (const char* name : {"moons", "circles", "blobs", "lines"})
+        EXPECT_TRUE(fs::exists(dir_ / "pictures" / (std::string(name) + ".svg"))) << name;
+    EXPECT_EQ(lines_of(o.out), 6u) << o.out;
+}
+
+TEST_F(program, the_neighbour_graph_from_the_command_line) {
+    file("m.csv", moons(400));
+    const outcome dense = run("cluster m.csv --max-groups 4 --graph dense");
+    ASSERT_EQ(dense.status, 0) << dense.err;
+    EXPECT_NE(dense.err.find("\ngraph: dense\n"), std::string::npos) << dense.err;
+    const outcome knn = run("cluster m.csv --max-groups 4 --graph knn --graph-neighbours 20 --neighbour-search kd-tree");
+    ASSERT_EQ(knn.status, 0) << knn.err;
+    EXPECT_EQ(knn.out, dense.out);
+    EXPECT_NE(knn.err.find("\ngraph: knn, 20 nearest neighbours per point by kd-tree, "), std::string::npos) << knn.err;
+    EXPECT_NE(knn.err.find(" entries (exact)\n"), std::string::npos) << knn.err;
+    EXPECT_NE(knn.err.find("stage times (ms): neighbours "), std::string::npos) << knn.err;
+    // The approximate search (where this build has it) says how much it found.
+    if (rotalign::available(rotalign::neighbour_backend::hnsw)) {
+        const outcome approximate = run("cluster m.csv --max-groups 4 --graph knn --neighbour-search hnsw");
+        ASSERT_EQ(approximate.status, 0) << approximate.err;
+        EXPECT_NE(approximate.err.find("by hnsw, "), std::string::npos) << approximate.err;
+        EXPECT_NE(approximate.err.find("(approximate: recall "), std::string::npos) << approximate.err;
+    }
+    // What the graph cannot take.
+    file("d.csv", "0,1\n1,0\n");
+    EXPECT_EQ(run("cluster d.csv --distances --graph knn").status, 2);
+    EXPECT_EQ(run("cluster m.csv --graph sparse").status, 2);
+    const outcome few = run("cluster m.csv --graph knn --graph-neighbours 5");
+    EXPECT_EQ(few.status, 1);
+    EXPECT_NE(few.err.find("the graph needs at least as many neighbours per point (5) as the local scales (7)"),
+              std::string::npos)
+        << few.err;
+}
