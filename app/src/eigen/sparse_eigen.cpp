@@ -12,7 +12,7 @@
 // the wanted pairs, which shrink like 1/n on a two-dimensional graph and faster along curves; it
 // must stay far above the factorisation's backward error (about 1e-13 at these fills), so that
 // the matrix, whose smallest eigenvalue is tau, factors as positive definite. tau = 1e-8 leaves
-// five orders of margin. Measured for 10 pairs (bench_app_sparse_eigen and the README): two
+// five orders of margin. Measured for 10 pairs (bench_app_sparse_eigen and docs/eigen.md): two
 // moons at 10^5 points take 113 solves at tau = 1e-3 and 62 to 76 for every tau from 1e-5 to
 // 1e-12; at 10^6 points 233 solves at 1e-3 and 31 at 1e-6 (the benchmark's run at 1e-8 also
 // takes 31). The solve's relative error grows to about 2 / tau times the rounding along the
