@@ -5,7 +5,8 @@
 # where 32-bit programs cannot run natively), fuzz (clang's fuzzing runtime), python (the Python
 # package, its tests and pip install; scikit-learn also serves the comparison scripts under
 # bench/), slepc (optional: SLEPc, PETSc and MPI for the benchmark that compares SLEPc with the
-# sparse eigen-step; not part of all). With no argument: core only.
+# sparse eigen-step; not part of all), bench-data (labelled real data sets that Debian packages ship,
+# read by bench/app/real_data.py). With no argument: core only.
 set -euo pipefail
 
 core=(cmake g++ make libgtest-dev libbenchmark-dev libblas-dev liblapack-dev libopenblas-dev
@@ -17,6 +18,7 @@ fuzz=(clang libclang-rt-14-dev)
 python=(python3-dev pybind11-dev python3-numpy python3-scipy python3-sklearn python3-pytest
         python3-matplotlib python3-pip python3-setuptools python3-wheel python3-venv)
 slepc=(libslepc-real-dev pkg-config)
+bench_data=(weka octave-statistics)
 
 packages=()
 for group in "${@:-core}"; do
@@ -28,8 +30,11 @@ for group in "${@:-core}"; do
     fuzz) packages+=("${fuzz[@]}") ;;
     python) packages+=("${python[@]}") ;;
     slepc) packages+=("${slepc[@]}") ;;
-    all) packages+=("${core[@]}" "${search[@]}" "${octave[@]}" "${cross[@]}" "${fuzz[@]}" "${python[@]}") ;;
-    *) echo "install-deps: unknown group '$group' (core, search, octave, cross, fuzz, python, slepc, all)" >&2; exit 2 ;;
+    bench-data) packages+=("${bench_data[@]}") ;;
+    all) packages+=("${core[@]}" "${search[@]}" "${octave[@]}" "${cross[@]}" "${fuzz[@]}" "${python[@]}"
+                    "${bench_data[@]}") ;;
+    *) echo "install-deps: unknown group '$group' (core, search, octave, cross, fuzz, python, slepc, bench-data, all)" >&2
+       exit 2 ;;
   esac
 done
 

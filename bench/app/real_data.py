@@ -1,0 +1,226 @@
+#!/usr/bin/python3
+"""Real labelled data: how well `rotalign cluster` does on feature tables, beside scikit-learn.
+
+usage: /usr/bin/python3 bench/app/real_data.py [--rotalign PATH] [--only NAME ...] [--raw-only]
+                                              [--no-sklearn] [-- FLAG ...]
+
+Every set is run twice: raw (the columns in their own units) and standardised (every column
+shifted to zero mean and divided by its spread, the population standard deviation; a column of
+zero spread is only centred), the "/std" rows. Both programs get the same points. The sets:
+
+  iris, wine, breast-cancer, digits  scikit-learn's own (python3-sklearn)
+  segment   image segmentation, 2,310 regions of 7 classes, 19 features (weka's examples,
+            segment-challenge and segment-test together)
+  heart     the Statlog heart data, 270 patients of 2 classes, 13 features already scaled to
+            [-1, 1] (heart_scale.dat of octave-statistics)
+
+A set whose package is missing is left out with a note (scripts/install-deps.sh bench-data).
+For every set it prints:
+
+  N, dims, true   points, features and true classes
+  chosen          the number of groups that `rotalign cluster` chooses (--max-groups 10, or
+                  twice the true count when that is more)
+  ARI choose      adjusted Rand index against the classes of the groups it chose
+  ARI told        the same with the true count given (--groups)
+  sklearn told    scikit-learn's SpectralClustering(affinity='nearest_neighbors',
+                  random_state=0), its other settings the defaults, given the true count
+
+then the means, on how many sets the count was right, and on how many sets rotalign choosing
+the count did at least as well as scikit-learn told it. Everything after `--` goes to every
+`rotalign cluster` call, so that variants can be compared: `-- --graph knn --neighbours 10`.
+It is a benchmark, not a test: it exits 0 whatever the figures (1 when a run fails).
+"""
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+import warnings
+
+import numpy as np
+from sklearn import datasets
+from sklearn.cluster import SpectralClustering
+from sklearn.metrics import adjusted_rand_score
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+WEKA_EXAMPLES = "/usr/share/doc/weka/examples"
+OCTAVE_DATASETS = "/usr/share/octave/packages"
+
+
+def standardised(x):
+    """Zero mean and unit spread per column; a column of zero spread only centred."""
+    centred = x - x.mean(axis=0)
+    spread = np.sqrt((centred ** 2).mean(axis=0))
+    return centred / np.where(spread > 0, spread, 1.0)
+
+
+def read_arff(paths):
+    """The numeric columns and the class (last attribute) of weka's ARFF files, rows appended."""
+    rows, labels = [], []
+    for path in paths:
+        in_data = False
+        with open(path) as f:
+            for line in f:
+                line = line.strip()
+                if not line or line.startswith("%"):
+                    continue
+                if line.lower().startswith("@data"):
+                    in_data = True
+                elif in_data:
+                    fields = [field.strip().strip("'\"") for field in line.split(",")]
+                    rows.append([float(v) for v in fields[:-1]])
+                    labels.append(fields[-1])
+    return np.array(rows), labels
+
+
+def read_libsvm(path):
+    """Dense rows of a sparse "label index:value ..." text file; absent features are zero."""
+    labels, entries = [], []
+    with open(path) as f:
+        for line in f:
+            parts = line.split()
+            if not parts:
+                continue
+            labels.append(parts[0])
+            entries.append({int(k): float(v) for k, v in (p.split(":") for p in parts[1:])})
+    dims = max(max(e) for e in entries if e)
+    x = np.zeros((len(entries), dims))
+    for i, e in enumerate(entries):
+        for k, v in e.items():
+            x[i, k - 1] = v
+    return x, labels
+
+
+def classes_of(labels):
+    """Classes numbered 1, 2, ... in order of first appearance."""
+    order = {}
+    return np.array([order.setdefault(label, len(order) + 1) for label in labels])
+
+
+def segment():
+    paths = [os.path.join(WEKA_EXAMPLES, name) for name in ("segment-challenge.arff", "segment-test.arff")]
+    if not all(os.path.exists(p) for p in paths):
+        return None
+    x, labels = read_arff(paths)
+    return x, classes_of(labels)
+
+
+def heart():
+    found = sorted(
+        os.path.join(OCTAVE_DATASETS, d, "datasets", "heart_scale.dat")
+        for d in (os.listdir(OCTAVE_DATASETS) if os.path.isdir(OCTAVE_DATASETS) else [])
+        if d.startswith("statistics-"))
+    found = [p for p in found if os.path.exists(p)]
+    if not found:
+        return None
+    x, labels = read_libsvm(found[-1])
+    return x, classes_of(labels)
+
+
+def sklearn_set(loader):
+    data = loader()
+    return data.data.astype(float), data.target + 1
+
+
+# Name, loader (points and classes, or None when the package is missing), package.
+SETS = [
+    ("iris", lambda: sklearn_set(datasets.load_iris), "python3-sklearn"),
+    ("wine", lambda: sklearn_set(datasets.load_wine), "python3-sklearn"),
+    ("breast-cancer", lambda: sklearn_set(datasets.load_breast_cancer), "python3-sklearn"),
+    ("digits", lambda: sklearn_set(datasets.load_digits), "python3-sklearn"),
+    ("segment", segment, "weka"),
+    ("heart", heart, "octave-statistics"),
+]
+
+
+def run_rotalign(rotalign, path, folder, max_groups, flags, fixed=None):
+    """Chosen count and groups of one run, or the message when it fails."""
+    groups_file = os.path.join(folder, "groups.txt")
+    args = [rotalign, "cluster", path, "--max-groups", str(max_groups), "--output", groups_file] + list(flags)
+    if fixed:
+        args += ["--groups", str(fixed)]
+    done = subprocess.run(args, capture_output=True, text=True)
+    if done.returncode != 0:
+        return dict(chosen=0, groups=None, message=done.stderr.strip().splitlines()[0] if done.stderr else "failed")
+    chosen = 0
+    for line in done.stdout.splitlines():
+        if line.startswith("groups:"):
+            chosen = int(line.split()[1])
+    return dict(chosen=chosen, groups=np.loadtxt(groups_file, dtype=int, ndmin=1), message="")
+
+
+def sklearn_ari(points, truth, groups):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")  # "graph is not fully connected"
+        labels = SpectralClustering(n_clusters=groups, affinity="nearest_neighbors",
+                                    random_state=0).fit_predict(points)
+    return adjusted_rand_score(truth, labels)
+
+
+def main():
+    argv = sys.argv[1:]
+    flags = []
+    if "--" in argv:
+        flags = argv[argv.index("--") + 1:]
+        argv = argv[:argv.index("--")]
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0],
+                                     epilog="flags after -- go to every rotalign cluster call")
+    parser.add_argument("--rotalign", default=os.path.join(ROOT, "build", "default", "rotalign"),
+                        help="the program to run (default: build/default/rotalign)")
+    parser.add_argument("--only", nargs="*", help="names of the sets to run (without /std)")
+    parser.add_argument("--raw-only", action="store_true", help="skip the standardised runs")
+    parser.add_argument("--no-sklearn", action="store_true", help="skip scikit-learn's clustering")
+    args = parser.parse_args(argv)
+    if not os.access(args.rotalign, os.X_OK):
+        sys.exit("real_data.py: no program at %s (build it, or give --rotalign)" % args.rotalign)
+
+    print("rotalign: %s %s" % (args.rotalign, " ".join(flags)))
+    header = "%-20s %6s %5s %5s %7s %11s %9s %13s" % (
+        "set", "N", "dims", "true", "chosen", "ARI choose", "ARI told", "sklearn told")
+    print(header)
+    print("-" * len(header))
+    rows, failed = [], False
+    with tempfile.TemporaryDirectory() as folder:
+        for name, load, package in SETS:
+            if args.only and name not in args.only:
+                continue
+            loaded = load()
+            if loaded is None:
+                print("%-20s left out: install %s (scripts/install-deps.sh bench-data)" % (name, package))
+                continue
+            x, truth = loaded
+            true_count = len(np.unique(truth))
+            variants = [(name, x)] + ([] if args.raw_only else [(name + "/std", standardised(x))])
+            for label, points in variants:
+                path = os.path.join(folder, "points.csv")
+                np.savetxt(path, points, delimiter=",", fmt="%.17g")
+                max_groups = max(10, 2 * true_count)
+                choose = run_rotalign(args.rotalign, path, folder, max_groups, flags)
+                told = run_rotalign(args.rotalign, path, folder, max_groups, flags, fixed=true_count)
+                if choose["groups"] is None or told["groups"] is None:
+                    print("%-20s failed: %s" % (label, choose["message"] or told["message"]))
+                    failed = True
+                    continue
+                row = dict(chosen=choose["chosen"], right=choose["chosen"] == true_count,
+                           choose=adjusted_rand_score(truth, choose["groups"]),
+                           told=adjusted_rand_score(truth, told["groups"]),
+                           sklearn=None if args.no_sklearn else sklearn_ari(points, truth, true_count))
+                rows.append(row)
+                print("%-20s %6d %5d %5d %7d %11.4f %9.4f %13s" % (
+                    label, points.shape[0], points.shape[1], true_count, row["chosen"], row["choose"], row["told"],
+                    "-" if row["sklearn"] is None else "%.4f" % row["sklearn"]), flush=True)
+    if rows:
+        mean = lambda key: sum(r[key] for r in rows) / len(rows)
+        line = "summary: %d sets; mean ARI choosing %.4f, told %.4f" % (len(rows), mean("choose"), mean("told"))
+        if not args.no_sklearn:
+            line += ", sklearn told %.4f" % mean("sklearn")
+        line += "; count right on %d/%d" % (sum(r["right"] for r in rows), len(rows))
+        if not args.no_sklearn:
+            line += "; rotalign choosing >= sklearn told on %d/%d" % (
+                sum(r["choose"] >= r["sklearn"] for r in rows), len(rows))
+        print(line)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
