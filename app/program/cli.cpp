@@ -29,6 +29,9 @@ const char* const usage_text =
     "\n"
     "cluster options:\n"
     "  --distances         POINTS holds a square matrix of distances, not points\n"
+    "  --standardise       shift every column to zero mean and divide it by its spread before\n"
+    "                      the distances, for columns in different units (a column of zero spread\n"
+    "                      is only shifted)\n"
     "  --affinity A        brenmoss (default), olvane, or pellor (needs --scale)\n"
     "  --neighbours K      neighbour count of the local scales (default 7)\n"
     "  --scale S           global scale of pellor\n"
@@ -177,9 +180,25 @@ void write_groups_file(const std::string& path, const std::vector<int>& groups, 
     if (!f) throw input_error("cannot write " + path);
 }
 
+std::string short_number(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4g", v);
+    return text;
+}
+
+// The columns whose spreads differ so much that the widest one rules the squared distances.
+void print_spread_warning(std::ostream& s, const spread_contrast& c) {
+    s << "warning: the columns' spreads differ " << short_number(c.ratio()) << " times (column " << c.widest + 1
+      << ": " << short_number(c.widest_spread) << ", column " << c.narrowest + 1 << ": "
+      << short_number(c.narrowest_spread) << "), so the widest columns rule the distances; if the columns are in"
+      << " different units, --standardise gives each one unit spread\n";
+}
+
 // The chosen number of groups, then for every c the quality, the eigenvalues and the clear cuts
-// that made the choice, the solver and the stage times.
+// that made the choice, the solver and the stage times; first a warning when the columns' units
+// differ so much that a few columns make the distances.
 void print_summary(std::ostream& s, const cluster_result& r, const cluster_options& o) {
+    if (r.unit_contrast) print_spread_warning(s, *r.unit_contrast);
     s << "groups: " << r.chosen << (o.fixed_groups >= 2 ? " (fixed)" : "") << '\n';
     if (!r.note.empty()) s << "note: " << r.note << '\n';
     const group_count_settings settings = settings_of(o);
@@ -239,7 +258,7 @@ int cluster_command(const std::vector<std::string>& args, std::ostream& out, std
                            {"affinity", "neighbours", "scale", "max-groups", "groups", "tolerance", "search",
                             "solver", "format", "output", "plot", "plot-quality", "plugins", "rotation-sample", "graph",
                             "graph-neighbours", "neighbour-search"},
-                           {"distances", "quiet"});
+                           {"distances", "quiet", "standardise"});
     if (p.positional.size() != 1) throw usage_error("cluster needs one file of points");
     cluster_options o;
     const std::string affinity = choice(p, "affinity", {"brenmoss", "olvane", "pellor"});
@@ -276,6 +295,8 @@ int cluster_command(const std::vector<std::string>& args, std::ostream& out, std
     const bool distances = p.flag("distances");
     if (distances && p.has("plot")) throw usage_error("--plot needs points, not distances");
     if (distances && o.graph == graph_kind::knn) throw usage_error("--graph knn needs points, not distances");
+    o.standardise = p.flag("standardise");
+    if (distances && o.standardise) throw usage_error("--standardise needs points, not distances");
 
     // Read and check everything before the plug-ins are loaded.
     points pts;

@@ -6,6 +6,7 @@
 #include "rotalign/graph/graph.h"
 #include "rotalign/graph/graph_size.h"
 #include "rotalign/groups/rotation.h"
+#include "rotalign/input/standardise.h"
 
 #include <algorithm>
 #include <chrono>
@@ -86,6 +87,8 @@ void check_options(const cluster_options& o, std::size_t points, bool from_point
     const graph_kind graph = from_points ? graph_for(o, points) : graph_kind::dense;
     if (!from_points && o.graph == graph_kind::knn)
         throw input_error("the nearest-neighbour graph is built from points, not from a distance matrix");
+    if (!from_points && o.standardise)
+        throw input_error("standardising the columns needs points, not a distance matrix");
     if (graph == graph_kind::dense) {
         // At the peak the dense chain holds three N-by-N matrices of doubles (the distances and the
         // plug-in's two outputs), four for a distance file. More than the machine's memory would
@@ -271,8 +274,15 @@ cluster_result cluster_distances(toolbox& plugins, const double* values, std::si
 
 cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_options& options) {
     check_options(options, p.count);
+    if (options.standardise) {
+        // A standardised copy: the caller's points stay as they are.
+        cluster_options rest = options;
+        rest.standardise = false;
+        return cluster_points(plugins, standardised(p), rest);
+    }
     cluster_result result;
     result.graph = graph_for(options, p.count);
+    result.unit_contrast = spread_contrast_above(column_spreads(p), spread_warning_ratio);
     mexhost::array_ptr d;
     if (result.graph == graph_kind::knn) {
         stage_timer stage(options.report, "neighbours", result.times.distances);

@@ -5,11 +5,13 @@
 #include "rotalign/eigen/eigen.h"
 #include "rotalign/groups/group_count.h"
 #include "rotalign/input/points.h"
+#include "rotalign/input/standardise.h"
 #include "rotalign/neighbours/neighbours.h"
 #include "rotalign/support/affinity_kind.h"
 #include "rotalign/support/progress.h"
 #include "rotalign/support/toolbox.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,9 @@ struct cluster_options {
     // Nearest neighbours per point in the knn graph; 0: twice the neighbour count.
     std::size_t graph_neighbours = 0;
     neighbour_backend search = neighbour_backend::automatic;
+    // Every coordinate shifted to zero mean and divided by its spread before the distances (see
+    // standardised), so that no column rules them by its units alone. Points only.
+    bool standardise = false;
     // Shows the running stage, when given (see progress).
     progress* report = nullptr;
     // Hand the affinity plug-in's N-by-N output back in cluster_result::affinity instead of
@@ -78,6 +83,9 @@ struct cluster_result {
     neighbour_backend search = neighbour_backend::automatic;
     bool exact_neighbours = true;
     double recall = 1.0;  // share of the true neighbours an approximate search found (sample)
+    // On points not standardised: the widest and narrowest columns when their spreads differ by
+    // more than spread_warning_ratio times, so that the widest columns rule the distances.
+    std::optional<spread_contrast> unit_contrast;
     stage_times times;
     mexhost::array_ptr affinity;  // with cluster_options::keep_affinity: the affinity plug-in's output
 };

@@ -97,6 +97,41 @@ TEST_F(program, cluster_prints_groups_then_the_summary) {
     EXPECT_EQ(slurp(dir_ / "m.svg").rfind("<?xml", 0), 0u);
 }
 
+TEST_F(program, columns_of_far_apart_spreads_are_named_in_a_warning_until_standardised) {
+    // The moons with x in other units, and a constant third column that adds nothing.
+    const rotalign::labelled_points m = rotalign::two_moons(120, 21);
+    std::ostringstream wide, narrow;
+    wide.precision(17);
+    narrow.precision(17);
+    for (std::size_t i = 0; i < m.data.count; ++i) {
+        wide << m.data.at(i, 0) * 1000.0 << ',' << m.data.at(i, 1) << ",5\n";
+        narrow << m.data.at(i, 0) * 50.0 << ',' << m.data.at(i, 1) << ",5\n";
+    }
+    file("wide.csv", wide.str());
+    file("narrow.csv", narrow.str());
+    const std::string warning =
+        "warning: the columns' spreads differ 1844 times (column 1: 875.4, column 2: 0.4747), so the widest "
+        "columns rule the distances; if the columns are in different units, --standardise gives each one unit "
+        "spread\n";
+    const outcome raw = run("cluster wide.csv --max-groups 4");
+    ASSERT_EQ(raw.status, 0) << raw.err;
+    EXPECT_EQ(raw.err.rfind(warning + "groups: ", 0), 0u) << raw.err;
+    const outcome to_file = run("cluster wide.csv --max-groups 4 --output g.txt");
+    EXPECT_EQ(to_file.out.rfind(warning, 0), 0u) << to_file.out;
+
+    // Standardised, or with spreads 92 times apart, there is nothing to warn of; standardised,
+    // both files give the same groups, whatever the units of x.
+    for (const char* args : {"cluster wide.csv --max-groups 4 --standardise --output wide.txt",
+                             "cluster narrow.csv --max-groups 4 --standardise --output narrow.txt",
+                             "cluster narrow.csv --max-groups 4"}) {
+        const outcome o = run(args);
+        ASSERT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(o.out.find("warning"), std::string::npos) << args << '\n' << o.out;
+        EXPECT_EQ(o.err.find("warning"), std::string::npos) << args << '\n' << o.err;
+    }
+    EXPECT_EQ(slurp(dir_ / "wide.txt"), slurp(dir_ / "narrow.txt"));
+}
+
 TEST_F(program, csv_output_to_a_file_moves_the_summary_to_standard_output) {
     file("m.csv", moons(60));
     const outcome o = run("cluster m.csv --max-groups 3 --groups 3 --format csv --output g.csv");
@@ -184,7 +219,8 @@ TEST_F(program, bad_input_gives_a_message_and_status_1) {
 TEST_F(program, usage_mistakes_give_status_2) {
     file("m.csv", moons(40));
     for (const char* args : {"", "frobnicate", "cluster", "cluster m.csv --neighbours", "cluster m.csv --neighbours x",
-                             "cluster m.csv --affinity pellor", "cluster m.csv --wat", "cluster m.csv --groups 1"}) {
+                             "cluster m.csv --affinity pellor", "cluster m.csv --wat", "cluster m.csv --groups 1",
+                             "cluster m.csv --distances --standardise"}) {
         const outcome o = run(args);
         EXPECT_EQ(o.status, 2) << args;
         EXPECT_NE(o.err.find("usage: rotalign cluster"), std::string::npos) << args;
