@@ -76,6 +76,7 @@ const std::map<std::string, setter>& setters() {
              o.rotation_sample = v.is_none() ? rotalign::automatic_rotation_sample : v.cast<std::size_t>();
          }},
         {"keep_affinity", [](cluster_options& o, py::handle v) { o.keep_affinity = v.cast<bool>(); }},
+        {"standardise", [](cluster_options& o, py::handle v) { o.standardise = v.cast<bool>(); }},
     };
     return table;
 }
@@ -106,6 +107,15 @@ const std::vector<std::pair<const char*, getter>>& getters() {
              py::dict d;
              d["distances"] = t.distances, d["affinity"] = t.affinity, d["diagonal"] = t.diagonal;
              d["normalise"] = t.normalise, d["eigen"] = t.eigen, d["rotation"] = t.rotation;
+             return py::object(std::move(d));
+         }},
+        {"unit_contrast",
+         [](cluster_result& r) {
+             if (!r.unit_contrast) return py::object(py::none());
+             const rotalign::spread_contrast& c = *r.unit_contrast;
+             py::dict d;
+             d["widest"] = c.widest, d["narrowest"] = c.narrowest;
+             d["widest_spread"] = c.widest_spread, d["narrowest_spread"] = c.narrowest_spread;
              return py::object(std::move(d));
          }},
         {"affinity",

@@ -1,5 +1,7 @@
 """RotationClustering: its attributes, its parameter checks, and what it does with X."""
 
+import warnings
+
 import numpy as np
 import scipy.sparse
 import pytest
@@ -99,6 +101,8 @@ def test_distance_matrices_the_chain_cannot_use(D, message):
         ({"graph_neighbors": 0}, "graph_neighbors must be an integer from 1"),
         ({"neighbor_search": "lsh"}, "neighbor_search must be one of"),
         ({"rotation_sample": -1}, "rotation_sample must be an integer from 0"),
+        ({"standardise": 1}, "standardise must be True or False, got 1"),
+        ({"standardise": True, "metric": "precomputed"}, "standardise=True needs points"),
         ({"affinity": "global"}, "affinity='global' needs scale, a positive number"),
         ({"affinity": "global", "scale": 0.0}, "scale must be positive"),
         ({"n_neighbors": 30}, "n_samples=20 is too few for n_neighbors=30: at least 31 samples are needed"),
@@ -120,6 +124,23 @@ def test_dense_and_auto_graph_and_fixed_groups(moons):
     fixed = RotationClustering(max_groups=4, n_groups=3, tolerance=0.0).fit(X)
     assert fixed.n_groups_ == 3 and set(fixed.labels_) == {0, 1, 2}
     assert fixed.quality_.shape == (2,)
+
+
+def test_features_in_other_units(moons):
+    """Wide contrasts of the features' spreads are warned of; standardised, units do not matter."""
+    X, _ = moons
+    moved = X * [-2000.0, 0.5] + [1e4, -7.0]
+    with pytest.warns(UserWarning, match=r"spreads differ \S+ times \(feature 0: \S+, feature 1: \S+\).*standardise=True"):
+        RotationClustering(max_groups=4).fit(moved)
+    before = moved.copy()
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        reference = RotationClustering(max_groups=4, standardise=True).fit(X)
+        model = RotationClustering(max_groups=4, standardise=True).fit(moved)
+        RotationClustering(max_groups=4).fit(X)
+    assert_array_equal(moved, before)
+    assert model.n_groups_ == reference.n_groups_
+    assert adjusted_rand_score(model.labels_, reference.labels_) == 1.0
 
 
 def test_X_is_not_changed_and_layouts_agree(moons):

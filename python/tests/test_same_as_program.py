@@ -58,6 +58,7 @@ def test_demo_sets(program, tmp_path, name, seed):
         ({"affinity": "global", "scale": 0.3, "max_groups": 6}, ["--affinity", "pellor", "--scale", "0.3", "--max-groups", "6"]),
         ({"search": "numerical", "n_groups": 3, "max_groups": 4}, ["--search", "numerical", "--groups", "3", "--max-groups", "4"]),
         ({"tolerance": 0.05, "eigen_solver": "dense"}, ["--tolerance", "0.05", "--solver", "dense"]),
+        ({"standardise": True}, ["--standardise"]),
     ],
 )
 def test_options(program, tmp_path, params, options):
