@@ -40,6 +40,10 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
 %     'graph'       'dense', 'knn', or 'auto': knn from 5000 points  ('auto')
 %     'graph_neighbours'  nearest neighbours per point of the knn graph
 %                   (twice 'neighbours'; at least 'neighbours')
+%     'standardise' true: every column shifted to zero mean and divided by
+%                   its spread (population standard deviation) before the
+%                   distances, for columns in different units; a column of
+%                   zero spread is only shifted                     (false)
 %
 %   Outputs: groups, N-by-1 group numbers 1 .. chosen (0 for a point in no
 %   group); chosen, the number of groups; quality, the alignment quality for
@@ -58,7 +62,8 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
 
   opts = struct ('distances', false, 'affinity', 'brenmoss', 'neighbours', 7, ...
                  'scale', [], 'max_groups', 10, 'groups', 0, 'tolerance', 0.001, ...
-                 'search', 'gradient', 'graph', 'auto', 'graph_neighbours', 0);
+                 'search', 'gradient', 'graph', 'auto', 'graph_neighbours', 0, ...
+                 'standardise', false);
   if mod (numel (varargin), 2) ~= 0
     error ('rotalign_cluster: options come in name, value pairs');
   end
@@ -70,6 +75,9 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
     opts.(name) = varargin{k + 1};
   end
   check_options (P, opts);
+  if opts.standardise
+    P = standardised (P);
+  end
   sparse_graph = strcmp (opts.graph, 'knn') || (strcmp (opts.graph, 'auto') && ~opts.distances ...
                                                 && rows (P) >= knn_from ());
   if opts.graph_neighbours == 0
@@ -339,6 +347,15 @@ function [V, values] = leading_eigenvectors (L, count)
   V = V(:, order(1:count));
 end
 
+% Columns shifted to zero mean and divided by their population standard deviation; a column of
+% zero spread only shifted.
+function S = standardised (P)
+  S = double (P) - mean (P, 1);
+  spread = sqrt (mean (S .^ 2, 1));
+  spread(spread == 0) = 1;
+  S = S ./ spread;
+end
+
 function check_options (P, opts)
   n = rows (P);
   if ~isreal (P) || ~isnumeric (P) || ndims (P) ~= 2 || isempty (P)
@@ -355,6 +372,12 @@ function check_options (P, opts)
     if any (P(:) < 0) || any (diag (P) ~= 0) || ~isequal (P, P')
       error ('rotalign_cluster: the distances must be non-negative and symmetric with a zero diagonal');
     end
+  end
+  if ~isscalar (opts.standardise) || ~(islogical (opts.standardise) || isnumeric (opts.standardise))
+    error ('rotalign_cluster: standardise must be true or false');
+  end
+  if opts.standardise && opts.distances
+    error ('rotalign_cluster: standardising the columns needs points, not a distance matrix');
   end
   switch opts.affinity
     case 'pellor'
@@ -439,6 +462,15 @@ end
 %! [g, c, q] = rotalign_cluster (P, 'groups', 2);
 %! assert (c, 2);
 %! assert (numel (q), 1);
+
+%!test
+%! ## Standardised, the groups do not depend on the columns' units or origins.
+%! [P, truth] = clouds ();
+%! a = rotalign_cluster (P, 'standardise', true, 'max_groups', 5);
+%! b = rotalign_cluster (P .* [-1000, 0.001] + [5e4, -3], 'standardise', true, 'max_groups', 5);
+%! assert (b, a);
+%! assert (numel (unique (a)), 3);
+%!error <standardising the columns needs points> rotalign_cluster (zeros (3), 'distances', true, 'standardise', true)
 
 %!test
 %! ## Six clouds on the axes around a seventh, far apart: seven eigenvalues 1, and c = 2 .. 6
