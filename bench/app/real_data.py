@@ -2,11 +2,13 @@
 """Real labelled data: how well `rotalign cluster` does on feature tables, beside scikit-learn.
 
 usage: /usr/bin/python3 bench/app/real_data.py [--rotalign PATH] [--only NAME ...] [--raw-only]
-                                              [--no-sklearn] [-- FLAG ...]
+                                              [--no-sklearn] [--standardise-here] [-- FLAG ...]
 
 Every set is run twice: raw (the columns in their own units) and standardised (every column
 shifted to zero mean and divided by its spread, the population standard deviation; a column of
-zero spread is only centred), the "/std" rows. Both programs get the same points. The sets:
+zero spread is only centred), the "/std" rows: the program standardises with --standardise (or,
+with --standardise-here, for builds without it, gets points standardised here); scikit-learn
+gets points standardised here. The sets:
 
   iris, wine, breast-cancer, digits  scikit-learn's own (python3-sklearn)
   segment   image segmentation, 2,310 regions of 7 classes, 19 features (weka's examples,
@@ -24,6 +26,8 @@ For every set it prints:
   ARI told        the same with the true count given (--groups)
   sklearn told    scikit-learn's SpectralClustering(affinity='nearest_neighbors',
                   random_state=0), its other settings the defaults, given the true count
+  units           "warn" where the program warned that the columns' spreads differ more than
+                  100 times
 
 then the means, on how many sets the count was right, and on how many sets rotalign choosing
 the count did at least as well as scikit-learn told it. Everything after `--` goes to every
@@ -142,11 +146,12 @@ def run_rotalign(rotalign, path, folder, max_groups, flags, fixed=None):
     done = subprocess.run(args, capture_output=True, text=True)
     if done.returncode != 0:
         return dict(chosen=0, groups=None, message=done.stderr.strip().splitlines()[0] if done.stderr else "failed")
-    chosen = 0
+    chosen, warned = 0, False
     for line in done.stdout.splitlines():
         if line.startswith("groups:"):
             chosen = int(line.split()[1])
-    return dict(chosen=chosen, groups=np.loadtxt(groups_file, dtype=int, ndmin=1), message="")
+        warned = warned or (line.startswith("warning:") and "spreads" in line)
+    return dict(chosen=chosen, groups=np.loadtxt(groups_file, dtype=int, ndmin=1), message="", warned=warned)
 
 
 def sklearn_ari(points, truth, groups):
@@ -170,13 +175,15 @@ def main():
     parser.add_argument("--only", nargs="*", help="names of the sets to run (without /std)")
     parser.add_argument("--raw-only", action="store_true", help="skip the standardised runs")
     parser.add_argument("--no-sklearn", action="store_true", help="skip scikit-learn's clustering")
+    parser.add_argument("--standardise-here", action="store_true",
+                        help="hand the program standardised points instead of passing --standardise")
     args = parser.parse_args(argv)
     if not os.access(args.rotalign, os.X_OK):
         sys.exit("real_data.py: no program at %s (build it, or give --rotalign)" % args.rotalign)
 
     print("rotalign: %s %s" % (args.rotalign, " ".join(flags)))
-    header = "%-20s %6s %5s %5s %7s %11s %9s %13s" % (
-        "set", "N", "dims", "true", "chosen", "ARI choose", "ARI told", "sklearn told")
+    header = "%-20s %6s %5s %5s %7s %11s %9s %13s %6s" % (
+        "set", "N", "dims", "true", "chosen", "ARI choose", "ARI told", "sklearn told", "units")
     print(header)
     print("-" * len(header))
     rows, failed = [], False
@@ -190,13 +197,18 @@ def main():
                 continue
             x, truth = loaded
             true_count = len(np.unique(truth))
-            variants = [(name, x)] + ([] if args.raw_only else [(name + "/std", standardised(x))])
-            for label, points in variants:
+            # Label, points for scikit-learn, points for the program, the program's extra flags.
+            variants = [(name, x, x, [])]
+            if not args.raw_only:
+                std = standardised(x)
+                variants.append((name + "/std", std, std if args.standardise_here else x,
+                                 [] if args.standardise_here else ["--standardise"]))
+            for label, points, given, own in variants:
                 path = os.path.join(folder, "points.csv")
-                np.savetxt(path, points, delimiter=",", fmt="%.17g")
+                np.savetxt(path, given, delimiter=",", fmt="%.17g")
                 max_groups = max(10, 2 * true_count)
-                choose = run_rotalign(args.rotalign, path, folder, max_groups, flags)
-                told = run_rotalign(args.rotalign, path, folder, max_groups, flags, fixed=true_count)
+                choose = run_rotalign(args.rotalign, path, folder, max_groups, own + flags)
+                told = run_rotalign(args.rotalign, path, folder, max_groups, own + flags, fixed=true_count)
                 if choose["groups"] is None or told["groups"] is None:
                     print("%-20s failed: %s" % (label, choose["message"] or told["message"]))
                     failed = True
@@ -206,9 +218,10 @@ def main():
                            told=adjusted_rand_score(truth, told["groups"]),
                            sklearn=None if args.no_sklearn else sklearn_ari(points, truth, true_count))
                 rows.append(row)
-                print("%-20s %6d %5d %5d %7d %11.4f %9.4f %13s" % (
+                print("%-20s %6d %5d %5d %7d %11.4f %9.4f %13s %6s" % (
                     label, points.shape[0], points.shape[1], true_count, row["chosen"], row["choose"], row["told"],
-                    "-" if row["sklearn"] is None else "%.4f" % row["sklearn"]), flush=True)
+                    "-" if row["sklearn"] is None else "%.4f" % row["sklearn"], "warn" if choose["warned"] else ""),
+                    flush=True)
     if rows:
         mean = lambda key: sum(r[key] for r in rows) / len(rows)
         line = "summary: %d sets; mean ARI choosing %.4f, told %.4f" % (len(rows), mean("choose"), mean("told"))
