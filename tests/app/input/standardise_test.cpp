@@ -121,18 +121,4 @@ TEST(standardised, distances_cannot_be_standardised) {
               "standardising the columns needs points, not a distance matrix");
 }
 
-TEST(spread_contrast, names_the_widest_and_narrowest_columns_of_positive_spread) {
-    EXPECT_FALSE(rotalign::spread_contrast_above({}, 100.0));
-    EXPECT_FALSE(rotalign::spread_contrast_above({5.0}, 100.0));
-    EXPECT_FALSE(rotalign::spread_contrast_above({0.0, 3.0, 0.0}, 100.0));
-    EXPECT_FALSE(rotalign::spread_contrast_above({2.0, 200.0}, 100.0));  // exactly 100 times: no
-    const auto c = rotalign::spread_contrast_above({0.0, 2.0, 300.0, 0.5, 40.0}, 100.0);
-    ASSERT_TRUE(c);
-    EXPECT_EQ(c->widest, 2u);
-    EXPECT_EQ(c->narrowest, 3u);
-    EXPECT_EQ(c->widest_spread, 300.0);
-    EXPECT_EQ(c->narrowest_spread, 0.5);
-    EXPECT_EQ(c->ratio(), 600.0);
-}
-
 }  // namespace
