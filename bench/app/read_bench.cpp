@@ -1,14 +1,19 @@
 // Reading points at scale: a CSV file of two-moons points (as `rotalign generate` writes them,
 // 17 significant digits) and the same points as .npy, in bytes per second. The baseline is the
-// field-by-field strtod parse that the reader used before, so one run gives the ratio.
+// field-by-field strtod parse that the reader used before, so one run gives the ratio. Beside
+// them, what every unstandardised run adds after reading, the columns' spreads for the units
+// warning, and what --standardise adds, against one plain sum over the same values (the bound
+// that reading memory once sets).
 #include "rotalign/datasets/datasets.h"
 #include "rotalign/input/points.h"
+#include "rotalign/input/standardise.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -85,8 +90,45 @@ void read_npy(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
 }
 
+// n points of d coordinates, uniform in [-1, 1].
+const rotalign::points& uniform_points(std::size_t n, std::size_t d) {
+    static rotalign::points p;
+    if (p.count != n || p.dims != d) {
+        p = rotalign::points{n, d, std::vector<double>(n * d)};
+        std::mt19937_64 random(1);
+        std::uniform_real_distribution<double> unit(-1.0, 1.0);
+        for (double& v : p.values) v = unit(random);
+    }
+    return p;
+}
+
+void column_spreads(benchmark::State& state) {
+    const rotalign::points& p = uniform_points(static_cast<std::size_t>(state.range(0)), static_cast<std::size_t>(state.range(1)));
+    for (auto _ : state) benchmark::DoNotOptimize(rotalign::column_spreads(p));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * p.values.size() * sizeof(double)));
+}
+
+void standardised(benchmark::State& state) {
+    const rotalign::points& p = uniform_points(static_cast<std::size_t>(state.range(0)), static_cast<std::size_t>(state.range(1)));
+    for (auto _ : state) benchmark::DoNotOptimize(rotalign::standardised(p));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * p.values.size() * sizeof(double)));
+}
+
+void plain_sum(benchmark::State& state) {
+    const rotalign::points& p = uniform_points(static_cast<std::size_t>(state.range(0)), static_cast<std::size_t>(state.range(1)));
+    for (auto _ : state) {
+        double sum = 0.0;
+        for (double v : p.values) sum += v;
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * p.values.size() * sizeof(double)));
+}
+
 }  // namespace
 
 BENCHMARK(read_csv)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(read_csv_with_strtod)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(read_npy)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(column_spreads)->Args({1000000, 2})->Args({200000, 64})->Unit(benchmark::kMillisecond);
+BENCHMARK(standardised)->Args({1000000, 2})->Args({200000, 64})->Unit(benchmark::kMillisecond);
+BENCHMARK(plain_sum)->Args({1000000, 2})->Args({200000, 64})->Unit(benchmark::kMillisecond);

@@ -25,12 +25,12 @@ points affine(const points& p, const std::vector<double>& a, const std::vector<d
     return q;
 }
 
-// Random points whose columns differ in magnitude (from 1e-300 to 1e300), origin and kind: spread
-// values, two values only, or one constant value.
+// Random points whose columns differ in magnitude (from 1e-300 to near the largest double),
+// origin and kind: spread values, two values only, or one constant value.
 points random_points(std::mt19937_64& random) {
-    std::uniform_int_distribution<std::size_t> count(1, 40), dims(1, 6), kind(0, 4);
+    std::uniform_int_distribution<std::size_t> count(1, 40), dims(1, 6), kind(0, 5);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
-    const double magnitudes[] = {1e-300, 1e-8, 1.0, 1e6, 1e300};
+    const double magnitudes[] = {1e-300, 1e-8, 1.0, 1e6, 1e300, 4e307};
     points p{count(random), dims(random), {}};
     p.values.resize(p.count * p.dims);
     for (std::size_t k = 0; k < p.dims; ++k) {
@@ -39,6 +39,7 @@ points random_points(std::mt19937_64& random) {
         const double origin = 3.0 * unit(random) * m;
         for (std::size_t i = 0; i < p.count; ++i) {
             const double v = column_kind == 0 ? 0.0 : column_kind == 1 ? (i % 2 == 0 ? -1.0 : 1.0) : unit(random);
+            // At most 1.6e308: finite.
             p.values[i * p.dims + k] = origin + v * m;
         }
     }
@@ -76,11 +77,16 @@ TEST(standardised, columns_get_unit_spread_whatever_their_units_and_origins) {
         }
 
         // The same points in other units and from other origins: the same result up to the
-        // columns' signs. Maps stay moderate so that the mapped points are exact enough to tell.
+        // columns' signs. Maps stay moderate so that the mapped points are exact enough to tell,
+        // and shrink the columns near the largest doubles.
         std::vector<double> a(p.dims), b(p.dims);
         for (std::size_t k = 0; k < p.dims; ++k) {
-            a[k] = (unit(random) < 0 ? -1.0 : 1.0) * std::pow(10.0, exponent(random));
-            b[k] = a[k] * (spreads[k] > 0 ? spreads[k] : std::fabs(p.at(0, k))) * 10.0 * unit(random);
+            const double size = spreads[k] > 0 ? spreads[k] : std::fabs(p.at(0, k));
+            bool huge = false;
+            for (std::size_t i = 0; i < p.count; ++i) huge = huge || std::fabs(p.at(i, k)) > 1e306;
+            const double e = exponent(random);
+            a[k] = (unit(random) < 0 ? -1.0 : 1.0) * std::pow(10.0, huge ? -std::fabs(e) - 1.0 : e);
+            b[k] = a[k] * size * (huge ? 1.0 : 10.0) * unit(random);
         }
         const points t = rotalign::standardised(affine(p, a, b));
         for (std::size_t i = 0; i < p.count; ++i)
