@@ -6,6 +6,7 @@ import numpy as np
 import scipy.sparse
 
 from . import _core
+from ._sparse_input import as_csc
 
 PLUGINS = ("tarvik", "brenmoss", "olvane", "pellor", "nimbrel")
 
@@ -26,20 +27,17 @@ toolbox = _core.Toolbox(_folder)
 def as_input(value, name):
     """``value`` as the host takes it: a float64 or complex128 ndarray of at least two
     dimensions (a scalar becomes 1-by-1, a vector 1-by-n, as ``numpy.atleast_2d`` does), or a
-    CSC matrix with sorted indices and no duplicates. Whatever is converted is a new array; the
-    caller's is never written."""
+    CSC matrix with sorted indices and no duplicates, made from a sparse matrix or array of any
+    format once its arrays are checked (see ``_sparse_input``). Whatever is converted is a new
+    array; the caller's is never written."""
     if scipy.sparse.issparse(value):
-        csc = _as_double(value.tocsc(), name, "a sparse matrix")
-        if not csc.has_canonical_format:
-            csc = csc.copy()
-            csc.sum_duplicates()
-        return csc
+        return as_csc(value, name)
     return np.atleast_2d(_as_double(np.asarray(value), name, "an array"))
 
 
 def _as_double(array, name, what):
-    """``array`` (an ndarray or a sparse matrix) as complex128 or float64, unconverted when it is
-    already one of them."""
+    """The ndarray ``array`` as complex128 or float64, unconverted when it is already one of
+    them."""
     if array.dtype.kind == "c":
         return array.astype(np.complex128, copy=False)
     if array.dtype.kind in "biuf":

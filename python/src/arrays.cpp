@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace rotalign_python {
@@ -83,8 +84,10 @@ mexhost::array_ptr dense_to_host(const py::array& a) {
     return h;
 }
 
-// Column starts and row indices of a CSC matrix, checked so that no plug-in can read outside the
-// stored values: starts from 0 that never fall, rows inside the matrix and ascending per column.
+// Column starts and row indices of a CSC matrix with `stored` values, checked in full before a
+// value is written, so that neither this copy nor a plug-in can reach outside the stored values:
+// starts from 0 that never fall and end at `stored`, rows inside the matrix and ascending per
+// column. `indices` holds at least `stored` entries.
 template <typename Index>
 void copy_pattern(const py::array& indptr, const py::array& indices, std::size_t m, std::size_t n,
                   std::size_t stored, mwIndex* jc, mwIndex* ir) {
@@ -92,8 +95,9 @@ void copy_pattern(const py::array& indptr, const py::array& indices, std::size_t
     const auto* rows = static_cast<const Index*>(indices.data());
     if (starts[0] != 0 || static_cast<std::size_t>(starts[n]) != stored)
         throw py::value_error("the sparse matrix's indptr does not span its stored values");
-    for (std::size_t j = 0; j < n; ++j) {
+    for (std::size_t j = 0; j < n; ++j)
         if (starts[j + 1] < starts[j]) throw py::value_error("the sparse matrix's indptr falls");
+    for (std::size_t j = 0; j < n; ++j) {
         jc[j] = static_cast<mwIndex>(starts[j]);
         for (auto k = starts[j]; k < starts[j + 1]; ++k) {
             const auto row = rows[k];
@@ -108,25 +112,47 @@ void copy_pattern(const py::array& indptr, const py::array& indices, std::size_t
     jc[n] = static_cast<mwIndex>(stored);
 }
 
-mexhost::array_ptr sparse_to_host(py::handle value) {
-    const py::tuple shape = value.attr("shape");
-    const mwSize m = host_size(shape[0].cast<py::ssize_t>(), "a sparse matrix's row count");
-    const mwSize n = host_size(shape[1].cast<py::ssize_t>(), "a sparse matrix's column count");
-    const auto contiguous = [&](const char* name) {
-        return py::array::ensure(value.attr(name), py::array::c_style);
+// The two dimensions of a sparse matrix's `shape`, each a non-negative integer.
+std::pair<mwSize, mwSize> sparse_shape(py::handle value) {
+    const py::object given = value.attr("shape");
+    if (!py::isinstance<py::tuple>(given) || py::len(given) != 2)
+        throw py::type_error("a sparse matrix's shape must be a tuple of two integers");
+    const auto shape = py::reinterpret_borrow<py::tuple>(given);
+    const auto dimension = [&](std::size_t k, const char* what) {
+        const py::object extent = shape[k];
+        if (!PyIndex_Check(extent.ptr())) throw py::type_error("a sparse matrix's shape must be a tuple of two integers");
+        // Clipped to the range of Py_ssize_t, which host_size then refuses.
+        const Py_ssize_t v = PyNumber_AsSsize_t(extent.ptr(), nullptr);
+        if (v == -1 && PyErr_Occurred()) throw py::error_already_set();
+        return host_size(v, what);
     };
-    const py::array data = contiguous("data");
-    const py::array indices = contiguous("indices");
-    const py::array indptr = contiguous("indptr");
-    if (!data || !indices || !indptr || data.ndim() != 1 || indices.ndim() != 1 || indptr.ndim() != 1)
+    return {dimension(0, "a sparse matrix's row count"), dimension(1, "a sparse matrix's column count")};
+}
+
+// One of the sparse matrix's arrays, as a C-contiguous one-dimensional array (a copy only when
+// it is not one already), or TypeError.
+py::array part_of(py::handle value, const char* name) {
+    const py::object given = value.attr(name);
+    if (!py::isinstance<py::array>(given))
+        throw py::type_error(std::string("a sparse matrix's ") + name + " must be a NumPy array");
+    const py::array part = py::array::ensure(given, py::array::c_style);
+    if (!part || part.ndim() != 1)
         throw py::type_error("a sparse matrix needs one-dimensional data, indices and indptr");
+    return part;
+}
+
+mexhost::array_ptr sparse_to_host(py::handle value) {
+    const auto [m, n] = sparse_shape(value);
+    const py::array data = part_of(value, "data");
+    const py::array indices = part_of(value, "indices");
+    const py::array indptr = part_of(value, "indptr");
     const bool is_complex = data.dtype().is(py::dtype::of<complex>());
     if (!is_complex && !data.dtype().is(py::dtype::of<double>()))
         throw py::type_error("the host takes float64 or complex128 sparse matrices");
-    const bool wide = indptr.dtype().itemsize() == 8;
-    if (indptr.dtype().kind() != 'i' || indices.dtype().kind() != 'i' ||
-        indptr.dtype().itemsize() != indices.dtype().itemsize() || (!wide && indptr.dtype().itemsize() != 4))
-        throw py::type_error("a sparse matrix's indices must both be int32 or both int64");
+    // Exact native types: an index array in the other byte order would be read as other numbers.
+    const bool wide = indptr.dtype().is(py::dtype::of<std::int64_t>()) && indices.dtype().is(py::dtype::of<std::int64_t>());
+    const bool narrow = indptr.dtype().is(py::dtype::of<std::int32_t>()) && indices.dtype().is(py::dtype::of<std::int32_t>());
+    if (!wide && !narrow) throw py::type_error("a sparse matrix's indices must both be int32 or both int64");
     if (static_cast<std::size_t>(indptr.shape(0)) != static_cast<std::size_t>(n) + 1)
         throw py::value_error("the sparse matrix's indptr needs one entry per column and one more");
     const py::ssize_t stored_py = wide ? static_cast<const std::int64_t*>(indptr.data())[n]
