@@ -33,6 +33,11 @@ mexhost::array_ptr host_matrix(std::size_t n, const double* values) {
 // distance matrix: their pages are faulted in beside that work instead of in the plug-in.
 void prepare_affinity_outputs(std::size_t n) { mexhost::prepare_memory(n * n * sizeof(double), 2); }
 
+// Lets the front end stop the run between two stages.
+void check_interrupt(const cluster_options& options) {
+    if (options.interrupt_check) options.interrupt_check();
+}
+
 // The affinities of the distance matrix d: the plug-in's output, dense or sparse as d is.
 mexhost::array_ptr affinities(toolbox& plugins, const mxArray* d, const cluster_options& options) {
     if (options.affinity == affinity_kind::global) {
@@ -172,17 +177,20 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     const group_count_settings settings = settings_of(options);
 
     mexhost::array_ptr a, l;
+    check_interrupt(options);
     {
         stage_timer stage(options.report, "affinities", result.times.affinity);
         a = affinities(plugins, d.get(), options);
         d.reset();
     }
+    check_interrupt(options);
     {
         stage_timer stage(options.report, "diagonal", result.times.diagonal);
         l = std::move(plugins.get("nimbrel").call(1, {a.get()}, trusted_inputs)[0]);
         if (options.keep_affinity) result.affinity = std::move(a);
         a.reset();
     }
+    check_interrupt(options);
     {
         // The cleared affinity is ours now; it becomes the normalised affinity in place.
         stage_timer stage(options.report, "normalisation", result.times.normalise);
@@ -195,6 +203,7 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     std::size_t components = 0;
     eigenpairs e;
     std::vector<std::size_t> blocks;
+    check_interrupt(options);
     {
         stage_timer stage(options.report, "eigenvectors", result.times.eigen);
         const std::size_t wanted = std::min(n, static_cast<std::size_t>(largest) + 1);
@@ -208,6 +217,7 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     }
 
     rotation_searches searches;
+    check_interrupt(options);
     {
         stage_timer stage(options.report, "rotations", result.times.rotation);
         searches = rotate_all(plugins, e, largest, options.numerical_search, blocks,
@@ -247,6 +257,7 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
         // The searches ran on a sample and chose the count. The chained searches up to that count
         // then run again on every row, from the same start, so that the groups and the quality
         // are exactly those that searches on every row give for that count.
+        check_interrupt(options);
         stage_timer stage(options.report, "rotations", result.times.rotation);
         rotation_searches full = rotate_all(plugins, e, result.chosen, options.numerical_search, blocks);
         const std::size_t k = static_cast<std::size_t>(result.chosen - 2);
@@ -298,8 +309,10 @@ cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_o
             kernel.scale = options.scale;
             const std::size_t wanted =
                 neighbours_for_share(p, found.lists, kernel, graph_entry_budget / std::max<std::size_t>(p.count, 1));
+            check_interrupt(options);
             if (wanted > m) found = nearest_neighbours(p, m = wanted, search);
         }
+        check_interrupt(options);
         neighbour_graph g = build_graph(p, std::move(found), search.threads);
         d = std::move(g.distances);
         result.graph_neighbours = m;

@@ -1,5 +1,7 @@
 #include "arrays.h"
 
+#include "host_access.h"
+
 #include <complex>
 #include <cstdint>
 #include <cstring>
@@ -250,8 +252,11 @@ mexhost::array_ptr to_host(py::handle value) {
 py::object from_host(mexhost::array_ptr array) {
     const mxArray* a = array.get();
     // The capsule owns the host array; every view below keeps it alive.
-    py::capsule owner(new mexhost::array_ptr(std::move(array)),
-                      [](void* p) { delete static_cast<mexhost::array_ptr*>(p); });
+    py::capsule owner(new mexhost::array_ptr(std::move(array)), [](void* p) {
+        auto* held = static_cast<mexhost::array_ptr*>(p);
+        release_from_python(std::move(*held));
+        delete held;
+    });
     return view_of(a, owner);
 }
 

@@ -1,9 +1,11 @@
 // rotalign._core: the rotalign library and the stand-in host's loader, for Python.
 //
 // The host keeps process-wide state (its live arrays and its memory cache) and is not made for
-// threads, so every call holds the interpreter lock: host arrays are made, used and released
-// only by one thread at a time, including those that NumPy views release.
+// threads: every entry takes the host (host_access.h), and NumPy views hand their host arrays
+// back through it. The chain runs without the interpreter lock, so that other Python threads go
+// on meanwhile, and takes it back between its stages to see whether Ctrl-C was pressed.
 #include "arrays.h"
+#include "host_access.h"
 #include "distances.h"
 #include "options.h"
 #include "rotalign/support/blas_threads.h"
@@ -29,6 +31,7 @@ namespace {
 // handed to a plug-in.
 py::tuple call(rotalign::toolbox& plugins, const std::string& name, int nout, const py::sequence& inputs) {
     if (nout < 0) throw py::value_error("nout must not be negative");
+    const host_lock host;
     std::vector<mexhost::array_ptr> held;
     std::vector<const mxArray*> arguments;
     for (py::handle input : inputs) {
@@ -51,16 +54,26 @@ py::tuple call(rotalign::toolbox& plugins, const std::string& name, int nout, co
     return result;
 }
 
+// Raises KeyboardInterrupt (or whatever a Python signal handler raises) in the chain, which runs
+// without the interpreter lock, when a signal arrived since the last check.
+void check_signals() {
+    const py::gil_scoped_acquire locked;
+    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+}
+
 // The chain on the rows of `x` as points, or on `x` as a distance matrix. `x` is float64 and
 // two-dimensional; points are copied once into the library's row order, a distance matrix is
 // read in place (its layout does not matter once it is known to be symmetric).
 py::dict cluster(rotalign::toolbox& plugins, const py::array& x, const py::dict& options, bool precomputed) {
     if (x.ndim() != 2 || !x.dtype().is(py::dtype::of<double>()))
         throw py::type_error("the chain takes a two-dimensional float64 array");
-    const rotalign::cluster_options o = options_from(options);
+    rotalign::cluster_options o = options_from(options);
+    o.interrupt_check = check_signals;
     const auto n = static_cast<std::size_t>(x.shape(0));
     if (n > static_cast<std::size_t>(std::numeric_limits<mwSize>::max()))
         throw py::value_error(std::to_string(n) + " samples do not fit the host's 32-bit sizes");
+    const host_lock host;
+    rotalign::cluster_result result;
     if (precomputed) {
         if (x.shape(1) != x.shape(0))
             throw py::value_error("a precomputed distance matrix must be square, not " + std::to_string(x.shape(0)) +
@@ -70,19 +83,24 @@ py::dict cluster(rotalign::toolbox& plugins, const py::array& x, const py::dict&
             d = py::array::ensure(x, py::array::c_style);
         const auto* values = static_cast<const double*>(d.data());
         check_distances(values, n, (d.flags() & py::array::c_style) != 0);
+        const py::gil_scoped_release unlocked;
         rotalign::single_blas_thread one_thread(true);
-        return result_to_dict(rotalign::cluster_distances(plugins, values, n, o));
+        result = rotalign::cluster_distances(plugins, values, n, o);
+    } else {
+        const auto dims = static_cast<std::size_t>(x.shape(1));
+        rotalign::points p{n, dims, std::vector<double>(n * dims)};
+        const auto* base = static_cast<const char*>(x.data());
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t k = 0; k < dims; ++k)
+                std::memcpy(&p.values[i * dims + k],
+                            base + static_cast<py::ssize_t>(i) * x.strides(0) +
+                                static_cast<py::ssize_t>(k) * x.strides(1),
+                            sizeof(double));
+        const py::gil_scoped_release unlocked;
+        rotalign::single_blas_thread one_thread(true);
+        result = rotalign::cluster_points(plugins, p, o);
     }
-    const auto dims = static_cast<std::size_t>(x.shape(1));
-    rotalign::points p{n, dims, std::vector<double>(n * dims)};
-    const auto* base = static_cast<const char*>(x.data());
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t k = 0; k < dims; ++k)
-            std::memcpy(&p.values[i * dims + k],
-                        base + static_cast<py::ssize_t>(i) * x.strides(0) + static_cast<py::ssize_t>(k) * x.strides(1),
-                        sizeof(double));
-    rotalign::single_blas_thread one_thread(true);
-    return result_to_dict(rotalign::cluster_points(plugins, p, o));
+    return result_to_dict(std::move(result));
 }
 
 }  // namespace
@@ -112,6 +130,15 @@ PYBIND11_MODULE(_core, m) {
         .def("cluster", &cluster, "x"_a, "options"_a, "precomputed"_a,
              "Runs the clustering chain; returns its result as a dict");
 
+    m.def(
+        "host_memory",
+        [] {
+            const mexhost::memory_usage u = mexhost::host_memory_usage();
+            return py::dict("in_use"_a = u.in_use, "kept"_a = u.kept, "peak_in_use"_a = u.peak_in_use,
+                            "mapped"_a = u.mapped);
+        },
+        "Bytes in the host's separately mapped blocks (64 KiB and more): in use, kept for reuse, the "
+        "most in use at once, all ever mapped");
     m.def("plugin_file_name", &mexhost::plugin_file_name, "name"_a,
           "The platform's file name of a plug-in, e.g. 'tarvik.mexa64'");
 }

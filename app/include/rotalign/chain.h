@@ -11,6 +11,7 @@
 #include "rotalign/support/progress.h"
 #include "rotalign/support/toolbox.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,6 +61,9 @@ struct cluster_options {
     // Hand the affinity plug-in's N-by-N output back in cluster_result::affinity instead of
     // releasing it. It is no copy: the chain only holds it on, one N-by-N matrix beyond the end.
     bool keep_affinity = false;
+    // Called between the chain's stages, when given: a front end throws from it to stop the run
+    // (Python on Ctrl-C); the chain's arrays are released as the exception unwinds.
+    std::function<void()> interrupt_check;
 };
 
 // Seconds spent in each stage of one run.
