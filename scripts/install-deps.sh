@@ -15,7 +15,7 @@ search=(libfaiss-dev libhnswlib-dev)
 octave=(octave liboctave-dev)
 cross=(g++-multilib mingw-w64 wine wine64 wine32:i386 qemu-user)
 fuzz=(clang libclang-rt-14-dev)
-python=(python3-dev pybind11-dev python3-numpy python3-scipy python3-sklearn python3-pytest
+python=(python3-dev pybind11-dev python3-numpy python3-scipy python3-sklearn python3-pytest python3-hypothesis
         python3-matplotlib python3-pip python3-setuptools python3-wheel python3-venv)
 slepc=(libslepc-real-dev pkg-config)
 bench_data=(weka octave-statistics)
