@@ -376,7 +376,10 @@ def clear_diagonal(M):
     page = M.reshape(M.shape[0], M.shape[1], -1)
     if M.shape[0] == M.shape[1]:
         first = page[:, :, 0]
-        np.fill_diagonal(first, first.diagonal().imag * 1j if M.dtype.kind == "c" else 0.0)
+        cleared = np.zeros(M.shape[0], dtype=M.dtype)
+        if M.dtype.kind == "c":
+            cleared.imag = first.diagonal().imag  # not imag * 1j, which makes 0 * Inf a NaN
+        np.fill_diagonal(first, cleared)
     return M
 
 

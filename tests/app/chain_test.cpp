@@ -307,3 +307,30 @@ TEST(graph_size, neighbours_grow_with_the_spread_of_the_affinity_within_the_budg
     kernel.scale = 0.05;
     EXPECT_LT(wanted(moons, 599, 0.99), flat * 2);
 }
+
+TEST(chain, an_interrupt_check_that_throws_stops_the_run_at_any_of_its_points) {
+    // Every check of a whole run, on both graphs; then each in turn throws: the exception leaves
+    // the chain and the host has no array of the chain left in use.
+    const rotalign::labelled_points data = rotalign::uneven_blobs(150, 5);
+    struct interrupted {};
+    for (const rotalign::graph_kind graph : {rotalign::graph_kind::dense, rotalign::graph_kind::knn}) {
+        cluster_options o;
+        o.max_groups = 4;
+        o.graph = graph;
+        int checks = 0;
+        o.interrupt_check = [&checks] { ++checks; };
+        const rotalign::cluster_result whole = rotalign::cluster_points(plugins(), data.data, o);
+        ASSERT_GE(checks, 5);
+        const std::size_t in_use = mexhost::host_memory_usage().in_use;
+        for (int stop = 1; stop <= checks; ++stop) {
+            int seen = 0;
+            o.interrupt_check = [&seen, stop] {
+                if (++seen == stop) throw interrupted{};
+            };
+            EXPECT_THROW(rotalign::cluster_points(plugins(), data.data, o), interrupted) << stop;
+            EXPECT_EQ(mexhost::host_memory_usage().in_use, in_use) << stop;
+        }
+        o.interrupt_check = nullptr;
+        EXPECT_EQ(rotalign::cluster_points(plugins(), data.data, o).groups, whole.groups);
+    }
+}
