@@ -1,10 +1,13 @@
 #include "cli.h"
 
+#include "output_checks.h"
 #include "rotalign/chain.h"
 #include "rotalign/datasets/datasets.h"
 #include "rotalign/datasets/suite_sets.h"
 #include "rotalign/groups/scores.h"
 #include "rotalign/output/svg.h"
+
+#include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,43 +24,13 @@
 namespace rotalign {
 namespace {
 
-const char* const usage_text =
+// What a mistake on the command line prints after its message.
+const char* const usage_hint =
     "usage: rotalign cluster POINTS [options]   groups of the points of a CSV file\n"
     "       rotalign demo [--output DIR] [--plugins DIR] [--solver S]\n"
     "       rotalign generate NAME [--points N] [--seed S] [--truth FILE]\n"
     "       rotalign generate --list\n"
-    "\n"
-    "cluster options:\n"
-    "  --distances         POINTS holds a square matrix of distances, not points\n"
-    "  --standardise       shift every column to zero mean and divide it by its spread before\n"
-    "                      the distances, for columns in different units (a column of zero spread\n"
-    "                      is only shifted)\n"
-    "  --affinity A        brenmoss (default), olvane, or pellor (needs --scale)\n"
-    "  --neighbours K      neighbour count of the local scales (default 7)\n"
-    "  --scale S           global scale of pellor\n"
-    "  --max-groups C      try every number of groups from 2 to C (default 10)\n"
-    "  --groups C          take C groups instead of choosing\n"
-    "  --tolerance T       of the group-count rule: qualities within T of the best count as equal\n"
-    "                      (default 0.001)\n"
-    "  --search S          rotation search: gradient (default) or numerical\n"
-    "  --graph G           distances between every pair (dense) or each point's nearest neighbours\n"
-    "                      (knn, a sparse graph); auto (default): knn from 5000 points on\n"
-    "  --graph-neighbours M  nearest neighbours per point of the knn graph (default 2 K)\n"
-    "  --neighbour-search S  how the knn graph finds them: auto (default), kd-tree, blas, faiss\n"
-    "                      (all exact), or hnsw (approximate; its measured recall is shown)\n"
-    "  --solver S          eigen-solver: auto (default), lanczos or dense\n"
-    "  --rotation-sample N choose the number of groups by rotation searches on N rows drawn at\n"
-    "                      random, then search again on every row for that number only; 0: every\n"
-    "                      row (default: 20000 rows from 60000 points on)\n"
-    "  --format F          groups as lines (default) or csv\n"
-    "  --output FILE       write the groups to FILE; the summary then goes to standard output\n"
-    "  --plot FILE.svg     draw the points coloured by group\n"
-    "  --plot-quality FILE.svg  draw the eigenvalues and qualities against c, the choice marked\n"
-    "  --plugins DIR       load the plug-ins from DIR (else ROTALIGN_PLUGINS, else beside rotalign)\n"
-    "  --quiet             no summary\n"
-    "\n"
-    "generate: NAME is moons, circles, blobs or lines (2-D, --points and --seed apply), or a set of\n"
-    "the group-count suite (fixed size; --seed replaces its seed); --list shows the suite.\n";
+    "'rotalign COMMAND --help' shows the options of a command.\n";
 
 // A mistake in the command line itself: exit status 2 with the usage.
 class usage_error : public std::runtime_error {
@@ -65,90 +38,88 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Options by name ("--x VALUE" or "--x=VALUE"), flags, and the positional arguments.
-struct parsed {
-    std::map<std::string, std::string> values;
-    std::map<std::string, bool> flags;
-    std::vector<std::string> positional;
+// A remedy as the command line spells it: "--max-groups 16".
+std::string spelled(const remedy& r) {
+    if (r.option == "plugins") return "--plugins or ROTALIGN_PLUGINS";
+    if (r.value.empty()) return "";
+    const option_description* o = nullptr;
+    for (const option_description& d : chain_options())
+        if (d.name == r.option) o = &d;
+    if (o == nullptr) return "";
+    std::string value = r.value;
+    for (std::size_t k = 0; k < o->words.size(); ++k)
+        if (value == o->words[k].word) value = word_of(*o, k, option_vocabulary::program);
+    return "--" + o->flag + " " + value;
+}
 
-    bool has(const std::string& name) const { return values.count(name) != 0; }
-    std::string value(const std::string& name, const std::string& otherwise = "") const {
-        auto it = values.find(name);
-        return it == values.end() ? otherwise : it->second;
-    }
-    bool flag(const std::string& name) const { return flags.count(name) != 0; }
+// The table's options of the chain on a command, as given (text) and by name.
+struct chain_flags {
+    std::map<std::string, std::string> text;
+    std::map<std::string, CLI::Option*> given;
+
+    bool has(const std::string& name) const { return given.at(name)->count() > 0; }
 };
 
-parsed parse(const std::vector<std::string>& args, std::size_t first, const std::vector<std::string>& with_value,
-             const std::vector<std::string>& flags) {
-    auto known = [](const std::vector<std::string>& names, const std::string& n) {
-        for (const std::string& name : names)
-            if (name == n) return true;
-        return false;
-    };
-    parsed p;
-    for (std::size_t i = first; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a.size() < 3 || a.compare(0, 2, "--") != 0) {
-            p.positional.push_back(a);
-            continue;
-        }
-        const auto eq = a.find('=');
-        const std::string name = a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-        if (known(flags, name) && eq == std::string::npos) {
-            p.flags[name] = true;
-        } else if (known(with_value, name)) {
-            if (eq != std::string::npos) {
-                p.values[name] = a.substr(eq + 1);
-            } else {
-                if (i + 1 >= args.size()) throw usage_error("option --" + name + " needs a value");
-                p.values[name] = args[++i];
-            }
-        } else {
-            throw usage_error("unknown option " + a);
+// The help line of a table option: its help, its words, its default.
+std::string help_of(const option_description& o) {
+    std::string help = o.help;
+    if (o.kind == option_kind::word) help += "; " + requirement(o, option_vocabulary::program);
+    if (!o.default_text.empty() && o.kind != option_kind::flag) {
+        std::string shown = o.default_text;
+        for (std::size_t k = 0; k < o.words.size(); ++k)
+            if (shown == o.words[k].word) shown = word_of(o, k, option_vocabulary::program);
+        help += " (default " + shown + ")";
+    }
+    return help;
+}
+
+void add_chain_option(CLI::App& command, chain_flags& flags, const option_description& o) {
+    if (o.kind == option_kind::flag) {
+        flags.text[o.name] = "true";
+        flags.given[o.name] = command.add_flag("--" + o.flag, wrapped(o.help));
+        return;
+    }
+    const char* type = o.kind == option_kind::whole ? "N" : o.kind == option_kind::real ? "X" : "WORD";
+    flags.given[o.name] = command.add_option("--" + o.flag, flags.text[o.name], help_of(o))->type_name(type);
+}
+
+// The options that were given, read into `options`; a value the option does not take is a
+// usage mistake.
+void read_chain_flags(const chain_flags& flags, cluster_options& options) {
+    for (const option_description& o : chain_options()) {
+        const auto it = flags.given.find(o.name);
+        if (it == flags.given.end() || it->second->count() == 0) continue;
+        try {
+            set_option(options, o.name, read_option(o, flags.text.at(o.name), option_vocabulary::program));
+        } catch (const option_error& e) {
+            throw usage_error("--" + o.flag + " needs " + e.needed() + ", not '" + e.given() + "'");
         }
     }
-    return p;
 }
 
-int integer(const parsed& p, const std::string& name, int otherwise) {
-    if (!p.has(name)) return otherwise;
-    const std::string text = p.value(name);
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
-        throw usage_error("--" + name + " needs a whole number, not '" + text + "'");
-    return static_cast<int>(v);
+// A file option that was given must name a file.
+void require_name(const CLI::Option* option, const std::string& value) {
+    if (option->count() > 0 && value.empty()) throw usage_error(option->get_name() + " needs a file name");
 }
 
-double real(const parsed& p, const std::string& name, double otherwise) {
-    if (!p.has(name)) return otherwise;
-    const std::string text = p.value(name);
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !std::isfinite(v))
-        throw usage_error("--" + name + " needs a finite number, not '" + text + "'");
-    return v;
+// Refuses outputs that would overwrite an input or each other, and outputs that cannot be
+// written, before any work.
+void check_outputs(const std::vector<named_file>& inputs, const std::vector<named_file>& outputs) {
+    const std::vector<file_clash> found = clashes(inputs, outputs);
+    if (!found.empty()) {
+        const file_clash& c = found.front();
+        throw usage_error(c.output.option + " " + c.output.path + " is the same file as " +
+                          (c.other.option.empty() ? "the input" : c.other.option) + " " + c.other.path);
+    }
+    for (const named_file& f : outputs) {
+        const std::string reason = unwritable_reason(f.path);
+        if (!reason.empty()) throw input_error("cannot write " + f.path + ": " + reason);
+    }
 }
 
-std::string choice(const parsed& p, const std::string& name, const std::vector<std::string>& allowed) {
-    const std::string v = p.value(name, allowed.front());
-    for (const std::string& a : allowed)
-        if (v == a) return v;
-    std::string list;
-    for (const std::string& a : allowed) list += (list.empty() ? "" : ", ") + a;
-    throw usage_error("--" + name + " must be one of " + list + ", not '" + v + "'");
-}
-
-eigen_solver solver_option(const parsed& p) {
-    const std::string s = choice(p, "solver", {"auto", "lanczos", "dense"});
-    return s == "lanczos" ? eigen_solver::lanczos : s == "dense" ? eigen_solver::dense : eigen_solver::automatic;
-}
-
-std::string folder_of_plugins(const parsed& p, const std::string& executable_folder) {
+std::string folder_of_plugins(const std::string& flag, const std::string& executable_folder) {
     const char* env = std::getenv("ROTALIGN_PLUGINS");
-    return plugin_folder(p.value("plugins"), env != nullptr ? env : "", executable_folder);
+    return plugin_folder(flag, env != nullptr ? env : "", executable_folder);
 }
 
 std::string milliseconds(double seconds) {
@@ -252,78 +223,94 @@ void print_summary(std::ostream& s, const cluster_result& r, const cluster_optio
     print_times(s, r.times, r.graph);
 }
 
-int cluster_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                    const std::string& executable_folder, bool show_progress) {
-    const parsed p = parse(args, 1,
-                           {"affinity", "neighbours", "scale", "max-groups", "groups", "tolerance", "search",
-                            "solver", "format", "output", "plot", "plot-quality", "plugins", "rotation-sample", "graph",
-                            "graph-neighbours", "neighbour-search"},
-                           {"distances", "quiet", "standardise"});
-    if (p.positional.size() != 1) throw usage_error("cluster needs one file of points");
+// What `rotalign cluster` was asked to do.
+struct cluster_request {
+    std::string file, output, plot, plot_quality, plugins, format = "lines";
+    bool distances = false, quiet = false;
+    chain_flags chain;
+    CLI::App* command = nullptr;
+    CLI::Option *output_given = nullptr, *plot_given = nullptr, *plot_quality_given = nullptr,
+                *plugins_given = nullptr, *format_given = nullptr;
+};
+
+void declare_cluster(CLI::App& app, cluster_request& q) {
+    q.command = app.add_subcommand("cluster", "groups of the points of a CSV file")->allow_extras();
+    CLI::App& c = *q.command;
+    c.add_option("POINTS", q.file, "the CSV file of points, one a row")->required();
+    c.add_flag("--distances", q.distances, "POINTS holds a square matrix of distances, not points");
+    for (const option_description& o : chain_options()) add_chain_option(c, q.chain, o);
+    q.format_given = c.add_option("--format", q.format, "groups as lines (default) or csv")->type_name("F");
+    q.output_given = c.add_option("--output", q.output, "write the groups to FILE; the summary then goes to standard "
+                                                        "output")->type_name("FILE");
+    q.plot_given = c.add_option("--plot", q.plot, "draw the points coloured by group")->type_name("FILE.svg");
+    q.plot_quality_given = c.add_option("--plot-quality", q.plot_quality,
+                                        "draw the eigenvalues and qualities against c, the choice marked")
+                               ->type_name("FILE.svg");
+    q.plugins_given = c.add_option("--plugins", q.plugins,
+                                   "load the plug-ins from DIR (else ROTALIGN_PLUGINS, else beside rotalign)")
+                          ->type_name("DIR");
+    c.add_flag("--quiet", q.quiet, "no summary");
+}
+
+// The request's options, checked as far as they can be without the data.
+cluster_options cluster_options_of(const cluster_request& q) {
     cluster_options o;
-    const std::string affinity = choice(p, "affinity", {"brenmoss", "olvane", "pellor"});
-    o.affinity = affinity == "olvane" ? affinity_kind::local_mean
-                 : affinity == "pellor" ? affinity_kind::global
-                                        : affinity_kind::local;
-    if (o.affinity == affinity_kind::global && !p.has("scale")) throw usage_error("--affinity pellor needs --scale");
-    if (o.affinity != affinity_kind::global && p.has("scale"))
+    read_chain_flags(q.chain, o);
+    if (q.format != "lines" && q.format != "csv")
+        throw usage_error("--format needs one of lines or csv, not '" + q.format + "'");
+    if (o.affinity == affinity_kind::global && !q.chain.has("scale")) throw usage_error("--affinity pellor needs --scale");
+    if (o.affinity != affinity_kind::global && q.chain.has("scale"))
         throw usage_error("--scale belongs to --affinity pellor");
-    o.neighbours = integer(p, "neighbours", o.neighbours);
-    o.scale = real(p, "scale", o.scale);
-    o.max_groups = integer(p, "max-groups", o.max_groups);
-    o.fixed_groups = integer(p, "groups", 0);
-    if (p.has("groups") && o.fixed_groups < 2) throw usage_error("--groups needs at least 2");
-    o.tolerance = real(p, "tolerance", o.tolerance);
-    o.numerical_search = choice(p, "search", {"gradient", "numerical"}) == "numerical";
-    o.solver = solver_option(p);
-    if (p.has("rotation-sample")) {
-        const int sample = integer(p, "rotation-sample", 0);
-        if (sample < 0) throw usage_error("--rotation-sample needs a number of rows, or 0 for all");
-        o.rotation_sample = static_cast<std::size_t>(sample);
-    }
-    const std::string graph = choice(p, "graph", {"auto", "dense", "knn"});
-    o.graph = graph == "dense" ? graph_kind::dense : graph == "knn" ? graph_kind::knn : graph_kind::automatic;
-    const int graph_neighbours = integer(p, "graph-neighbours", 0);
-    if (p.has("graph-neighbours") && graph_neighbours < 1) throw usage_error("--graph-neighbours needs at least 1");
-    o.graph_neighbours = static_cast<std::size_t>(graph_neighbours);
-    const std::string search = choice(p, "neighbour-search", {"auto", "kd-tree", "blas", "faiss", "hnsw"});
-    for (neighbour_backend b : {neighbour_backend::kd_tree, neighbour_backend::blas, neighbour_backend::faiss,
-                                neighbour_backend::hnsw})
-        if (search == name_of(b)) o.search = b;
-    const bool csv = choice(p, "format", {"lines", "csv"}) == "csv";
-    const std::string& file = p.positional[0];
-    const bool distances = p.flag("distances");
-    if (distances && p.has("plot")) throw usage_error("--plot needs points, not distances");
-    if (distances && o.graph == graph_kind::knn) throw usage_error("--graph knn needs points, not distances");
-    o.standardise = p.flag("standardise");
-    if (distances && o.standardise) throw usage_error("--standardise needs points, not distances");
+    if (q.distances && q.plot_given->count() > 0) throw usage_error("--plot needs points, not distances");
+    if (q.distances && o.graph == graph_kind::knn) throw usage_error("--graph knn needs points, not distances");
+    if (q.distances && o.standardise) throw usage_error("--standardise needs points, not distances");
+    for (const auto& [option, value] : {std::pair<CLI::Option*, std::string>{q.output_given, q.output},
+                                        {q.plot_given, q.plot},
+                                        {q.plot_quality_given, q.plot_quality},
+                                        {q.plugins_given, q.plugins}})
+        require_name(option, value);
+    std::vector<named_file> outputs;
+    if (q.output_given->count() > 0) outputs.push_back({"--output", q.output});
+    if (q.plot_given->count() > 0) outputs.push_back({"--plot", q.plot});
+    if (q.plot_quality_given->count() > 0) outputs.push_back({"--plot-quality", q.plot_quality});
+    check_outputs({{"", q.file}}, outputs);
+    return o;
+}
+
+int cluster_command(const cluster_request& q, std::ostream& out, std::ostream& err,
+                    const std::string& executable_folder, bool show_progress) {
+    cluster_options o = cluster_options_of(q);
+    const bool csv = q.format == "csv";
 
     // Read and check everything before the plug-ins are loaded.
     points pts;
     square d;
-    if (distances) d = read_distances_file(file);
-    else pts = read_points_file(file);
-    check_options(o, distances ? d.n : pts.count, !distances);
-    if (p.has("plot") && pts.dims < 2) throw input_error("--plot needs points of at least two coordinates");
+    if (q.distances) d = read_distances_file(q.file);
+    else pts = read_points_file(q.file);
+    check_options(o, q.distances ? d.n : pts.count, !q.distances);
+    if (q.plot_given->count() > 0 && pts.dims < 2)
+        throw input_error("--plot needs points of at least two coordinates");
 
-    toolbox plugins(folder_of_plugins(p, executable_folder));
+    toolbox plugins(folder_of_plugins(q.plugins, executable_folder));
     progress report(err, show_progress);
     o.report = &report;
-    const cluster_result r = distances ? cluster_distances(plugins, d, o) : cluster_points(plugins, pts, o);
+    const cluster_result r = q.distances ? cluster_distances(plugins, d, o) : cluster_points(plugins, pts, o);
 
     std::ostream* summary = &err;
-    if (p.has("output")) {
-        write_groups_file(p.value("output"), r.groups, csv);
+    if (q.output_given->count() > 0) {
+        write_groups_file(q.output, r.groups, csv);
         summary = &out;
     } else {
         write_groups(out, r.groups, csv);
+        check_written(out, "the groups to standard output");
     }
-    if (p.has("plot"))
-        write_svg_file(p.value("plot"), pts, r.groups, file + ": " + std::to_string(r.chosen) + " groups");
-    if (p.has("plot-quality"))
-        write_choice_svg_file(p.value("plot-quality"), r.eigenvalues, r.quality, r.chosen, settings_of(o),
-                              file + ": " + std::to_string(r.chosen) + (r.chosen == 1 ? " group" : " groups"));
-    if (!p.flag("quiet")) print_summary(*summary, r, o);
+    if (q.plot_given->count() > 0)
+        write_svg_file(q.plot, pts, r.groups, q.file + ": " + std::to_string(r.chosen) + " groups");
+    if (q.plot_quality_given->count() > 0)
+        write_choice_svg_file(q.plot_quality, r.eigenvalues, r.quality, r.chosen, settings_of(o),
+                              q.file + ": " + std::to_string(r.chosen) + (r.chosen == 1 ? " group" : " groups"));
+    if (!q.quiet) print_summary(*summary, r, o);
+    if (summary == &out) check_written(out, "the summary to standard output");
     return exit_ok;
 }
 
@@ -343,15 +330,30 @@ const demo_case demo_cases[] = {
     {"parallel lines", "lines", 600, 14, 7},
 };
 
-int demo_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                 const std::string& executable_folder) {
-    const parsed p = parse(args, 1, {"output", "plugins", "solver"}, {});
-    if (!p.positional.empty()) throw usage_error("demo takes no file");
-    const std::string folder = p.value("output", "rotalign-demo");
+struct demo_request {
+    std::string folder = "rotalign-demo", plugins;
+    chain_flags chain;
+    CLI::App* command = nullptr;
+    CLI::Option *folder_given = nullptr, *plugins_given = nullptr;
+};
+
+void declare_demo(CLI::App& app, demo_request& q) {
+    q.command = app.add_subcommand("demo", "clusters four generated data sets and draws each")->allow_extras();
+    q.folder_given = q.command->add_option("--output", q.folder, "folder of the pictures (default rotalign-demo)")
+                         ->type_name("DIR");
+    q.plugins_given = q.command->add_option("--plugins", q.plugins, "load the plug-ins from DIR")->type_name("DIR");
+    add_chain_option(*q.command, q.chain, option_named("solver"));
+}
+
+int demo_command(const demo_request& q, std::ostream& out, std::ostream& err, const std::string& executable_folder) {
+    cluster_options chosen;
+    read_chain_flags(q.chain, chosen);
+    require_name(q.folder_given, q.folder);
+    require_name(q.plugins_given, q.plugins);
     std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec) throw input_error("cannot create " + folder + ": " + ec.message());
-    toolbox plugins(folder_of_plugins(p, executable_folder));
+    std::filesystem::create_directories(q.folder, ec);
+    if (ec) throw input_error("cannot create " + q.folder + ": " + ec.message());
+    toolbox plugins(folder_of_plugins(q.plugins, executable_folder));
 
     out << "data set            points  true  chosen     ARI   distances  affinity  diagonal  normalise"
            "     eigen  rotation     total  (ms)\n";
@@ -360,10 +362,10 @@ int demo_command(const std::vector<std::string>& args, std::ostream& out, std::o
         const labelled_points data = generate(c.dataset, c.count, c.seed);
         cluster_options o;
         o.neighbours = c.neighbours;
-        o.solver = solver_option(p);
+        o.solver = chosen.solver;
         const cluster_result r = cluster_points(plugins, data.data, o);
         const double ari = adjusted_rand_index(data.truth, r.groups);
-        const std::string picture = (std::filesystem::path(folder) / (std::string(c.dataset) + ".svg")).string();
+        const std::string picture = (std::filesystem::path(q.folder) / (std::string(c.dataset) + ".svg")).string();
         std::ostringstream title;
         title << c.title << ": " << r.chosen << " groups, adjusted Rand index " << std::fixed << std::setprecision(3)
               << ari;
@@ -380,42 +382,86 @@ int demo_command(const std::vector<std::string>& args, std::ostream& out, std::o
             ++missed;
         }
     }
-    out << "pictures in " << folder << '\n';
+    out << "pictures in " << q.folder << '\n';
+    check_written(out, "the table to standard output");
     return missed == 0 ? exit_ok : exit_failure;
 }
 
-int generate_command(const std::vector<std::string>& args, std::ostream& out) {
-    const parsed p = parse(args, 1, {"points", "seed", "truth"}, {"list"});
-    if (p.flag("list")) {
-        if (!p.positional.empty() || !p.values.empty()) throw usage_error("generate --list takes nothing else");
+struct generate_request {
+    std::string name, points, seed, truth;
+    bool list = false;
+    CLI::App* command = nullptr;
+    CLI::Option *name_given = nullptr, *points_given = nullptr, *seed_given = nullptr, *truth_given = nullptr;
+};
+
+void declare_generate(CLI::App& app, generate_request& q) {
+    q.command = app.add_subcommand(
+        "generate", "writes a data set as CSV: moons, circles, blobs or lines (2-D; --points and --seed apply), or a "
+                    "set of the group-count suite (fixed size; --seed replaces its seed)")
+                    ->allow_extras();
+    CLI::App& g = *q.command;
+    q.name_given = g.add_option("NAME", q.name, "the data set");
+    q.points_given = g.add_option("--points", q.points, "number of points (default 600)")->type_name("N");
+    q.seed_given = g.add_option("--seed", q.seed, "seed of the random numbers (default 1)")->type_name("S");
+    q.truth_given = g.add_option("--truth", q.truth, "write the true groups to FILE")->type_name("FILE");
+    g.add_flag("--list", q.list, "show the sets of the group-count suite");
+}
+
+// A whole number of at least `least` for a generate option, or a usage mistake.
+unsigned long long whole_number(const std::string& flag, const std::string& text, unsigned long long least) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || text[0] == '-' || errno == ERANGE || v < least)
+        throw usage_error(flag + " needs a whole number of at least " + std::to_string(least) + ", not '" + text + "'");
+    return v;
+}
+
+int generate_command(const generate_request& q, std::ostream& out) {
+    if (q.list) {
+        if (q.name_given->count() + q.points_given->count() + q.seed_given->count() + q.truth_given->count() > 0)
+            throw usage_error("generate --list takes nothing else");
         out << "name\tpoints\tdims\tgroups\tmax_groups\tdescription\n";
         for (const suite_set& s : suite_sets())
             out << s.name << '\t' << s.count << '\t' << s.dims << '\t' << s.groups << '\t' << s.max_groups << '\t'
                 << s.description << '\n';
+        check_written(out, "the list to standard output");
         return exit_ok;
     }
-    if (p.positional.size() != 1) throw usage_error("generate needs the name of a data set");
-    const std::string& name = p.positional[0];
-    const std::string seed_text = p.value("seed", "1");
-    char* end = nullptr;
-    const unsigned long long seed = std::strtoull(seed_text.c_str(), &end, 10);
-    if (seed_text.empty() || *end != '\0' || seed_text[0] == '-')
-        throw usage_error("--seed needs a whole number, not '" + seed_text + "'");
-    labelled_points data;
+    if (q.name_given->count() == 0) throw usage_error("generate needs the name of a data set");
+    const std::uint64_t seed = q.seed_given->count() > 0 ? whole_number("--seed", q.seed, 0) : 1;
+    require_name(q.truth_given, q.truth);
     const auto& demo = dataset_names();
-    if (std::find(demo.begin(), demo.end(), name) != demo.end()) {
-        const int count = integer(p, "points", 600);
-        if (count < 1) throw usage_error("--points needs at least 1");
-        data = generate(name, static_cast<std::size_t>(count), seed);
-    } else {
-        const auto& suite = suite_sets();
-        if (std::none_of(suite.begin(), suite.end(), [&name](const suite_set& s) { return s.name == name; }))
-            throw input_error("unknown data set '" + name +
-                              "': moons, circles, blobs, lines, or a name that 'rotalign generate --list' shows");
-        if (p.has("points")) throw usage_error("--points applies to moons, circles, blobs and lines only");
-        // A suite set keeps its own seed unless one is given.
-        data = suite_points(name, p.has("seed") ? seed : 0);
+    const bool planar = std::find(demo.begin(), demo.end(), q.name) != demo.end();
+    std::size_t count = 600;
+    if (planar && q.points_given->count() > 0) {
+        const unsigned long long n = whole_number("--points", q.points, 1);
+        if (n > static_cast<unsigned long long>(largest_whole))
+            throw usage_error("--points needs a whole number from 1 to " + std::to_string(static_cast<int>(largest_whole)) +
+                              ", not '" + q.points + "'");
+        count = static_cast<std::size_t>(n);
     }
+    if (!planar) {
+        const auto& suite = suite_sets();
+        if (std::none_of(suite.begin(), suite.end(), [&q](const suite_set& s) { return s.name == q.name; }))
+            throw input_error("unknown data set '" + q.name +
+                              "': moons, circles, blobs, lines, or a name that 'rotalign generate --list' shows");
+        if (q.points_given->count() > 0) throw usage_error("--points applies to moons, circles, blobs and lines only");
+    }
+    // The points, their truth and the text of one row each: more than the machine holds would end
+    // in the allocator's failure long after the start.
+    const double needed = static_cast<double>(count) * (2.0 * sizeof(double) + sizeof(int));
+    const double memory = physical_memory();
+    if (memory > 0.0 && needed > memory)
+        throw input_error(std::to_string(count) + " points need about " +
+                          std::to_string(static_cast<long long>(std::ceil(needed / (1024.0 * 1024.0 * 1024.0)))) +
+                          " GiB; this machine has " +
+                          std::to_string(static_cast<long long>(memory / (1024.0 * 1024.0 * 1024.0))) + " GiB");
+    if (q.truth_given->count() > 0) check_outputs({}, {{"--truth", q.truth}});
+
+    // A suite set keeps its own seed unless one is given.
+    const labelled_points data =
+        planar ? generate(q.name, count, seed) : suite_points(q.name, q.seed_given->count() > 0 ? seed : 0);
     const std::size_t dims = data.data.dims;
     if (dims == 2) {
         out << "x,y\n";
@@ -426,8 +472,17 @@ int generate_command(const std::vector<std::string>& args, std::ostream& out) {
     out << std::setprecision(17);
     for (std::size_t i = 0; i < data.data.count; ++i)
         for (std::size_t k = 0; k < dims; ++k) out << data.data.at(i, k) << (k + 1 < dims ? ',' : '\n');
-    if (p.has("truth")) write_groups_file(p.value("truth"), data.truth, false);
+    check_written(out, "the points to standard output");
+    if (q.truth_given->count() > 0) write_groups_file(q.truth, data.truth, false);
     return exit_ok;
+}
+
+// The first argument that names no command, when the arguments start with one.
+void check_command(const std::vector<std::string>& args) {
+    if (args.empty()) throw usage_error("no command given");
+    const std::string& first = args[0];
+    if (first != "cluster" && first != "demo" && first != "generate" && first.rfind("-", 0) != 0)
+        throw usage_error("unknown command '" + first + "'");
 }
 
 }  // namespace
@@ -435,23 +490,47 @@ int generate_command(const std::vector<std::string>& args, std::ostream& out) {
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
         const std::string& executable_folder, bool show_progress) {
     try {
-        if (args.empty()) throw usage_error("no command given");
-        const std::string& command = args[0];
-        if (command == "help" || command == "--help" || command == "-h") {
-            out << usage_text;
+        CLI::App app("rotalign: spectral clustering through the toolbox's plug-ins", "rotalign");
+        app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        app.require_subcommand(1);
+        app.footer("'rotalign COMMAND --help' shows the options of a command.");
+        cluster_request cluster;
+        demo_request demo;
+        generate_request generate;
+        declare_cluster(app, cluster);
+        declare_demo(app, demo);
+        declare_generate(app, generate);
+        try {
+            // "rotalign help" asks for the help as "rotalign --help" does.
+            std::vector<std::string> reversed(args.rbegin(), args.rend());
+            if (args.size() == 1 && args[0] == "help") reversed = {"--help"};
+            else check_command(args);
+            app.parse(reversed);
+        } catch (const CLI::CallForHelp&) {
+            out << app.help();
+            check_written(out, "the help to standard output");
             return exit_ok;
+        } catch (const CLI::ParseError& e) {
+            throw usage_error(e.what());
         }
-        if (command == "cluster") return cluster_command(args, out, err, executable_folder, show_progress);
-        if (command == "demo") return demo_command(args, out, err, executable_folder);
-        if (command == "generate") return generate_command(args, out);
-        throw usage_error("unknown command '" + command + "'");
+        for (CLI::App* command : {cluster.command, demo.command, generate.command})
+            for (const std::string& extra : command->remaining())
+                throw usage_error(extra.rfind("-", 0) == 0 && extra.size() > 1 ? "unknown option " + extra
+                                                                              : "unexpected argument '" + extra + "'");
+        if (cluster.command->parsed()) return cluster_command(cluster, out, err, executable_folder, show_progress);
+        if (demo.command->parsed()) return demo_command(demo, out, err, executable_folder);
+        return generate_command(generate, out);
     } catch (const usage_error& e) {
-        err << "rotalign: " << e.what() << "\n\n" << usage_text;
+        err << "rotalign: " << e.what() << "\n\n" << usage_hint;
         return exit_usage;
     } catch (const mexhost::plugin_error& e) {
         err << "rotalign: a plug-in stopped with: " << e.what() << '\n';
+    } catch (const input_error& e) {
+        err << "rotalign: " << worded(e, spelled) << '\n';
     } catch (const std::exception& e) {
         err << "rotalign: " << e.what() << '\n';
+    } catch (...) {
+        err << "rotalign: an unknown error\n";
     }
     return exit_failure;
 }

@@ -61,11 +61,25 @@ group_count_settings settings_of(const cluster_options& options) {
 }
 
 std::string name_of(graph_kind graph) {
-    switch (graph) {
-    case graph_kind::dense: return "dense";
-    case graph_kind::knn: return "knn";
-    default: return "auto";
-    }
+    return word_of(option_named("graph"), static_cast<std::size_t>(graph), option_vocabulary::library);
+}
+
+void set_option(cluster_options& o, const std::string& name, const option_value& v) {
+    const int whole = static_cast<int>(v.number);
+    if (name == "affinity") o.affinity = static_cast<affinity_kind>(v.word);
+    else if (name == "neighbours") o.neighbours = whole;
+    else if (name == "scale") o.scale = v.number;
+    else if (name == "max_groups") o.max_groups = whole;
+    else if (name == "fixed_groups") o.fixed_groups = whole;
+    else if (name == "tolerance") o.tolerance = v.number;
+    else if (name == "search") o.numerical_search = v.word == 1;
+    else if (name == "graph") o.graph = static_cast<graph_kind>(v.word);
+    else if (name == "graph_neighbours") o.graph_neighbours = static_cast<std::size_t>(whole);
+    else if (name == "neighbour_search") o.search = static_cast<neighbour_backend>(v.word);
+    else if (name == "solver") o.solver = static_cast<eigen_solver>(v.word);
+    else if (name == "rotation_sample") o.rotation_sample = static_cast<std::size_t>(whole);
+    else if (name == "standardise") o.standardise = v.number != 0.0;
+    else throw std::out_of_range("no option named " + name);
 }
 
 graph_kind graph_for(const cluster_options& options, std::size_t points) {
@@ -86,6 +100,14 @@ std::size_t graph_neighbours(const cluster_options& o) {
                                   : rotalign::graph_neighbours(static_cast<std::size_t>(std::max(o.neighbours, 1)));
 }
 
+// Throws option_error when `value` lies outside the range of the option `name`.
+void check_range(const std::string& name, double value) {
+    const option_description& option = option_named(name);
+    if (in_range(option, value)) return;
+    const std::string needed = requirement(option, option_vocabulary::library);
+    throw option_error(name, value_text(option, value), needed, option.noun + " must be " + needed);
+}
+
 }  // namespace
 
 void check_options(const cluster_options& o, std::size_t points, bool from_points) {
@@ -103,11 +125,13 @@ void check_options(const cluster_options& o, std::size_t points, bool from_point
             static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE));
         if (memory > 0.0 && needed > memory) {
             constexpr double gib = 1024.0 * 1024.0 * 1024.0;
+            std::vector<remedy> remedies;
+            if (from_points) remedies.push_back({"the nearest-neighbour graph needs far less", "graph", "knn"});
             throw input_error(std::to_string(points) + " points need about " +
-                              std::to_string(static_cast<long long>(std::ceil(needed / gib))) +
-                              " GiB for the chain's N-by-N matrices; this machine has " +
-                              std::to_string(static_cast<long long>(memory / gib)) + " GiB" +
-                              (from_points ? " (the nearest-neighbour graph, --graph knn, needs far less)" : ""));
+                                  std::to_string(static_cast<long long>(std::ceil(needed / gib))) +
+                                  " GiB for the chain's N-by-N matrices; this machine has " +
+                                  std::to_string(static_cast<long long>(memory / gib)) + " GiB",
+                              std::move(remedies));
         }
     } else {
         const std::size_t m = graph_neighbours(o);
@@ -119,22 +143,21 @@ void check_options(const cluster_options& o, std::size_t points, bool from_point
                               ") as the local scales (" + std::to_string(o.neighbours) + ")");
     }
     if (o.affinity == affinity_kind::global) {
-        if (!(o.scale > 0.0) || !std::isfinite(o.scale))
-            throw input_error("the global scale must be a positive number");
+        check_range("scale", o.scale);
     } else {
-        if (o.neighbours < 1) throw input_error("the neighbour count must be at least 1");
+        check_range("neighbours", o.neighbours);
         // The local scale of a point is the distance to its K-th nearest other point.
         if (points < static_cast<std::size_t>(o.neighbours) + 1)
             throw input_error(std::to_string(points) + " points are too few for " + std::to_string(o.neighbours) +
                               " neighbours: at least " + std::to_string(o.neighbours + 1) + " are needed");
     }
-    if (o.fixed_groups == 1 || o.fixed_groups < 0) throw input_error("the number of groups must be at least 2");
+    // No fixed number of groups (0): the count is chosen up to max_groups.
+    if (o.fixed_groups != 0) check_range("fixed_groups", o.fixed_groups);
+    else check_range("max_groups", o.max_groups);
     const int largest = o.fixed_groups >= 2 ? o.fixed_groups : o.max_groups;
-    if (largest < 2) throw input_error("the largest number of groups must be at least 2");
     if (static_cast<std::size_t>(largest) > points)
         throw input_error(std::to_string(points) + " points cannot form " + std::to_string(largest) + " groups");
-    if (!(o.tolerance >= 0.0) || !std::isfinite(o.tolerance))
-        throw input_error("the tolerance must be a non-negative number");
+    check_range("tolerance", o.tolerance);
 }
 
 namespace {
@@ -234,9 +257,10 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     } else {
         if (components > static_cast<std::size_t>(largest))
             throw input_error("the affinity graph falls apart into " + std::to_string(components) +
-                              " components, more than the " + std::to_string(largest) + " groups tried: allow " +
-                              std::to_string(components) + " or more groups (--max-groups " +
-                              std::to_string(components) + "), or use a larger neighbour count");
+                                  " components, more than the " + std::to_string(largest) + " groups tried",
+                              {{"allow " + std::to_string(components) + " or more groups", "max_groups",
+                                std::to_string(components)},
+                               {"use a larger neighbour count", "neighbours", ""}});
         const group_count g = choose_groups(result.eigenvalues, result.quality, settings);
         result.chosen = g.chosen;
         result.note = g.note;

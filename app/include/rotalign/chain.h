@@ -8,6 +8,7 @@
 #include "rotalign/input/standardise.h"
 #include "rotalign/neighbours/neighbours.h"
 #include "rotalign/support/affinity_kind.h"
+#include "rotalign/support/options.h"
 #include "rotalign/support/progress.h"
 #include "rotalign/support/toolbox.h"
 
@@ -28,23 +29,18 @@ enum class graph_kind {
 
 std::string name_of(graph_kind graph);
 
-// From this many points on the automatic choice takes the nearest-neighbour graph.
-constexpr std::size_t knn_graph_from = 5000;
-
 // The rotation searches' rows: `automatic_rotation_sample` takes rotation_sample_rows rows from
-// rotation_sample_from points on (a third of the rows or less), and every row below.
+// rotation_sample_from points on (see support/options.h), and every row below.
 constexpr std::size_t automatic_rotation_sample = static_cast<std::size_t>(-1);
-constexpr std::size_t rotation_sample_from = 60000;
-constexpr std::size_t rotation_sample_rows = 20000;
 
 struct cluster_options {
     affinity_kind affinity = affinity_kind::local;
-    int neighbours = 7;          // local scale: distance to this nearest neighbour
+    int neighbours = option_defaults::neighbours;  // local scale: distance to this nearest neighbour
     double scale = 0.0;          // global scale; must be positive for affinity_kind::global
-    int max_groups = 10;         // every number of groups from 2 to this one is tried
+    int max_groups = option_defaults::max_groups;  // every number of groups from 2 to this one is tried
     int fixed_groups = 0;        // when 2 or more: this number of groups, whatever the qualities
     bool numerical_search = false;  // the rotation search by fixed steps instead of the gradient
-    double tolerance = 0.001;    // of the group-count rule
+    double tolerance = option_defaults::tolerance;  // of the group-count rule
     eigen_solver solver = eigen_solver::automatic;
     // The rotation searches run on this many rows chosen at random (fixed seed) to choose the
     // count; the searches up to the chosen count then run again on every row. 0: every row.
@@ -102,7 +98,11 @@ graph_kind graph_for(const cluster_options& options, std::size_t points);
 // The rows the rotation searches run on for this many points (0: every row).
 std::size_t rotation_sample_for(const cluster_options& options, std::size_t points);
 
-// Checks options against each other and against the number of points; throws input_error.
+// Sets the option of the option table named `name` to a value that read_option gave.
+void set_option(cluster_options& options, const std::string& name, const option_value& value);
+
+// Checks options against the option table's ranges (option_error), each other and the number of
+// points (input_error).
 // `from_points` says whether the chain starts from points or from a given distance matrix.
 void check_options(const cluster_options& options, std::size_t points, bool from_points = true);
 

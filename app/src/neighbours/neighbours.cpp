@@ -1,6 +1,8 @@
 // Nearest neighbours: the checks, the choice of backend, and the recall of the approximate one.
 #include "neighbours/neighbour_parts.h"
 
+#include "rotalign/support/options.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cfloat>
@@ -149,14 +151,7 @@ void check_points(const points& p, std::size_t per_point) {
 }  // namespace
 
 std::string name_of(neighbour_backend backend) {
-    switch (backend) {
-    case neighbour_backend::automatic: return "auto";
-    case neighbour_backend::kd_tree: return "kd-tree";
-    case neighbour_backend::blas: return "blas";
-    case neighbour_backend::faiss: return "faiss";
-    case neighbour_backend::hnsw: return "hnsw";
-    }
-    return "?";
+    return word_of(option_named("neighbour_search"), static_cast<std::size_t>(backend), option_vocabulary::library);
 }
 
 bool available(neighbour_backend backend) {

@@ -14,8 +14,8 @@ mexhost::plugin& toolbox::get(const std::string& name) {
     if (it != opened_.end()) return it->second;
     const std::string path = (std::filesystem::path(folder_) / mexhost::plugin_file_name(name)).string();
     if (!std::filesystem::exists(path))
-        throw input_error("plug-in " + name + " not found: no " + path +
-                          " (point --plugins or ROTALIGN_PLUGINS to the folder of the built plug-ins)");
+        throw input_error("plug-in " + name + " not found: no " + path,
+                          {{"point to the folder of the built plug-ins", "plugins", ""}});
     try {
         return opened_.emplace(name, mexhost::plugin(path)).first->second;
     } catch (const mexhost::load_error& e) {

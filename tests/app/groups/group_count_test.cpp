@@ -152,14 +152,20 @@ TEST(group_count_suite, more_components_than_groups_tried_names_them) {
     const rotalign::labelled_points data = rotalign::suite_points("duplicates-16");
     rotalign::cluster_options o;
     std::string message;
+    std::vector<rotalign::remedy> remedies;
     try {
         rotalign::cluster_points(plugins(), data.data, o);
     } catch (const rotalign::input_error& e) {
         message = e.what();
+        remedies = e.remedies();
     }
     EXPECT_EQ(message,
               "the affinity graph falls apart into 16 components, more than the 10 groups tried: allow 16 or more "
-              "groups (--max-groups 16), or use a larger neighbour count");
+              "groups, or use a larger neighbour count");
+    ASSERT_EQ(remedies.size(), 2u);
+    EXPECT_EQ(remedies[0].option, "max_groups");
+    EXPECT_EQ(remedies[0].value, "16");
+    EXPECT_EQ(remedies[1].option, "neighbours");
 }
 
 TEST(group_count_suite, pieces_linked_too_faintly_for_the_groups_tried_are_named) {

@@ -1,6 +1,7 @@
 // The program itself, run as a user runs it: exit statuses, outputs and messages.
 #include "rotalign/datasets/datasets.h"
 #include "rotalign/neighbours/neighbours.h"
+#include "rotalign/support/options.h"
 
 #include <gtest/gtest.h>
 
@@ -46,10 +47,12 @@ protected:
         return dir_ / name;
     }
 
-    // Runs rotalign in the test's folder; `env` is put before the command (VAR=value ...).
-    outcome run(const std::string& args, const std::string& env = "") const {
+    // Runs rotalign in the test's folder; `env` is put before the command (VAR=value ...), and
+    // `to` says where standard output goes.
+    outcome run(const std::string& args, const std::string& env = "", const std::string& to = ">out.txt") const {
+        fs::remove(dir_ / "out.txt");
         const std::string command = "cd '" + dir_.string() + "' && " + env + " '" + ROTALIGN_PROGRAM + "' " + args +
-                                    " >out.txt 2>err.txt";
+                                    " " + to + " 2>err.txt";
         outcome o;
         const int raw = std::system(command.c_str());
         o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -216,16 +219,83 @@ TEST_F(program, bad_input_gives_a_message_and_status_1) {
     }
 }
 
-TEST_F(program, usage_mistakes_give_status_2) {
+TEST_F(program, usage_mistakes_give_status_2_before_any_file_is_read) {
     file("m.csv", moons(40));
-    for (const char* args : {"", "frobnicate", "cluster", "cluster m.csv --neighbours", "cluster m.csv --neighbours x",
-                             "cluster m.csv --affinity pellor", "cluster m.csv --wat", "cluster m.csv --groups 1",
-                             "cluster m.csv --distances --standardise"}) {
+    // Against a file that does not exist: status 2, not the missing file's 1, shows that the
+    // command line is checked before anything is read.
+    for (const char* args :
+         {"", "frobnicate", "cluster", "cluster missing.csv --neighbours", "cluster missing.csv --neighbours x",
+          "cluster missing.csv --neighbours 0", "cluster missing.csv --neighbours 1.5",
+          "cluster missing.csv --max-groups 1", "cluster missing.csv --tolerance -1",
+          "cluster missing.csv --affinity pellor --scale 0", "cluster missing.csv --output ''",
+          "cluster missing.csv --affinity pellor", "cluster missing.csv --wat", "cluster missing.csv --groups 1",
+          "cluster missing.csv other.csv", "cluster missing.csv --graph sparse", "cluster missing.csv --format xml",
+          "generate moons --points 0", "generate moons --seed -1", "generate --list moons", "demo --solver x"}) {
         const outcome o = run(args);
         EXPECT_EQ(o.status, 2) << args;
-        EXPECT_NE(o.err.find("usage: rotalign cluster"), std::string::npos) << args;
+        EXPECT_EQ(o.err.rfind("rotalign: ", 0), 0u) << args;
+        EXPECT_NE(o.err.find("\n\nusage: rotalign cluster"), std::string::npos) << args << o.err;
+        EXPECT_EQ(o.out, "") << args;
     }
-    EXPECT_EQ(run("--help").status, 0);
+    // The range comes from the option table, in the command line's words.
+    EXPECT_EQ(run("cluster m.csv --max-groups 1").err.substr(0, 63),
+              "rotalign: --max-groups needs a whole number of at least 2, not ");
+    EXPECT_EQ(run("cluster m.csv --affinity local").err.substr(0, 73),
+              "rotalign: --affinity needs one of brenmoss, olvane or pellor, not 'local'");
+    // The last of a repeated option counts, and --x=VALUE is --x VALUE.
+    EXPECT_EQ(run("cluster m.csv --quiet --neighbours 0 --neighbours=5").status, 0);
+}
+
+TEST_F(program, every_command_has_help_with_the_table_defaults) {
+    for (const char* args : {"--help", "-h", "help", "cluster --help", "demo --help", "generate --help"}) {
+        const outcome o = run(args);
+        EXPECT_EQ(o.status, 0) << args << o.err;
+        EXPECT_EQ(o.err, "") << args;
+        EXPECT_NE(o.out.find("Usage: rotalign"), std::string::npos) << args << o.out;
+    }
+    const std::string cluster = run("cluster --help").out;
+    for (const rotalign::option_description& d : rotalign::chain_options()) {
+        EXPECT_NE(cluster.find("--" + d.flag + " "), std::string::npos) << d.flag;
+        if (!d.default_text.empty() && d.kind != rotalign::option_kind::word) {
+            EXPECT_NE(cluster.find("(default " + d.default_text + ")"), std::string::npos) << d.flag;
+        }
+    }
+    EXPECT_NE(cluster.find("knn from 5000 points on"), std::string::npos) << cluster;
+    EXPECT_NE(cluster.find("(default brenmoss)"), std::string::npos) << cluster;
+}
+
+TEST_F(program, results_that_cannot_be_written_fail) {
+    file("m.csv", moons(40));
+    // A full device or a closed standard output loses the results: status 1 with a message.
+    for (const char* to : {">/dev/full", ">&-"}) {
+        for (const char* args : {"cluster m.csv --quiet --max-groups 3", "generate moons", "generate --list",
+                                 "cluster m.csv --max-groups 3 --output g.txt"}) {
+            const outcome o = run(args, "", to);
+            EXPECT_EQ(o.status, 1) << args << ' ' << to;
+            EXPECT_EQ(o.err.rfind("rotalign: cannot write ", 0), 0u) << args << ' ' << to << o.err;
+        }
+    }
+    // An output that is an input, or another output, is refused before any work.
+    const std::string before = slurp(dir_ / "m.csv");
+    for (const char* args : {"cluster m.csv --output m.csv", "cluster m.csv --plot ./m.csv",
+                             "cluster m.csv --output g.txt --plot-quality g.txt"}) {
+        const outcome o = run(args);
+        EXPECT_EQ(o.status, 2) << args;
+        EXPECT_NE(o.err.find(" is the same file as "), std::string::npos) << args << o.err;
+        EXPECT_EQ(o.out, "") << args;
+    }
+    EXPECT_EQ(slurp(dir_ / "m.csv"), before);
+    // An output that cannot be made fails before anything is written.
+    const outcome truth = run("generate moons --truth missing/dir/t.csv");
+    EXPECT_EQ(truth.status, 1);
+    EXPECT_EQ(truth.err, "rotalign: cannot write missing/dir/t.csv: no folder missing/dir\n");
+    EXPECT_EQ(truth.out, "");
+    EXPECT_EQ(run("cluster m.csv --plot no/such.svg").status, 1);
+    // More points than the machine holds are refused at once.
+    const outcome huge = run("generate moons --points 2147483647");
+    EXPECT_EQ(huge.status, 1);
+    EXPECT_NE(huge.err.find("2147483647 points need about "), std::string::npos) << huge.err;
+    EXPECT_EQ(huge.out, "");
 }
 
 TEST_F(program, plugins_come_from_the_flag_or_the_environment) {

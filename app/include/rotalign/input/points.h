@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <istream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
