@@ -197,7 +197,7 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
     end
   else
     if components > largest
-      error ('rotalign_cluster: the affinity graph falls apart into %d components, more than the %d groups tried: allow %d or more groups (max_groups %d), or use a larger neighbour count', ...
+      error ('rotalign_cluster: the affinity graph falls apart into %d components, more than the %d groups tried: allow %d or more groups (''max_groups'', %d), or use a larger neighbour count', ...
              components, largest, components, components);
     end
     [chosen, note] = choose_groups (values, quality, rule);

@@ -10,7 +10,7 @@
 set -euo pipefail
 
 core=(cmake g++ make libgtest-dev libbenchmark-dev libblas-dev liblapack-dev libopenblas-dev
-      libarpack2-dev libfast-float-dev libsuitesparse-dev libnanoflann-dev binutils python3)
+      libarpack2-dev libfast-float-dev libsuitesparse-dev libnanoflann-dev libcli11-dev binutils python3)
 search=(libfaiss-dev libhnswlib-dev)
 octave=(octave liboctave-dev)
 cross=(g++-multilib mingw-w64 wine wine64 wine32:i386 qemu-user)

@@ -13,15 +13,16 @@ except ImportError:
     def validate_data(estimator, X, **check_params):
         return estimator._validate_data(X, **check_params)
 
+from . import _core
 from ._toolbox import toolbox
 
-_AFFINITIES = ("local", "mean", "global", "precomputed")
+# The chain's options as the library describes them, by the estimator's parameter names; the
+# checks, the defaults and the docs below come from there.
+_OPTIONS = {option["parameter"]: option for option in _core.option_table()}
+_DEFAULTS = {parameter: option["default"] for parameter, option in _OPTIONS.items()}
+# What the estimator adds: a precomputed matrix, named by the affinity or by the metric.
+_EXTRA_WORDS = {"affinity": ("precomputed",)}
 _METRICS = ("sqeuclidean", "precomputed")
-_SEARCHES = ("gradient", "numerical")
-_GRAPHS = ("auto", "dense", "knn")
-_SOLVERS = ("auto", "lanczos", "dense")
-_NEIGHBOR_SEARCHES = ("auto", "kd-tree", "blas", "faiss", "hnsw")
-_INT32_MAX = 2**31 - 1
 
 
 def _choice(name, value, allowed):
@@ -32,13 +33,11 @@ def _choice(name, value, allowed):
     return value
 
 
-def _integer(name, value, least, optional=False):
-    if optional and value is None:
-        return None
+def _integer(name, value, least, most):
     if isinstance(value, (bool, np.bool_)) or not isinstance(value, numbers.Integral):
         raise ValueError("%s must be an integer, got %r" % (name, value))
-    if not least <= value <= _INT32_MAX:
-        raise ValueError("%s must be an integer from %d to %d, got %r" % (name, least, _INT32_MAX, value))
+    if not least <= value <= most:
+        raise ValueError("%s must be an integer from %d to %d, got %r" % (name, least, most, value))
     return int(value)
 
 
@@ -56,6 +55,35 @@ def _real(name, value, positive):
     return float(value)
 
 
+def _checked(parameter, value):
+    """``value`` of a parameter that the option table describes, checked against its kind and
+    range; None stays None (the library's default, which depends on the data)."""
+    option = _OPTIONS[parameter]
+    if value is None and option["default"] is None:
+        return None
+    if option["kind"] == "word":
+        return _choice(parameter, value, option["words"] + _EXTRA_WORDS.get(parameter, ()))
+    if option["kind"] == "whole":
+        return _integer(parameter, value, int(option["least"]), int(option["most"]))
+    if option["kind"] == "flag":
+        return _flag(parameter, value)
+    return _real(parameter, value, positive=option["least_excluded"])
+
+
+def _type_and_default(parameter):
+    """The docstring's "int, default 7" of a parameter, from the option table."""
+    option = _OPTIONS[parameter]
+    if option["kind"] == "word":
+        words = option["words"] + _EXTRA_WORDS.get(parameter, ())
+        kind = "{%s}" % ", ".join('"%s"' % w for w in words)
+    else:
+        kind = {"whole": "int", "real": "float", "flag": "bool"}[option["kind"]]
+    if option["default"] is None:
+        return kind + ", optional"
+    default = '"%s"' % option["default"] if option["kind"] == "word" else option["default"]
+    return "%s, default %s" % (kind, default)
+
+
 class RotationClustering(ClusterMixin, BaseEstimator):
     """Spectral clustering that picks the number of groups by rotating eigenvectors.
 
@@ -68,48 +96,49 @@ class RotationClustering(ClusterMixin, BaseEstimator):
 
     Parameters
     ----------
-    n_neighbors : int, default 7
+    n_neighbors : {n_neighbors}
         The local scale of a sample is its distance to this nearest other sample ("local" and
         "mean" affinities); needs more samples than this.
-    affinity : {"local", "mean", "global", "precomputed"}, default "local"
+    affinity : {affinity}
         "local": ``brenmoss``, affinity exp(-d / sqrt(sigma_i sigma_j)). "mean": ``olvane``,
         exp(-(d / ((sigma_i + sigma_j) / 2))^2). "global": ``pellor``, exp(-d / scale^2).
         "precomputed": X is a distance matrix, with the "local" affinity; the same as
         ``affinity="local", metric="precomputed"``.
-    scale : float, optional
+    scale : {scale}
         The global scale; required by, and used only for, ``affinity="global"``.
-    max_groups : int, default 10
+    max_groups : {max_groups}
         Every number of groups from 2 to this one is tried.
-    n_groups : int, optional
+    n_groups : {n_groups}
         Take this many groups instead of choosing (the searches 2 ... n_groups still run).
-    tolerance : float, default 0.001
+    tolerance : {tolerance}
         The group-count rule takes the largest c whose quality lies within this of the best.
-    search : {"gradient", "numerical"}, default "gradient"
+    search : {search}
         The rotation search of ``tarvik``.
-    graph : {"auto", "dense", "knn"}, default "auto"
+    graph : {graph}
         The route to the affinity graph: "dense" computes all N-by-N distances; "knn" a sparse
         graph of each sample's nearest neighbours (memory grows with N, not N^2; the affinities
-        and ``affinity_matrix_`` are then sparse); "auto" takes "knn" from 5000 samples on.
-    graph_neighbors : int, optional
+        and ``affinity_matrix_`` are then sparse); "auto" takes "knn" from {knn_graph_from} samples on.
+    graph_neighbors : {graph_neighbors}
         Nearest neighbours per sample in the "knn" graph. Default: as many as hold 99% of a
         sample's affinity (measured on a sample of rows), at least twice n_neighbors, within a
-        budget of 10^6 graph entries.
-    neighbor_search : {"auto", "kd-tree", "blas", "faiss", "hnsw"}, default "auto"
+        budget of {graph_entry_budget} graph entries.
+    neighbor_search : {neighbor_search}
         How the "knn" graph finds the neighbours: every choice but "hnsw" is exact; "hnsw" is
         approximate, and ``recall_`` reports the share of the true neighbours it found.
-    rotation_sample : int, optional
+    rotation_sample : {rotation_sample}
         Choose the number of groups by rotation searches on this many samples drawn at random
         (fixed seed), then search again on every sample for that number only; 0 searches on
-        every sample. Default: 20000 samples from 60000 samples on, every sample below.
-    standardise : bool, default False
+        every sample. Default: {rotation_sample_rows} samples from {rotation_sample_from} samples
+        on, every sample below.
+    standardise : {standardise}
         Shift every feature to zero mean and divide it by its spread (population standard
         deviation) before the distances, for features in different units; a feature of zero
         spread is only shifted. X itself is not changed. Without it, ``fit`` warns when the
         features' spreads differ by more than 100 times.
-    eigen_solver : {"auto", "lanczos", "dense"}, default "auto"
+    eigen_solver : {eigen_solver}
         Lanczos (ARPACK) for the leading pairs only, or LAPACK's full decomposition; "auto" takes
-        the dense solver up to 128 samples.
-    metric : {"sqeuclidean", "precomputed"}, default "sqeuclidean"
+        the dense solver up to {dense_solver_limit} samples.
+    metric : {{"sqeuclidean", "precomputed"}}, default "sqeuclidean"
         "precomputed": X is the square, symmetric, non-negative matrix with a zero diagonal that
         the affinity reads, as ``rotalign cluster --distances`` reads its file. On points the
         chain uses squared Euclidean distances, so squared distances give the same groups as the
@@ -158,20 +187,20 @@ class RotationClustering(ClusterMixin, BaseEstimator):
 
     def __init__(
         self,
-        n_neighbors=7,
-        affinity="local",
+        n_neighbors=_DEFAULTS["n_neighbors"],
+        affinity=_DEFAULTS["affinity"],
         scale=None,
-        max_groups=10,
+        max_groups=_DEFAULTS["max_groups"],
         n_groups=None,
-        tolerance=0.001,
-        search="gradient",
-        graph="auto",
-        eigen_solver="auto",
+        tolerance=_DEFAULTS["tolerance"],
+        search=_DEFAULTS["search"],
+        graph=_DEFAULTS["graph"],
+        eigen_solver=_DEFAULTS["eigen_solver"],
         metric="sqeuclidean",
         graph_neighbors=None,
-        neighbor_search="auto",
+        neighbor_search=_DEFAULTS["neighbor_search"],
         rotation_sample=None,
-        standardise=False,
+        standardise=_DEFAULTS["standardise"],
     ):
         self.n_neighbors = n_neighbors
         self.affinity = affinity
@@ -193,23 +222,15 @@ class RotationClustering(ClusterMixin, BaseEstimator):
 
     def _options(self, n_samples):
         """The chain's options from the parameters, checked against each other and the data."""
-        affinity = _choice("affinity", self.affinity, _AFFINITIES)
         _choice("metric", self.metric, _METRICS)
         options = {
-            "affinity": "local" if affinity == "precomputed" else affinity,
-            "neighbours": _integer("n_neighbors", self.n_neighbors, 1),
-            "max_groups": _integer("max_groups", self.max_groups, 2),
-            "fixed_groups": _integer("n_groups", self.n_groups, 2, optional=True) or 0,
-            "tolerance": _real("tolerance", self.tolerance, positive=False),
-            "search": _choice("search", self.search, _SEARCHES),
-            "graph": _choice("graph", self.graph, _GRAPHS),
-            "solver": _choice("eigen_solver", self.eigen_solver, _SOLVERS),
-            "graph_neighbours": _integer("graph_neighbors", self.graph_neighbors, 1, optional=True) or 0,
-            "neighbour_search": _choice("neighbor_search", self.neighbor_search, _NEIGHBOR_SEARCHES),
-            "rotation_sample": _integer("rotation_sample", self.rotation_sample, 0, optional=True),
-            "keep_affinity": True,
-            "standardise": _flag("standardise", self.standardise),
+            option["name"]: _checked(parameter, getattr(self, parameter))
+            for parameter, option in _OPTIONS.items()
+            if parameter != "scale"
         }
+        if options["affinity"] == "precomputed":
+            options["affinity"] = "local"
+        options["keep_affinity"] = True
         if self._precomputed() and options["standardise"]:
             raise ValueError("standardise=True needs points, not a precomputed distance matrix")
         if self._precomputed() and options["graph"] == "knn":
@@ -217,7 +238,7 @@ class RotationClustering(ClusterMixin, BaseEstimator):
         if options["affinity"] == "global":
             if self.scale is None:
                 raise ValueError("affinity='global' needs scale, a positive number")
-            options["scale"] = _real("scale", self.scale, positive=True)
+            options["scale"] = _checked("scale", self.scale)
         elif n_samples < options["neighbours"] + 1:
             raise ValueError(
                 "n_samples=%d is too few for n_neighbors=%d: at least %d samples are needed"
@@ -281,6 +302,18 @@ class RotationClustering(ClusterMixin, BaseEstimator):
         if not self._precomputed():
             return {"pairwise": False}
         return {"pairwise": True, "_xfail_checks": _PRECOMPUTED_XFAIL}
+
+
+# The docstring's types, defaults and figures (gone under python -OO).
+if RotationClustering.__doc__:
+    RotationClustering.__doc__ = RotationClustering.__doc__.format(
+        knn_graph_from=_core.KNN_GRAPH_FROM,
+        graph_entry_budget="{:,}".format(_core.GRAPH_ENTRY_BUDGET),
+        rotation_sample_rows=_core.ROTATION_SAMPLE_ROWS,
+        rotation_sample_from=_core.ROTATION_SAMPLE_FROM,
+        dense_solver_limit=_core.DENSE_SOLVER_LIMIT,
+        **{parameter: _type_and_default(parameter) for parameter in _OPTIONS},
+    )
 
 
 # The estimator checks that cannot apply to a precomputed distance matrix. The chain needs an

@@ -11,6 +11,7 @@
 #include "rotalign/support/blas_threads.h"
 
 #include "rotalign/chain.h"
+#include "rotalign/graph/graph_size.h"
 #include "rotalign/support/toolbox.h"
 
 #include <pybind11/stl.h>
@@ -113,12 +114,16 @@ PYBIND11_MODULE(_core, m) {
     py::register_exception<mexhost::plugin_error>(m, "PluginError", PyExc_ValueError);
     py::register_exception<mexhost::host_fault>(m, "HostFault", PyExc_RuntimeError);
     py::register_exception<mexhost::load_error>(m, "LoadError", PyExc_OSError);
-    // Data or options that the chain cannot use.
+    // Data or options that the chain cannot use, the remedies in the estimator's parameters.
     py::register_exception_translator([](std::exception_ptr p) {
         try {
             if (p) std::rethrow_exception(p);
+        } catch (const rotalign::option_error& e) {
+            const std::string message = rotalign::option_named(e.option()).parameter + " must be " + e.needed() +
+                                        ", got " + e.given();
+            PyErr_SetString(PyExc_ValueError, message.c_str());
         } catch (const rotalign::input_error& e) {
-            PyErr_SetString(PyExc_ValueError, e.what());
+            PyErr_SetString(PyExc_ValueError, rotalign::worded(e, spelled).c_str());
         }
     });
 
@@ -139,6 +144,16 @@ PYBIND11_MODULE(_core, m) {
         },
         "Bytes in the host's separately mapped blocks (64 KiB and more): in use, kept for reuse, the "
         "most in use at once, all ever mapped");
+
+    m.def("option_table", &option_table,
+          "The chain's options: name, parameter, kind, least, most, least_excluded, words, default, help");
+    // The figures behind the automatic choices, for the estimator's docs.
+    m.attr("KNN_GRAPH_FROM") = rotalign::knn_graph_from;
+    m.attr("ROTATION_SAMPLE_FROM") = rotalign::rotation_sample_from;
+    m.attr("ROTATION_SAMPLE_ROWS") = rotalign::rotation_sample_rows;
+    m.attr("DENSE_SOLVER_LIMIT") = rotalign::dense_solver_limit;
+    m.attr("GRAPH_ENTRY_BUDGET") = rotalign::graph_entry_budget;
+
     m.def("plugin_file_name", &mexhost::plugin_file_name, "name"_a,
           "The platform's file name of a plug-in, e.g. 'tarvik.mexa64'");
 }

@@ -2,8 +2,8 @@
 
 #include "arrays.h"
 
+#include <cstdio>
 #include <functional>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,72 +13,39 @@ namespace {
 
 using rotalign::cluster_options;
 using rotalign::cluster_result;
+using rotalign::option_description;
+using rotalign::option_kind;
 
-// The value of a string option among `choices`, or ValueError naming them.
-template <typename T>
-T choice(const std::string& key, py::handle value, const std::vector<std::pair<const char*, T>>& choices) {
-    const std::string given = py::str(value);
-    std::string names;
-    for (const auto& [name, result] : choices) {
-        if (given == name) return result;
-        names += (names.empty() ? "'" : ", '") + std::string(name) + "'";
-    }
-    throw py::value_error(key + " must be one of " + names + ", not '" + given + "'");
+const option_description* described(const std::string& name) {
+    for (const option_description& o : rotalign::chain_options())
+        if (o.name == name) return &o;
+    return nullptr;
 }
 
-using setter = std::function<void(cluster_options&, py::handle)>;
-
-const std::map<std::string, setter>& setters() {
-    using rotalign::affinity_kind;
-    using rotalign::eigen_solver;
-    static const std::map<std::string, setter> table = {
-        {"affinity",
-         [](cluster_options& o, py::handle v) {
-             o.affinity = choice<affinity_kind>(
-                 "affinity", v,
-                 {{"local", affinity_kind::local}, {"mean", affinity_kind::local_mean}, {"global", affinity_kind::global}});
-         }},
-        {"neighbours", [](cluster_options& o, py::handle v) { o.neighbours = v.cast<int>(); }},
-        {"scale", [](cluster_options& o, py::handle v) { o.scale = v.cast<double>(); }},
-        {"max_groups", [](cluster_options& o, py::handle v) { o.max_groups = v.cast<int>(); }},
-        {"fixed_groups", [](cluster_options& o, py::handle v) { o.fixed_groups = v.cast<int>(); }},
-        {"tolerance", [](cluster_options& o, py::handle v) { o.tolerance = v.cast<double>(); }},
-        {"search",
-         [](cluster_options& o, py::handle v) {
-             o.numerical_search = choice<bool>("search", v, {{"gradient", false}, {"numerical", true}});
-         }},
-        {"solver",
-         [](cluster_options& o, py::handle v) {
-             o.solver = choice<eigen_solver>(
-                 "solver", v,
-                 {{"auto", eigen_solver::automatic}, {"lanczos", eigen_solver::lanczos}, {"dense", eigen_solver::dense}});
-         }},
-        {"graph",
-         [](cluster_options& o, py::handle v) {
-             using rotalign::graph_kind;
-             o.graph = choice<graph_kind>("graph", v,
-                                          {{"auto", graph_kind::automatic}, {"dense", graph_kind::dense},
-                                           {"knn", graph_kind::knn}});
-         }},
-        {"graph_neighbours", [](cluster_options& o, py::handle v) { o.graph_neighbours = v.cast<std::size_t>(); }},
-        {"neighbour_search",
-         [](cluster_options& o, py::handle v) {
-             using rotalign::neighbour_backend;
-             o.search = choice<neighbour_backend>("neighbor_search", v,
-                                                  {{"auto", neighbour_backend::automatic},
-                                                   {"kd-tree", neighbour_backend::kd_tree},
-                                                   {"blas", neighbour_backend::blas},
-                                                   {"faiss", neighbour_backend::faiss},
-                                                   {"hnsw", neighbour_backend::hnsw}});
-         }},
-        {"rotation_sample",
-         [](cluster_options& o, py::handle v) {
-             o.rotation_sample = v.is_none() ? rotalign::automatic_rotation_sample : v.cast<std::size_t>();
-         }},
-        {"keep_affinity", [](cluster_options& o, py::handle v) { o.keep_affinity = v.cast<bool>(); }},
-        {"standardise", [](cluster_options& o, py::handle v) { o.standardise = v.cast<bool>(); }},
-    };
-    return table;
+// A Python value as the text that the table's reader takes: a str for a word, an integer (not a
+// bool) for a whole number, an integer or a float for a real (written so that it reads back
+// exactly), a bool for a flag.
+std::string text_of(const option_description& o, py::handle value) {
+    const bool is_bool = py::isinstance<py::bool_>(value);
+    switch (o.kind) {
+    case option_kind::word:
+        if (py::isinstance<py::str>(value)) return value.cast<std::string>();
+        break;
+    case option_kind::whole:
+        if (PyIndex_Check(value.ptr()) && !is_bool) return py::str(value.attr("__index__")());
+        break;
+    case option_kind::flag:
+        if (is_bool) return value.cast<bool>() ? "true" : "false";
+        break;
+    case option_kind::real:
+        if ((PyIndex_Check(value.ptr()) || PyFloat_Check(value.ptr())) && !is_bool) {
+            char text[40];
+            std::snprintf(text, sizeof text, "%.17g", value.cast<double>());
+            return text;
+        }
+        break;
+    }
+    throw py::value_error("option '" + o.name + "' has the wrong type");
 }
 
 py::array_t<double> values_of(const std::vector<double>& v) {
@@ -130,15 +97,50 @@ cluster_options options_from(const py::dict& given) {
     cluster_options o;
     for (const auto& [key, value] : given) {
         const std::string name = py::str(key);
-        const auto it = setters().find(name);
-        if (it == setters().end()) throw py::value_error("unknown option '" + name + "'");
-        try {
-            it->second(o, value);
-        } catch (const py::cast_error&) {
-            throw py::value_error("option '" + name + "' has the wrong type");
+        if (name == "keep_affinity") {
+            o.keep_affinity = value.cast<bool>();
+            continue;
         }
+        const option_description* d = described(name);
+        if (d == nullptr) throw py::value_error("unknown option '" + name + "'");
+        if (value.is_none()) continue;
+        rotalign::set_option(o, name, rotalign::read_option(*d, text_of(*d, value), rotalign::option_vocabulary::library));
     }
     return o;
+}
+
+py::list option_table() {
+    static const char* const kinds[] = {"whole", "real", "word", "flag"};
+    py::list table;
+    for (const option_description& o : rotalign::chain_options()) {
+        py::dict d;
+        d["name"] = o.name;
+        d["parameter"] = o.parameter;
+        d["kind"] = kinds[static_cast<int>(o.kind)];
+        d["least"] = o.least;
+        d["most"] = o.most;
+        d["least_excluded"] = o.least_excluded;
+        py::list words;
+        for (const rotalign::option_word& w : o.words) words.append(w.word);
+        d["words"] = py::tuple(words);
+        py::object default_value = py::none();
+        if (!o.default_text.empty()) {
+            if (o.kind == option_kind::word) default_value = py::str(o.default_text);
+            else if (o.kind == option_kind::flag) default_value = py::bool_(o.default_text == "true");
+            else if (o.kind == option_kind::whole) default_value = py::int_(std::stoll(o.default_text));
+            else default_value = py::float_(std::stod(o.default_text));
+        }
+        d["default"] = default_value;
+        d["help"] = o.help;
+        table.append(d);
+    }
+    return table;
+}
+
+std::string spelled(const rotalign::remedy& r) {
+    const option_description* d = described(r.option);
+    if (d == nullptr || r.value.empty()) return "";
+    return d->parameter + "=" + (d->kind == option_kind::word ? "'" + r.value + "'" : r.value);
 }
 
 py::dict result_to_dict(cluster_result result) {

@@ -170,3 +170,30 @@ def test_the_neighbour_graph_route(moons):
     assert A.diagonal().max() == 0 and abs(A - A.T).max() == 0
     fixed = RotationClustering(max_groups=5, graph="knn", graph_neighbors=20).fit(X)
     assert fixed.graph_neighbors_ == 20
+
+
+def test_the_remedy_is_spelled_as_a_parameter():
+    # Sixteen far-apart places of eight equal points each: sixteen pieces, more than the ten
+    # groups tried by default.
+    X = np.repeat(np.arange(16.0)[:, None] * [100.0, 0.0], 8, axis=0)
+    with pytest.raises(ValueError, match=r"allow 16 or more groups \(max_groups=16\), or use a larger neighbour"):
+        RotationClustering().fit(X)
+    assert RotationClustering(max_groups=16).fit(X).n_groups_ == 16
+
+
+@pytest.mark.parametrize("option", rotalign._core.option_table(), ids=lambda o: o["parameter"])
+def test_every_option_of_the_library_table_is_checked_as_the_table_says(option):
+    X, _ = make_blobs(40, random_state=0)
+    parameter = option["parameter"]
+    base = {"affinity": "global", "scale": 1.0} if parameter == "scale" else {}
+    assert parameter in RotationClustering().get_params()
+    assert RotationClustering().get_params()[parameter] == option["default"]
+    if option["kind"] == "word":
+        outside = "no such word"
+    elif option["kind"] == "whole":
+        outside = int(option["least"]) - 1
+    else:
+        outside = option["least"] if option["least_excluded"] else option["least"] - 1
+    with pytest.raises(ValueError, match="^%s must be" % parameter):
+        RotationClustering(**{**base, parameter: outside}).fit(X)
+    assert ("%s : " % parameter) in RotationClustering.__doc__

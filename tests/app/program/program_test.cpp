@@ -8,11 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -262,6 +265,34 @@ TEST_F(program, every_command_has_help_with_the_table_defaults) {
     }
     EXPECT_NE(cluster.find("knn from 5000 points on"), std::string::npos) << cluster;
     EXPECT_NE(cluster.find("(default brenmoss)"), std::string::npos) << cluster;
+}
+
+TEST(program_docs, option_defaults_in_the_docs_are_the_tables) {
+    // Every row "| `--flag ...` | meaning | default |" of the user docs, by flag.
+    std::map<std::string, std::string> documented;
+    std::vector<fs::path> pages{fs::path(ROTALIGN_SOURCE_DIR) / "README.md"};
+    if (fs::is_directory(fs::path(ROTALIGN_SOURCE_DIR) / "docs"))
+        for (const auto& entry : fs::directory_iterator(fs::path(ROTALIGN_SOURCE_DIR) / "docs"))
+            if (entry.path().extension() == ".md") pages.push_back(entry.path());
+    for (const fs::path& page : pages) {
+        std::istringstream in(slurp(page));
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("| `--", 0) != 0) continue;
+            const std::string flag = line.substr(5, line.find_first_of(" `", 5) - 5);
+            const std::size_t last = line.rfind(" | ");
+            std::string cell = line.substr(last + 3, line.size() - last - 5);
+            cell.erase(std::remove(cell.begin(), cell.end(), '`'), cell.end());
+            documented[flag] = cell;
+        }
+    }
+    for (const rotalign::option_description& d : rotalign::chain_options()) {
+        ASSERT_EQ(documented.count(d.flag), 1u) << "--" << d.flag << " is not in the docs";
+        if (d.default_text.empty()) continue;
+        std::string shown = d.default_text;
+        for (std::size_t k = 0; k < d.words.size(); ++k)
+            if (shown == d.words[k].word) shown = rotalign::word_of(d, k, rotalign::option_vocabulary::program);
+        EXPECT_EQ(documented[d.flag], shown) << "--" << d.flag;
+    }
 }
 
 TEST_F(program, results_that_cannot_be_written_fail) {
