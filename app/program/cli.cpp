@@ -52,6 +52,20 @@ std::string spelled(const remedy& r) {
     return "--" + o->flag + " " + value;
 }
 
+// Help text broken into lines of at most 64 characters; CLI11 indents the lines after the first.
+std::string wrapped(const std::string& text) {
+    std::string out, line;
+    std::istringstream words(text);
+    for (std::string word; words >> word;) {
+        if (!line.empty() && line.size() + 1 + word.size() > 64) {
+            out += line + '\n';
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+    }
+    return out + line;
+}
+
 // The table's options of the chain on a command, as given (text) and by name.
 struct chain_flags {
     std::map<std::string, std::string> text;
@@ -70,7 +84,7 @@ std::string help_of(const option_description& o) {
             if (shown == o.words[k].word) shown = word_of(o, k, option_vocabulary::program);
         help += " (default " + shown + ")";
     }
-    return help;
+    return wrapped(help);
 }
 
 void add_chain_option(CLI::App& command, chain_flags& flags, const option_description& o) {
@@ -240,8 +254,9 @@ void declare_cluster(CLI::App& app, cluster_request& q) {
     c.add_flag("--distances", q.distances, "POINTS holds a square matrix of distances, not points");
     for (const option_description& o : chain_options()) add_chain_option(c, q.chain, o);
     q.format_given = c.add_option("--format", q.format, "groups as lines (default) or csv")->type_name("F");
-    q.output_given = c.add_option("--output", q.output, "write the groups to FILE; the summary then goes to standard "
-                                                        "output")->type_name("FILE");
+    q.output_given =
+        c.add_option("--output", q.output, wrapped("write the groups to FILE; the summary then goes to standard output"))
+            ->type_name("FILE");
     q.plot_given = c.add_option("--plot", q.plot, "draw the points coloured by group")->type_name("FILE.svg");
     q.plot_quality_given = c.add_option("--plot-quality", q.plot_quality,
                                         "draw the eigenvalues and qualities against c, the choice marked")
@@ -395,9 +410,9 @@ struct generate_request {
 };
 
 void declare_generate(CLI::App& app, generate_request& q) {
-    q.command = app.add_subcommand(
-        "generate", "writes a data set as CSV: moons, circles, blobs or lines (2-D; --points and --seed apply), or a "
-                    "set of the group-count suite (fixed size; --seed replaces its seed)")
+    q.command = app.add_subcommand("generate", wrapped("writes a data set as CSV: moons, circles, blobs or lines (2-D; "
+                                                       "--points and --seed apply), or a set of the group-count suite "
+                                                       "(fixed size; --seed replaces its seed)"))
                     ->allow_extras();
     CLI::App& g = *q.command;
     q.name_given = g.add_option("NAME", q.name, "the data set");
@@ -493,7 +508,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         CLI::App app("rotalign: spectral clustering through the toolbox's plug-ins", "rotalign");
         app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         app.require_subcommand(1);
-        app.footer("'rotalign COMMAND --help' shows the options of a command.");
+        app.footer("'rotalign COMMAND --help' shows the options of a command.\n");
         cluster_request cluster;
         demo_request demo;
         generate_request generate;
