@@ -267,9 +267,21 @@ TEST_F(program, every_command_has_help_with_the_table_defaults) {
     EXPECT_NE(cluster.find("(default brenmoss)"), std::string::npos) << cluster;
 }
 
+// The cells of a Markdown table row, trimmed.
+std::vector<std::string> cells_of(const std::string& row) {
+    std::vector<std::string> cells;
+    std::istringstream in(row.substr(1));
+    for (std::string cell; std::getline(in, cell, '|');) {
+        const auto first = cell.find_first_not_of(' '), last = cell.find_last_not_of(' ');
+        cells.push_back(first == std::string::npos ? "" : cell.substr(first, last - first + 1));
+    }
+    return cells;
+}
+
 TEST(program_docs, option_defaults_in_the_docs_are_the_tables) {
-    // Every row "| `--flag ...` | meaning | default |" of the user docs, by flag.
-    std::map<std::string, std::string> documented;
+    // The rows of the user docs' option tables: "| `--flag X` | meaning | default |" for the
+    // program, "| `parameter`... | `--flag`... | default |" for Python.
+    std::map<std::string, std::vector<std::string>> program_rows, python_rows;
     std::vector<fs::path> pages{fs::path(ROTALIGN_SOURCE_DIR) / "README.md"};
     if (fs::is_directory(fs::path(ROTALIGN_SOURCE_DIR) / "docs"))
         for (const auto& entry : fs::directory_iterator(fs::path(ROTALIGN_SOURCE_DIR) / "docs"))
@@ -277,21 +289,30 @@ TEST(program_docs, option_defaults_in_the_docs_are_the_tables) {
     for (const fs::path& page : pages) {
         std::istringstream in(slurp(page));
         for (std::string line; std::getline(in, line);) {
-            if (line.rfind("| `--", 0) != 0) continue;
-            const std::string flag = line.substr(5, line.find_first_of(" `", 5) - 5);
-            const std::size_t last = line.rfind(" | ");
-            std::string cell = line.substr(last + 3, line.size() - last - 5);
-            cell.erase(std::remove(cell.begin(), cell.end(), '`'), cell.end());
-            documented[flag] = cell;
+            if (line.rfind("| `", 0) != 0) continue;
+            const std::vector<std::string> cells = cells_of(line);
+            const std::string name = cells[0].substr(1, cells[0].find('`', 1) - 1);
+            if (name.rfind("--", 0) == 0) program_rows[name.substr(2, name.find(' ') - 2)] = cells;
+            else python_rows[name] = cells;
         }
     }
     for (const rotalign::option_description& d : rotalign::chain_options()) {
-        ASSERT_EQ(documented.count(d.flag), 1u) << "--" << d.flag << " is not in the docs";
-        if (d.default_text.empty()) continue;
+        ASSERT_EQ(program_rows.count(d.flag), 1u) << "--" << d.flag << " is not in the program's docs";
+        ASSERT_EQ(python_rows.count(d.parameter), 1u) << d.parameter << " is not in the Python docs";
+        const std::vector<std::string>& python = python_rows[d.parameter];
+        EXPECT_EQ(python[1].rfind("`--" + d.flag, 0), 0u) << d.parameter << ": " << python[1];
+        if (d.default_text.empty()) {
+            EXPECT_EQ(python.back().rfind("`None`", 0), 0u) << d.parameter;
+            continue;
+        }
         std::string shown = d.default_text;
         for (std::size_t k = 0; k < d.words.size(); ++k)
             if (shown == d.words[k].word) shown = rotalign::word_of(d, k, rotalign::option_vocabulary::program);
-        EXPECT_EQ(documented[d.flag], shown) << "--" << d.flag;
+        std::string cell = program_rows[d.flag].back();
+        cell.erase(std::remove(cell.begin(), cell.end(), '`'), cell.end());
+        EXPECT_EQ(cell, shown) << "--" << d.flag;
+        const std::string in_python = d.kind == rotalign::option_kind::word ? "`\"" + d.default_text + "\"`" : d.default_text;
+        EXPECT_EQ(python.back().rfind(in_python, 0), 0u) << d.parameter << ": " << python.back();
     }
 }
 
