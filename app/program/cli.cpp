@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include "output_checks.h"
+#include "summary.h"
 #include "rotalign/chain.h"
 #include "rotalign/datasets/datasets.h"
 #include "rotalign/datasets/suite_sets.h"
@@ -78,7 +79,7 @@ struct chain_flags {
 std::string help_of(const option_description& o) {
     std::string help = o.help;
     if (o.kind == option_kind::word) help += "; " + requirement(o, option_vocabulary::program);
-    if (!o.default_text.empty() && o.kind != option_kind::flag) {
+    if (!o.default_text.empty()) {
         std::string shown = o.default_text;
         for (std::size_t k = 0; k < o.words.size(); ++k)
             if (shown == o.words[k].word) shown = word_of(o, k, option_vocabulary::program);
@@ -88,11 +89,6 @@ std::string help_of(const option_description& o) {
 }
 
 void add_chain_option(CLI::App& command, chain_flags& flags, const option_description& o) {
-    if (o.kind == option_kind::flag) {
-        flags.text[o.name] = "true";
-        flags.given[o.name] = command.add_flag("--" + o.flag, wrapped(o.help));
-        return;
-    }
     const char* type = o.kind == option_kind::whole ? "N" : o.kind == option_kind::real ? "X" : "WORD";
     flags.given[o.name] = command.add_option("--" + o.flag, flags.text[o.name], help_of(o))->type_name(type);
 }
@@ -136,19 +132,6 @@ std::string folder_of_plugins(const std::string& flag, const std::string& execut
     return plugin_folder(flag, env != nullptr ? env : "", executable_folder);
 }
 
-std::string milliseconds(double seconds) {
-    std::ostringstream s;
-    s << std::fixed << std::setprecision(seconds < 10.0 ? 1 : 0) << seconds * 1000.0;
-    return s.str();
-}
-
-void print_times(std::ostream& o, const stage_times& t, graph_kind graph) {
-    o << "stage times (ms): " << (graph == graph_kind::knn ? "neighbours " : "distances ") << milliseconds(t.distances) << ", affinity " << milliseconds(t.affinity)
-      << ", diagonal " << milliseconds(t.diagonal) << ", normalise " << milliseconds(t.normalise) << ", eigen "
-      << milliseconds(t.eigen) << ", rotation " << milliseconds(t.rotation) << ", total " << milliseconds(t.total())
-      << '\n';
-}
-
 void write_groups(std::ostream& o, const std::vector<int>& groups, bool csv) {
     if (csv) o << "point,group\n";
     for (std::size_t i = 0; i < groups.size(); ++i) {
@@ -163,78 +146,6 @@ void write_groups_file(const std::string& path, const std::vector<int>& groups, 
     write_groups(f, groups, csv);
     f.close();
     if (!f) throw input_error("cannot write " + path);
-}
-
-std::string short_number(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.4g", v);
-    return text;
-}
-
-// The columns whose spreads differ so much that the widest one rules the squared distances.
-void print_spread_warning(std::ostream& s, const spread_contrast& c) {
-    s << "warning: the columns' spreads differ " << short_number(c.ratio()) << " times (column " << c.widest + 1
-      << ": " << short_number(c.widest_spread) << ", column " << c.narrowest + 1 << ": "
-      << short_number(c.narrowest_spread) << "), so the widest columns rule the distances; if the columns are in"
-      << " different units, --standardise gives each one unit spread\n";
-}
-
-// The chosen number of groups, then for every c the quality, the eigenvalues and the clear cuts
-// that made the choice, the solver and the stage times; first a warning when the columns' units
-// differ so much that a few columns make the distances.
-void print_summary(std::ostream& s, const cluster_result& r, const cluster_options& o) {
-    if (r.unit_contrast) print_spread_warning(s, *r.unit_contrast);
-    s << "groups: " << r.chosen << (o.fixed_groups >= 2 ? " (fixed)" : "") << '\n';
-    if (!r.note.empty()) s << "note: " << r.note << '\n';
-    const group_count_settings settings = settings_of(o);
-    s << "quality:";
-    // Inside a block of repeated eigenvalues no search runs (-), except for the largest c; a
-    // search on eigenvectors with an all-zero row has no quality (nan).
-    for (std::size_t k = 0; k < r.quality.size(); ++k) {
-        s << ' ' << k + 2 << '=';
-        if (k + 1 < r.quality.size() && !clear_cut(r.eigenvalues, k + 2, settings)) s << '-';
-        else if (std::isnan(r.quality[k])) s << "nan";
-        else s << std::fixed << std::setprecision(6) << r.quality[k];
-    }
-    // Ten decimals: eigenvalues a hair below 1 are what tell nearly separate pieces apart.
-    s << "\neigenvalues:";
-    for (std::size_t k = 0; k < r.eigenvalues.size(); ++k)
-        s << ' ' << k + 1 << '=' << std::fixed << std::setprecision(10) << r.eigenvalues[k];
-    s << "\nclear cuts (c=how many times farther from 1 eigenvalue c+1 lies than c; * strong):";
-    bool any = false;
-    for (std::size_t c = 2; c < r.eigenvalues.size(); ++c) {
-        if (!clear_cut(r.eigenvalues, c, settings)) continue;
-        const double ratio = distance_ratio(r.eigenvalues, c);
-        s << ' ' << c << '=';
-        if (std::isinf(ratio)) {
-            s << "inf";
-        } else {
-            char text[32];
-            std::snprintf(text, sizeof text, "%.3g", ratio);
-            s << text;
-        }
-        if (ratio >= settings.strong_ratio) s << '*';
-        any = true;
-    }
-    if (!any) s << " none";
-    s << '\n';
-    if (r.graph == graph_kind::knn) {
-        s << "graph: knn, " << r.graph_neighbours << " nearest neighbours per point by " << name_of(r.search) << ", "
-          << r.graph_entries << " entries";
-        if (r.exact_neighbours) {
-            s << " (exact)\n";
-        } else {
-            char recall[32];
-            std::snprintf(recall, sizeof recall, "%.4f", r.recall);
-            s << " (approximate: recall " << recall << " on a sample)\n";
-        }
-    } else {
-        s << "graph: dense\n";
-    }
-    s << "eigen-solver: " << r.eigen_method << '\n';
-    if (r.searched_rows < r.groups.size())
-        s << "rotation searches on " << r.searched_rows << " of " << r.groups.size() << " rows\n";
-    print_times(s, r.times, r.graph);
 }
 
 // What `rotalign cluster` was asked to do.
@@ -278,7 +189,6 @@ cluster_options cluster_options_of(const cluster_request& q) {
         throw usage_error("--scale belongs to --affinity pellor");
     if (q.distances && q.plot_given->count() > 0) throw usage_error("--plot needs points, not distances");
     if (q.distances && o.graph == graph_kind::knn) throw usage_error("--graph knn needs points, not distances");
-    if (q.distances && o.standardise) throw usage_error("--standardise needs points, not distances");
     for (const auto& [option, value] : {std::pair<CLI::Option*, std::string>{q.output_given, q.output},
                                         {q.plot_given, q.plot},
                                         {q.plot_quality_given, q.plot_quality},
