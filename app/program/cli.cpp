@@ -373,9 +373,9 @@ int generate_command(const generate_request& q, std::ostream& out) {
                               "': moons, circles, blobs, lines, or a name that 'rotalign generate --list' shows");
         if (q.points_given->count() > 0) throw usage_error("--points applies to moons, circles, blobs and lines only");
     }
-    // The points, their truth and the text of one row each: more than the machine holds would end
-    // in the allocator's failure long after the start.
-    const double needed = static_cast<double>(count) * (2.0 * sizeof(double) + sizeof(int));
+    // The points and their truth, grown by doubling (up to three times their size while a vector
+    // moves): more than the machine holds would end in the allocator's failure long after the start.
+    const double needed = 3.0 * static_cast<double>(count) * (2.0 * sizeof(double) + sizeof(int));
     const double memory = physical_memory();
     if (memory > 0.0 && needed > memory)
         throw input_error(std::to_string(count) + " points need about " +
