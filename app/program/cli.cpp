@@ -47,10 +47,7 @@ std::string spelled(const remedy& r) {
     for (const option_description& d : chain_options())
         if (d.name == r.option) o = &d;
     if (o == nullptr) return "";
-    std::string value = r.value;
-    for (std::size_t k = 0; k < o->words.size(); ++k)
-        if (value == o->words[k].word) value = word_of(*o, k, option_vocabulary::program);
-    return "--" + o->flag + " " + value;
+    return "--" + o->flag + " " + spelled_in(*o, r.value, option_vocabulary::program);
 }
 
 // Help text broken into lines of at most 64 characters; CLI11 indents the lines after the first.
@@ -79,12 +76,8 @@ struct chain_flags {
 std::string help_of(const option_description& o) {
     std::string help = o.help;
     if (o.kind == option_kind::word) help += "; " + requirement(o, option_vocabulary::program);
-    if (!o.default_text.empty()) {
-        std::string shown = o.default_text;
-        for (std::size_t k = 0; k < o.words.size(); ++k)
-            if (shown == o.words[k].word) shown = word_of(o, k, option_vocabulary::program);
-        help += " (default " + shown + ")";
-    }
+    if (!o.default_text.empty())
+        help += " (default " + spelled_in(o, o.default_text, option_vocabulary::program) + ")";
     return wrapped(help);
 }
 

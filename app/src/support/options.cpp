@@ -140,6 +140,12 @@ std::string word_of(const option_description& option, std::size_t index, option_
     return spelling(option.words.at(index), vocabulary);
 }
 
+std::string spelled_in(const option_description& option, const std::string& word, option_vocabulary vocabulary) {
+    for (const option_word& w : option.words)
+        if (word == w.word) return spelling(w, vocabulary);
+    return word;
+}
+
 bool in_range(const option_description& option, double value) {
     if (!std::isfinite(value)) return false;
     const bool above = option.least_excluded ? value > option.least : value >= option.least;

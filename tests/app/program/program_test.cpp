@@ -305,9 +305,7 @@ TEST(program_docs, option_defaults_in_the_docs_are_the_tables) {
             EXPECT_EQ(python.back().rfind("`None`", 0), 0u) << d.parameter;
             continue;
         }
-        std::string shown = d.default_text;
-        for (std::size_t k = 0; k < d.words.size(); ++k)
-            if (shown == d.words[k].word) shown = rotalign::word_of(d, k, rotalign::option_vocabulary::program);
+        const std::string shown = rotalign::spelled_in(d, d.default_text, rotalign::option_vocabulary::program);
         std::string cell = program_rows[d.flag].back();
         cell.erase(std::remove(cell.begin(), cell.end(), '`'), cell.end());
         EXPECT_EQ(cell, shown) << "--" << d.flag;

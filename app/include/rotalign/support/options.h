@@ -70,6 +70,8 @@ std::string value_text(const option_description& option, double value);
 bool in_range(const option_description& option, double value);
 // The word of a word option's value number `index` (its enum's value).
 std::string word_of(const option_description& option, std::size_t index, option_vocabulary vocabulary);
+// A library word of the option in `vocabulary`; any other text unchanged.
+std::string spelled_in(const option_description& option, const std::string& word, option_vocabulary vocabulary);
 
 // A value given to an option, read as the option's kind: a whole number or a real (a flag: 1 or
 // 0), or the index of a word. Throws option_error naming the option, the text and the requirement.
