@@ -148,7 +148,7 @@ struct cluster_request {
     chain_flags chain;
     CLI::App* command = nullptr;
     CLI::Option *output_given = nullptr, *plot_given = nullptr, *plot_quality_given = nullptr,
-                *plugins_given = nullptr, *format_given = nullptr;
+                *plugins_given = nullptr;
 };
 
 void declare_cluster(CLI::App& app, cluster_request& q) {
@@ -157,7 +157,7 @@ void declare_cluster(CLI::App& app, cluster_request& q) {
     c.add_option("POINTS", q.file, "the CSV file of points, one a row")->required();
     c.add_flag("--distances", q.distances, "POINTS holds a square matrix of distances, not points");
     for (const option_description& o : chain_options()) add_chain_option(c, q.chain, o);
-    q.format_given = c.add_option("--format", q.format, "groups as lines (default) or csv")->type_name("F");
+    c.add_option("--format", q.format, "groups as lines (default) or csv")->type_name("F");
     q.output_given =
         c.add_option("--output", q.output, wrapped("write the groups to FILE; the summary then goes to standard output"))
             ->type_name("FILE");
