@@ -76,12 +76,17 @@ struct chain_flags {
 std::string help_of(const option_description& o) {
     std::string help = o.help;
     if (o.kind == option_kind::word) help += "; " + requirement(o, option_vocabulary::program);
-    if (!o.default_text.empty())
+    if (!o.default_text.empty() && o.kind != option_kind::flag)
         help += " (default " + spelled_in(o, o.default_text, option_vocabulary::program) + ")";
     return wrapped(help);
 }
 
 void add_chain_option(CLI::App& command, chain_flags& flags, const option_description& o) {
+    if (o.kind == option_kind::flag) {
+        flags.text[o.name] = "true";
+        flags.given[o.name] = command.add_flag("--" + o.flag)->description(wrapped(o.help));
+        return;
+    }
     const char* type = o.kind == option_kind::whole ? "N" : o.kind == option_kind::real ? "X" : "WORD";
     flags.given[o.name] = command.add_option("--" + o.flag, flags.text[o.name], help_of(o))->type_name(type);
 }
@@ -182,6 +187,7 @@ cluster_options cluster_options_of(const cluster_request& q) {
         throw usage_error("--scale belongs to --affinity pellor");
     if (q.distances && q.plot_given->count() > 0) throw usage_error("--plot needs points, not distances");
     if (q.distances && o.graph == graph_kind::knn) throw usage_error("--graph knn needs points, not distances");
+    if (q.distances && o.standardise) throw usage_error("--standardise needs points, not distances");
     for (const auto& [option, value] : {std::pair<CLI::Option*, std::string>{q.output_given, q.output},
                                         {q.plot_given, q.plot},
                                         {q.plot_quality_given, q.plot_quality},

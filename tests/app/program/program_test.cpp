@@ -259,7 +259,8 @@ TEST_F(program, every_command_has_help_with_the_table_defaults) {
     const std::string cluster = run("cluster --help").out;
     for (const rotalign::option_description& d : rotalign::chain_options()) {
         EXPECT_NE(cluster.find("--" + d.flag + " "), std::string::npos) << d.flag;
-        if (!d.default_text.empty() && d.kind != rotalign::option_kind::word) {
+        const bool numeric = d.kind == rotalign::option_kind::whole || d.kind == rotalign::option_kind::real;
+        if (!d.default_text.empty() && numeric) {
             EXPECT_NE(cluster.find("(default " + d.default_text + ")"), std::string::npos) << d.flag;
         }
     }
@@ -303,6 +304,11 @@ TEST(program_docs, option_defaults_in_the_docs_are_the_tables) {
         EXPECT_EQ(python[1].rfind("`--" + d.flag, 0), 0u) << d.parameter << ": " << python[1];
         if (d.default_text.empty()) {
             EXPECT_EQ(python.back().rfind("`None`", 0), 0u) << d.parameter;
+            continue;
+        }
+        // A flag's default is its absence on the command line, and a bool in Python.
+        if (d.kind == rotalign::option_kind::flag) {
+            EXPECT_EQ(python.back().rfind(d.default_text == "true" ? "`True`" : "`False`", 0), 0u) << d.parameter;
             continue;
         }
         const std::string shown = rotalign::spelled_in(d, d.default_text, rotalign::option_vocabulary::program);

@@ -26,7 +26,7 @@ TEST(option_table, names_are_unique_and_every_option_is_checked_through_its_own_
         if (!d.default_text.empty()) {
             EXPECT_NO_THROW(rotalign::read_option(d, d.default_text, option_vocabulary::library)) << d.name;
         }
-        if (d.kind == option_kind::word) continue;
+        if (d.kind == option_kind::word || d.kind == option_kind::flag) continue;
         // A number just outside the range, set through the table's name, is refused by the chain's
         // checks under that same name: set_option and check_options agree on the field.
         rotalign::cluster_options o;
@@ -65,6 +65,9 @@ TEST(option_table, words_follow_the_order_of_their_enums) {
     EXPECT_EQ(set("neighbour_search", "hnsw", option_vocabulary::library).search, rotalign::neighbour_backend::hnsw);
     EXPECT_EQ(set("solver", "dense", option_vocabulary::library).solver, rotalign::eigen_solver::dense);
     EXPECT_TRUE(set("search", "numerical", option_vocabulary::library).numerical_search);
+    EXPECT_TRUE(set("standardise", "true", option_vocabulary::library).standardise);
+    EXPECT_FALSE(set("standardise", "false", option_vocabulary::library).standardise);
+    EXPECT_THROW(set("standardise", "yes", option_vocabulary::library), rotalign::option_error);
     EXPECT_EQ(rotalign::name_of(rotalign::graph_kind::dense), "dense");
     EXPECT_EQ(rotalign::name_of(rotalign::neighbour_backend::kd_tree), "kd-tree");
     // Each vocabulary takes its own words only.
@@ -79,7 +82,7 @@ TEST(option_table, read_option_takes_exactly_the_numbers_in_range) {
     std::mt19937 random(7);
     const std::string alphabet = "0123456789-+.eExinfa ";
     for (const option_description& d : rotalign::chain_options()) {
-        if (d.kind == option_kind::word) continue;
+        if (d.kind == option_kind::word || d.kind == option_kind::flag) continue;
         for (int trial = 0; trial < 4000; ++trial) {
             std::string text;
             const int length = static_cast<int>(random() % 12);
