@@ -16,7 +16,7 @@
 
 namespace fs = std::filesystem;
 
-TEST(command_line, any_arguments_give_a_status_and_mistakes_read_no_file) {
+TEST(command_line, any_arguments_give_a_status_a_message_and_no_stray_file) {
     // Tokens of every kind: commands, options with and without values, values in and out of
     // range, files that do not exist. No token names a file that exists, so a run that gets past
     // the command line stops at reading (status 1); mistakes stop before it (status 2).
@@ -26,9 +26,13 @@ TEST(command_line, any_arguments_give_a_status_and_mistakes_read_no_file) {
         "--graph", "knn", "--solver", "lanczos", "--output", "", "absent.csv", "--plot", "--distances", "--quiet",
         "--format", "csv", "--list", "--points", "--seed", "--truth", "--wat", "--neighbours=3", "x"};
     std::mt19937 random(11);
-    const fs::path here = fs::current_path();
     const fs::path dir = fs::path(::testing::TempDir()) / ("rotalign_cli_" + std::to_string(getpid()));
     fs::create_directories(dir);
+    // Back to the first folder however the test ends.
+    struct back_to {
+        fs::path folder;
+        ~back_to() { fs::current_path(folder); }
+    } const here{fs::current_path()};
     fs::current_path(dir);
     for (int trial = 0; trial < 3000; ++trial) {
         std::vector<std::string> args;
@@ -55,7 +59,6 @@ TEST(command_line, any_arguments_give_a_status_and_mistakes_read_no_file) {
             EXPECT_FALSE(fs::exists(dir / "absent.csv")) << line;
         }
     }
-    fs::current_path(here);
     fs::remove_all(dir);
 }
 
