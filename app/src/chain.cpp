@@ -172,9 +172,7 @@ eigenpairs leading_of(const mxArray* l, std::size_t wanted, const cluster_option
         static_assert(sizeof(mwIndex) == sizeof(std::int32_t), "the host's sparse indices are 32-bit");
         const sparse_view view{n, mxGetJc(l), mxGetIr(l), mxGetPr(l)};
         sparse_eigen_options so;
-        so.method = options.solver == eigen_solver::dense     ? sparse_method::dense
-                    : options.solver == eigen_solver::lanczos ? sparse_method::lanczos
-                                                              : sparse_method::automatic;
+        so.method = options.solver;
         sparse_eigen_work work;
         e = leading_eigenpairs(view, wanted, so, &work);
         components = work.components;

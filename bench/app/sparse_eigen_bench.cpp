@@ -77,7 +77,7 @@ void add(const std::string& matrix_name, const std::function<rotalign::points()>
         ->Unit(benchmark::kSecond);
 }
 
-rotalign::sparse_eigen_options with(rotalign::sparse_method method, double shift = rotalign::sparse_eigen_options{}.shift) {
+rotalign::sparse_eigen_options with(rotalign::eigen_solver method, double shift = rotalign::sparse_eigen_options{}.shift) {
     rotalign::sparse_eigen_options o;
     o.method = method;
     o.shift = shift;
@@ -85,25 +85,25 @@ rotalign::sparse_eigen_options with(rotalign::sparse_method method, double shift
 }
 
 int registered = [] {
-    using rotalign::sparse_method;
+    using rotalign::eigen_solver;
     // Plain Lanczos is left out at 10^6 points, where it would take most of an hour.
     for (std::size_t n : {20000, 100000, 1000000}) {
         const std::string name = "moons/" + std::to_string(n);
         const auto make = [n] { return moons(n); };
-        add(name, make, "shift_invert", with(sparse_method::shift_invert));
-        add(name, make, "automatic", with(sparse_method::automatic));
-        if (n < 1000000) add(name, make, "lanczos", with(sparse_method::lanczos));
+        add(name, make, "shift_invert", with(eigen_solver::shift_invert));
+        add(name, make, "automatic", with(eigen_solver::automatic));
+        if (n < 1000000) add(name, make, "lanczos", with(eigen_solver::lanczos));
     }
     // The shift: solves against tau (the default is 1e-8).
     for (double tau : {1e-3, 1e-5}) {
         char label[40];
         std::snprintf(label, sizeof label, "shift_invert/tau:%g", tau);
-        add("moons/100000", [] { return moons(100000); }, label, with(sparse_method::shift_invert, tau));
+        add("moons/100000", [] { return moons(100000); }, label, with(eigen_solver::shift_invert, tau));
     }
     const auto make = [] { return blobs(100000); };
-    add("blobs50/100000", make, "automatic", with(sparse_method::automatic));
-    add("blobs50/100000", make, "lanczos", with(sparse_method::lanczos));
-    add("blobs50/100000", make, "shift_invert", with(sparse_method::shift_invert));
+    add("blobs50/100000", make, "automatic", with(eigen_solver::automatic));
+    add("blobs50/100000", make, "lanczos", with(eigen_solver::lanczos));
+    add("blobs50/100000", make, "shift_invert", with(eigen_solver::shift_invert));
     return 0;
 }();
 

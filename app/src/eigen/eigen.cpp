@@ -1,17 +1,18 @@
-// Leading eigenpairs: ARPACK's symmetric driver in regular mode, on the matrix without its
-// negligible entries and block by block when it falls apart; LAPACK's dsyevr for small
-// matrices, where a full reduction costs milliseconds and needs no convergence test.
+// Leading eigenpairs of a dense matrix: the Lanczos driver on the matrix without its negligible
+// entries, piece by piece when it falls apart; LAPACK's dsyevr for small matrices, where a full
+// reduction costs milliseconds and needs no convergence test.
 #include "rotalign/eigen/eigen.h"
 
+#include "eigen/pieces.h"
+#include "eigen/symmetric_lanczos.h"
 #include "eigen/symmetric_operator.h"
 #include "support/disjoint_sets.h"
-
-#include <arpack.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <stdexcept>
+#include <utility>
 
 extern "C" {
 // Fortran LAPACK; the trailing arguments are the hidden lengths of the characters.
@@ -92,66 +93,27 @@ void solve_dense(const matrix_view& m, eigenpairs& out) {
     take_descending(out, w.data(), z.data());
 }
 
-// A fixed start vector with entries spread over [-1, 1), so that runs repeat exactly and no
-// eigenvector is missed by a start orthogonal to it.
-std::vector<double> start_vector(std::size_t n) {
-    std::vector<double> v(n);
-    std::uint64_t state = 0x2545f4914f6cdd1dULL;
-    for (double& x : v) {
-        state ^= state << 13, state ^= state >> 7, state ^= state << 17;
-        x = static_cast<double>(state >> 11) * 0x1.0p-52 - 1.0;
-    }
-    return v;
-}
-
-// Entries of magnitude at most drop_budget / n are left out of the Lanczos operator: the matrix
-// applied then differs from M by E with ||E||_2 <= max column sum of |E| <= drop_budget, so every
-// eigenvalue moves by at most that (Weyl), well below the solver's own tolerance.
-constexpr double drop_budget = 1e-12;
-
-// Returns false when ARPACK stops without all pairs converged.
+// The Lanczos driver's pairs; false when it stops without all of them converged. At most 1000 restarts:
+// a dense matrix that needs more goes to the dense solver, which costs less by then.
 bool solve_lanczos(const symmetric_operator& op, eigenpairs& out) {
-    const std::size_t order = op.order();
-    const int n = as_int(order), nev = as_int(out.count);
-    // A basis of four times the wanted pairs: the leading eigenvalues of a normalised affinity
-    // crowd near 1, and a wider basis needs fewer restarts (products) to separate them.
-    const int ncv = std::min(n, std::max(4 * nev, 20));
-    const int lworkl = ncv * (ncv + 8);
+    const std::size_t n = op.order();
     // Residuals below 1e-10 of each eigenvalue. Machine precision costs up to half as many
     // products again and gave the same groups on every generated set tried.
-    const double tol = 1e-10;
-    std::vector<double> resid = start_vector(order);
-    std::vector<double> v(order * static_cast<std::size_t>(ncv)), workd(3 * order),
-        workl(static_cast<std::size_t>(lworkl));
-    a_int iparam[11] = {}, ipntr[11] = {};
-    iparam[0] = 1;     // exact shifts
-    iparam[2] = 1000;  // restarts at most
-    iparam[6] = 1;     // regular mode: A x = lambda x
-    a_int ido = 0, info = 1;  // info 1: resid holds the start vector
-    for (;;) {
-        dsaupd_c(&ido, "I", n, "LA", nev, tol, resid.data(), ncv, v.data(), n, iparam, ipntr, workd.data(),
-                 workl.data(), lworkl, &info);
-        if (ido != -1 && ido != 1) break;
-        op.apply(&workd[static_cast<std::size_t>(ipntr[0] - 1)], &workd[static_cast<std::size_t>(ipntr[1] - 1)]);
-        ++out.products;
-    }
-    if (info == 1 || info == 3 || iparam[4] < nev) return false;  // no convergence, no shifts
-    if (info != 0) throw std::runtime_error("the Lanczos eigen-solver failed (code " + std::to_string(info) + ")");
-
-    std::vector<a_int> select(static_cast<std::size_t>(ncv));
-    std::vector<double> d(static_cast<std::size_t>(nev)), z(order * out.count);
-    dseupd_c(1, "A", select.data(), d.data(), z.data(), n, 0.0, "I", n, "LA", nev, tol, resid.data(), ncv,
-             v.data(), n, iparam, ipntr, workd.data(), workl.data(), lworkl, &info);
-    if (info != 0) throw std::runtime_error("the Lanczos eigen-solver failed (code " + std::to_string(info) + ")");
+    const double tolerance = 1e-10;
+    std::vector<double> z;
+    const lanczos_run run =
+        largest_ritz_vectors(n, out.count, lanczos_basis(n, out.count, false), tolerance, 1000,
+                             [&op](const double* x, double* y) { op.apply(x, y); }, z);
+    out.products += static_cast<int>(run.applications);
+    if (!run.converged) return false;
     out.used = eigen_solver::lanczos;
-    take_descending(out, d.data(), z.data());
+    take_descending(out, run.values.data(), z.data());
     return true;
 }
 
-// The connected components of the graph whose edges are the entries below the diagonal of
-// magnitude above `least` (the kept entries of `op` when it has a sparse copy), each a list of
-// rows in ascending order, ordered by their first row.
-std::vector<std::vector<std::size_t>> components(const matrix_view& m, const symmetric_operator* op, double least) {
+// The pieces of the graph whose edges are the entries below the diagonal of magnitude above
+// `least`: the kept entries of `op` when it has a sparse copy, else a scan of m's lower triangle.
+graph_pieces matrix_pieces(const matrix_view& m, const symmetric_operator* op, double least) {
     const std::size_t n = m.n;
     detail::disjoint_sets sets(n);
     if (op != nullptr && op->sparse()) {
@@ -161,64 +123,40 @@ std::vector<std::vector<std::size_t>> components(const matrix_view& m, const sym
             for (std::size_t i = j + 1; i < n; ++i)
                 if (std::fabs(m.values[i + j * n]) > least) sets.join(i, j);
     }
-    std::vector<std::vector<std::size_t>> parts;
-    std::vector<std::size_t> part_of(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t r = sets.root(i);
-        if (r == i) {
-            part_of[i] = parts.size();
-            parts.emplace_back();
-        }
-        parts[part_of[r]].push_back(i);
-    }
-    return parts;
+    return pieces_of(sets, n);
 }
 
-// A matrix that falls apart into blocks is solved block by block. A single Lanczos run cannot
-// be relied on there: each block brings its own copy of an eigenvalue (1 for every component of
-// an affinity graph), and a Krylov space grown from one start vector holds only one direction of
-// a repeated eigenvalue, so the others would be missed.
-void solve_by_blocks(const matrix_view& m, const std::vector<std::vector<std::size_t>>& parts, eigenpairs& out) {
-    struct candidate {
-        double value;
-        std::size_t part, k;
-    };
-    std::vector<eigenpairs> solved;
-    std::vector<candidate> candidates;
-    for (const std::vector<std::size_t>& rows : parts) {
-        const std::size_t s = rows.size();
+// A matrix that falls apart is solved piece by piece, each piece copied out as a dense matrix.
+eigenpairs solve_by_pieces(const matrix_view& m, std::size_t count, const graph_pieces& pieces) {
+    int products = 0;
+    eigenpairs out = leading_over_pieces(m.n, count, pieces, [&](std::size_t p, std::size_t wanted) {
+        const std::size_t s = pieces.size(p);
+        const std::int32_t* rows = pieces.points(p);
         std::vector<double> block(s * s);
         for (std::size_t j = 0; j < s; ++j)
-            for (std::size_t i = 0; i < s; ++i) block[i + j * s] = m.values[rows[i] + rows[j] * m.n];
-        const std::size_t wanted = std::min(out.count, s);
-        solved.push_back(leading_eigenpairs(block.data(), s, wanted,
-                                            s <= dense_solver_limit ? eigen_solver::dense : eigen_solver::lanczos));
-        out.products += solved.back().products;
-        for (std::size_t k = 0; k < wanted; ++k) candidates.push_back({solved.back().values[k], solved.size() - 1, k});
-    }
-    // The largest values over all blocks; equal values keep the order of the blocks.
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const candidate& a, const candidate& b) { return a.value > b.value; });
-    out.values.assign(out.count, 0.0);
-    out.vectors.assign(out.n * out.count, 0.0);
-    for (std::size_t k = 0; k < out.count; ++k) {
-        const candidate& c = candidates[k];
-        out.values[k] = c.value;
-        const double* v = solved[c.part].column(c.k);
-        const std::vector<std::size_t>& rows = parts[c.part];
-        for (std::size_t i = 0; i < rows.size(); ++i) out.vectors[rows[i] + k * out.n] = v[i];
-    }
+            for (std::size_t i = 0; i < s; ++i)
+                block[i + j * s] = m.values[static_cast<std::size_t>(rows[i]) + static_cast<std::size_t>(rows[j]) * m.n];
+        eigenpairs e =
+            leading_eigenpairs(block.data(), s, wanted, s <= dense_solver_limit ? eigen_solver::dense : eigen_solver::lanczos);
+        products += e.products;
+        return piece_pairs{std::move(e.values), std::move(e.vectors)};
+    });
+    out.products = products;
+    out.components = pieces.count();
     out.used = eigen_solver::lanczos;
+    return out;
 }
 
 }  // namespace
 
 std::string name_of(eigen_solver solver) {
     switch (solver) {
+    case eigen_solver::automatic: break;
     case eigen_solver::lanczos: return "lanczos";
     case eigen_solver::dense: return "dense";
-    default: return "automatic";
+    case eigen_solver::shift_invert: return "shift-invert";
     }
+    return "automatic";
 }
 
 eigenpairs leading_eigenpairs(const square& m, std::size_t count, eigen_solver solver) {
@@ -229,29 +167,27 @@ eigenpairs leading_eigenpairs(const double* values, std::size_t n, std::size_t c
     if (count == 0 || count > n)
         throw input_error("cannot take " + std::to_string(count) + " eigenvectors of a matrix of order " +
                           std::to_string(n));
+    if (solver == eigen_solver::shift_invert)
+        throw input_error("the shift-invert eigen-solver takes a sparse matrix, not a dense one");
     const matrix_view m{values, n};
+    if (solver == eigen_solver::automatic) solver = n <= dense_solver_limit ? eigen_solver::dense : eigen_solver::lanczos;
+    // Every piece brings its own eigenvalue 1; their number is reported whichever solver runs.
+    const double least = negligible_at(n);
     eigenpairs out;
-    out.n = m.n;
+    out.n = n;
     out.count = count;
-    if (solver == eigen_solver::automatic)
-        solver = m.n <= dense_solver_limit ? eigen_solver::dense : eigen_solver::lanczos;
-    // Every component brings its own eigenvalue 1; their number is reported whichever solver runs.
-    const double least = drop_budget / static_cast<double>(m.n);
     // The Lanczos driver needs more basis vectors than wanted pairs, so at least one spare row.
-    if (solver == eigen_solver::lanczos && count < m.n) {
-        std::vector<std::vector<std::size_t>> parts;
+    if (solver == eigen_solver::lanczos && count < n) {
+        graph_pieces pieces;
         {
-            const symmetric_operator op(m.values, m.n, least);
-            parts = components(m, &op, least);
-            out.components = parts.size();
-            if (parts.size() == 1 && solve_lanczos(op, out)) return out;
+            const symmetric_operator op(values, n, least);
+            pieces = matrix_pieces(m, &op, least);
+            out.components = pieces.count();
+            if (pieces.count() == 1 && solve_lanczos(op, out)) return out;
         }
-        if (parts.size() > 1) {
-            solve_by_blocks(m, parts, out);
-            return out;
-        }
+        if (pieces.count() > 1) return solve_by_pieces(m, count, pieces);
     } else {
-        out.components = components(m, nullptr, least).size();
+        out.components = matrix_pieces(m, nullptr, least).count();
     }
     solve_dense(m, out);
     return out;

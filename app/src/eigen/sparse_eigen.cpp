@@ -19,6 +19,7 @@
 // leading vector; every returned pair is checked against L itself (residuals near 1e-13).
 #include "rotalign/eigen/sparse_eigen.h"
 
+#include "eigen/pieces.h"
 #include "eigen/shifted_cholesky.h"
 #include "eigen/symmetric_lanczos.h"
 #include "graph/sparse_graph.h"
@@ -41,23 +42,12 @@ double seconds_since(clock_type::time_point start) {
     return std::chrono::duration<double>(clock_type::now() - start).count();
 }
 
-// Entries of magnitude at most drop_budget / n do not join pieces: leaving them out moves no
-// eigenvalue by more than drop_budget (Weyl; no column holds more than n of them), the same rule
-// as the dense matrices' solver.
-constexpr double drop_budget = 1e-12;
-
 // A piece whose Lanczos run does not converge is solved densely up to this order (a 4096-by-4096
 // matrix takes 128 MiB and a few seconds); above it the failure is reported.
 constexpr std::size_t dense_fallback_limit = 4096;
 
 // The dense method, when asked for, takes pieces up to this order (2 GiB as a dense matrix).
 constexpr std::size_t dense_limit_forced = 16384;
-
-// The leading pairs of one piece: values descending, vectors size-by-count by columns.
-struct piece_pairs {
-    std::vector<double> values;
-    std::vector<double> vectors;
-};
 
 // Takes the unit, orthogonal vectors v (n-by-k by columns) as eigenvectors of m: their values
 // are the Rayleigh quotients v'mv (for a converged vector the error is the square of its
@@ -104,20 +94,12 @@ piece_pairs solve_dense(const sparse_view& m, std::size_t wanted, sparse_eigen_w
     return rayleigh_quotients(m, e.vectors, wanted, work);
 }
 
-// A basis of four times the wanted pairs for plain Lanczos, whose leading values crowd; twice
-// (and at least eight more) for shift-invert, where they stand apart: for 10 pairs of two moons
-// at 10^5 points 20 vectors took 62 solves, 18 took 76 and 30 took 82.
-std::size_t basis_size(std::size_t n, std::size_t wanted, bool inverted) {
-    std::size_t ncv = inverted ? std::max(2 * wanted, wanted + 8) : std::max(4 * wanted, std::size_t{20});
-    return std::min(n, ncv);
-}
-
 bool solve_lanczos(const sparse_view& m, std::size_t wanted, const sparse_eigen_options& options,
                    sparse_eigen_work& work, piece_pairs& out) {
     const clock_type::time_point start = clock_type::now();
     std::vector<double> v;
     const lanczos_run run =
-        largest_ritz_vectors(m.n, wanted, basis_size(m.n, wanted, false), options.tolerance, options.max_restarts,
+        largest_ritz_vectors(m.n, wanted, lanczos_basis(m.n, wanted, false), options.tolerance, options.max_restarts,
                              [&m](const double* x, double* y) { multiply(m, x, y); }, v);
     work.products += run.applications;
     work.restarts += run.restarts;
@@ -154,7 +136,7 @@ bool solve_shift_invert(const sparse_view& m, std::size_t wanted, const sparse_e
     start = clock_type::now();
     std::vector<double> v;
     const lanczos_run run =
-        largest_ritz_vectors(m.n, wanted, basis_size(m.n, wanted, true), options.tolerance, options.max_restarts,
+        largest_ritz_vectors(m.n, wanted, lanczos_basis(m.n, wanted, true), options.tolerance, options.max_restarts,
                              [&factor](const double* x, double* y) { factor->solve(x, y); }, v);
     work.solves += run.applications;
     work.restarts += run.restarts;
@@ -169,30 +151,30 @@ bool solve_shift_invert(const sparse_view& m, std::size_t wanted, const sparse_e
 
 // One connected piece by the method the options ask for, or the best one for its size.
 piece_pairs solve_piece(const sparse_view& m, std::size_t wanted, const sparse_eigen_options& options,
-                        sparse_eigen_work& work, sparse_method& used) {
+                        sparse_eigen_work& work, eigen_solver& used) {
     piece_pairs out;
     // A Krylov solver needs more basis vectors than wanted pairs; when they are half the order
     // or more it saves nothing anyway.
-    if (options.method == sparse_method::dense || m.n <= options.dense_limit || 2 * wanted >= m.n) {
+    if (options.method == eigen_solver::dense || m.n <= options.dense_limit || 2 * wanted >= m.n) {
         if (m.n > dense_limit_forced)
             throw input_error("a piece of " + std::to_string(m.n) + " points is too large for the dense eigen-solver");
-        used = sparse_method::dense;
+        used = eigen_solver::dense;
         return solve_dense(m, wanted, work);
     }
-    const bool forced = options.method == sparse_method::shift_invert;
-    if ((forced || options.method == sparse_method::automatic) &&
+    const bool forced = options.method == eigen_solver::shift_invert;
+    if ((forced || options.method == eigen_solver::automatic) &&
         solve_shift_invert(m, wanted, options, forced, work, out)) {
-        used = sparse_method::shift_invert;
+        used = eigen_solver::shift_invert;
         return out;
     }
     if (solve_lanczos(m, wanted, options, work, out)) {
-        used = sparse_method::lanczos;
+        used = eigen_solver::lanczos;
         return out;
     }
     if (m.n > dense_fallback_limit)
         throw std::runtime_error("the Lanczos eigen-solver did not converge on a piece of " + std::to_string(m.n) +
                                  " points");
-    used = sparse_method::dense;
+    used = eigen_solver::dense;
     return solve_dense(m, wanted, work);
 }
 
@@ -205,15 +187,6 @@ void check_options(const sparse_eigen_options& o) {
 
 }  // namespace
 
-std::string name_of(sparse_method method) {
-    switch (method) {
-    case sparse_method::dense: return "dense";
-    case sparse_method::lanczos: return "lanczos";
-    case sparse_method::shift_invert: return "shift-invert";
-    default: return "automatic";
-    }
-}
-
 eigenpairs leading_eigenpairs(const sparse_view& m, std::size_t count, const sparse_eigen_options& options,
                               sparse_eigen_work* work_out) {
     if (count == 0 || count > m.n)
@@ -222,52 +195,22 @@ eigenpairs leading_eigenpairs(const sparse_view& m, std::size_t count, const spa
     check_options(options);
     check_symmetric(m);
     sparse_eigen_work work;
-    const graph_pieces pieces = connected_pieces(m, drop_budget / static_cast<double>(m.n));
+    const graph_pieces pieces = connected_pieces(m, negligible_at(m.n));
     work.components = pieces.count();
 
-    // Every piece gives its leading pairs; the largest values over all pieces win, equal values
-    // in the order of the pieces.
-    struct candidate {
-        double value;
-        std::size_t piece, k;
-    };
-    std::vector<piece_pairs> solved(pieces.count());
-    std::vector<candidate> candidates;
     std::size_t largest = 0;
-    for (std::size_t p = 0; p < pieces.count(); ++p) {
-        const std::size_t size = pieces.size(p), wanted = std::min(count, size);
-        sparse_method used = sparse_method::dense;
+    eigenpairs out = leading_over_pieces(m.n, count, pieces, [&](std::size_t p, std::size_t wanted) {
+        eigen_solver used = eigen_solver::dense;
+        piece_pairs solved;
         if (pieces.count() == 1) {
-            solved[p] = solve_piece(m, wanted, options, work, used);
+            solved = solve_piece(m, wanted, options, work, used);
         } else {
             const sparse_matrix piece = submatrix(m, pieces, p);
-            solved[p] = solve_piece(piece.view(), wanted, options, work, used);
+            solved = solve_piece(piece.view(), wanted, options, work, used);
         }
-        if (size > largest) largest = size, work.used = used;
-        for (std::size_t k = 0; k < wanted; ++k) candidates.push_back({solved[p].values[k], p, k});
-    }
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const candidate& a, const candidate& b) { return a.value > b.value; });
-
-    eigenpairs out;
-    out.n = m.n;
-    out.count = count;
-    if (pieces.count() == 1) {
-        // One piece in the original numbering: its pairs are the result.
-        out.values = std::move(solved[0].values);
-        out.vectors = std::move(solved[0].vectors);
-    } else {
-        out.values.resize(count);
-        out.vectors.assign(m.n * count, 0.0);
-        for (std::size_t k = 0; k < count; ++k) {
-            const candidate& c = candidates[k];
-            out.values[k] = c.value;
-            const std::size_t size = pieces.size(c.piece);
-            const double* v = &solved[c.piece].vectors[c.k * size];
-            const std::int32_t* points = pieces.points(c.piece);
-            for (std::size_t i = 0; i < size; ++i) out.vectors[static_cast<std::size_t>(points[i]) + k * m.n] = v[i];
-        }
-    }
+        if (pieces.size(p) > largest) largest = pieces.size(p), work.used = used;
+        return solved;
+    });
     out.used = work.dense_pieces == pieces.count() ? eigen_solver::dense : eigen_solver::lanczos;
     const long long applications = work.products + work.solves;
     out.products = applications > INT32_MAX ? INT32_MAX : static_cast<int>(applications);

@@ -2,10 +2,12 @@
 
 #include <arpack.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace rotalign {
 namespace {
@@ -17,8 +19,7 @@ a_int as_arpack(std::size_t v) {
 }
 
 // A fixed start vector with entries spread over [-1, 1), so that runs repeat exactly and no
-// eigenvector is missed by a start orthogonal to it. The same sequence as the dense matrices'
-// Lanczos solver.
+// eigenvector is missed by a start orthogonal to it.
 void fill_start(double* v, std::size_t n) {
     std::uint64_t state = 0x2545f4914f6cdd1dULL;
     for (std::size_t i = 0; i < n; ++i) {
@@ -28,6 +29,11 @@ void fill_start(double* v, std::size_t n) {
 }
 
 }  // namespace
+
+std::size_t lanczos_basis(std::size_t n, std::size_t wanted, bool inverted) {
+    const std::size_t ncv = inverted ? std::max(2 * wanted, wanted + 8) : std::max(4 * wanted, std::size_t{20});
+    return std::min(n, ncv);
+}
 
 lanczos_run largest_ritz_vectors(std::size_t n, std::size_t nev, std::size_t ncv, double tolerance, int max_restarts,
                                  const symmetric_operator_fn& op, std::vector<double>& vectors) {
@@ -60,6 +66,7 @@ lanczos_run largest_ritz_vectors(std::size_t n, std::size_t nev, std::size_t ncv
              resid.data(), basis, v.data(), order, iparam, ipntr, workd.data(), workl.data(), lworkl, &info);
     if (info != 0) throw std::runtime_error("the Lanczos eigen-solver failed (code " + std::to_string(info) + ")");
     vectors.assign(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(n * nev));
+    run.values = std::move(theta);
     run.converged = true;
     return run;
 }

@@ -1,7 +1,5 @@
 #include "graph/sparse_graph.h"
 
-#include "support/disjoint_sets.h"
-
 #include "rotalign/support/errors.h"
 
 #include <algorithm>
@@ -68,16 +66,19 @@ void multiply_rows(const sparse_view& m, const double* x, std::size_t k, double*
 
 graph_pieces connected_pieces(const sparse_view& m, double least) {
     const std::size_t n = m.n;
-    graph_pieces out;
-    // Sets named by their least point, so that the pieces come out in the order of their first
-    // points.
     detail::disjoint_sets sets(n);
     for (std::size_t j = 0; j < n; ++j)
         for (std::int32_t k = m.starts[j]; k < m.starts[j + 1]; ++k)
             if (static_cast<std::size_t>(m.rows[k]) > j && std::fabs(m.values[k]) > least)
                 sets.join(static_cast<std::size_t>(m.rows[k]), j);
+    return pieces_of(sets, n);
+}
+
+graph_pieces pieces_of(detail::disjoint_sets& sets, std::size_t n) {
+    graph_pieces out;
     // Number the pieces, then lay their points out piece after piece (a counting sort). A root is
-    // the least point of its piece, so in ascending order it is numbered before its members.
+    // the least point of its piece, so in ascending order it is numbered before its members, and
+    // the pieces come out in the order of their first points.
     out.piece_of.resize(n);
     std::vector<std::size_t> size;
     for (std::size_t i = 0; i < n; ++i) {

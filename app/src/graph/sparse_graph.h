@@ -3,6 +3,7 @@
 #pragma once
 
 #include "rotalign/support/sparse_view.h"
+#include "support/disjoint_sets.h"
 
 #include <cstdint>
 #include <vector>
@@ -44,6 +45,9 @@ struct graph_pieces {
 };
 
 graph_pieces connected_pieces(const sparse_view& m, double least);
+
+// The pieces of n points that the links joined in `sets` (rooted at their least points) make.
+graph_pieces pieces_of(detail::disjoint_sets& sets, std::size_t n);
 
 // Piece p of m as a matrix of its own, its points renumbered by their position. The entries that
 // join it to other pieces, all negligible, are left out.

@@ -113,6 +113,8 @@ TEST(leading_eigenpairs, all_pairs_and_bad_counts) {
     expect_eigenpairs(m, all, 1e-12);
     EXPECT_THROW(rotalign::leading_eigenpairs(m, 0), rotalign::input_error);
     EXPECT_THROW(rotalign::leading_eigenpairs(m, 6), rotalign::input_error);
+    // Shift-invert needs the sparse factorisation; a dense matrix is refused, not solved otherwise.
+    EXPECT_THROW(rotalign::leading_eigenpairs(m, 2, eigen_solver::shift_invert), rotalign::input_error);
 }
 
 TEST(leading_eigenpairs, automatic_choice_follows_the_order) {

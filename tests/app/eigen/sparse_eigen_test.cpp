@@ -14,7 +14,7 @@
 #include <numeric>
 #include <vector>
 
-using rotalign::sparse_method;
+using rotalign::eigen_solver;
 
 namespace {
 
@@ -140,7 +140,7 @@ void expect_same_eigenspace(const rotalign::eigenpairs& got, const rotalign::eig
     }
 }
 
-rotalign::sparse_eigen_options forced(sparse_method method) {
+rotalign::sparse_eigen_options forced(eigen_solver method) {
     rotalign::sparse_eigen_options o;
     o.method = method;
     // So that the Krylov solvers, shift-invert first, meet these small pieces, whose factors
@@ -163,13 +163,13 @@ TEST(sparse_eigenpairs, every_method_agrees_with_the_dense_solver) {
     ten.count = count;
     ten.values.resize(count);
     ten.vectors.resize(a.n * count);
-    for (sparse_method method :
-         {sparse_method::automatic, sparse_method::shift_invert, sparse_method::lanczos, sparse_method::dense}) {
+    for (eigen_solver method :
+         {eigen_solver::automatic, eigen_solver::shift_invert, eigen_solver::lanczos, eigen_solver::dense}) {
         SCOPED_TRACE(rotalign::name_of(method));
         rotalign::sparse_eigen_work work;
         const rotalign::eigenpairs got = rotalign::leading_eigenpairs(a.view(), count, forced(method), &work);
-        EXPECT_EQ(work.used, method == sparse_method::automatic ? sparse_method::shift_invert : method);
-        EXPECT_EQ(got.used, method == sparse_method::dense ? rotalign::eigen_solver::dense
+        EXPECT_EQ(work.used, method == eigen_solver::automatic ? eigen_solver::shift_invert : method);
+        EXPECT_EQ(got.used, method == eigen_solver::dense ? rotalign::eigen_solver::dense
                                                            : rotalign::eigen_solver::lanczos);
         expect_same_eigenspace(got, ten, 1e-10, 1e-6);
         expect_eigenpairs(a, got, 1e-9);
@@ -178,7 +178,7 @@ TEST(sparse_eigenpairs, every_method_agrees_with_the_dense_solver) {
     // By default pieces this small go to plain Lanczos.
     rotalign::sparse_eigen_work work;
     rotalign::leading_eigenpairs(a.view(), count, {}, &work);
-    EXPECT_EQ(work.used, sparse_method::lanczos);
+    EXPECT_EQ(work.used, eigen_solver::lanczos);
     EXPECT_EQ(work.factorisations, 0);
 }
 
@@ -202,7 +202,7 @@ TEST(sparse_eigenpairs, disconnected_pieces_each_bring_their_eigenvalue_one) {
 
     const std::size_t count = 9;
     const rotalign::eigenpairs want = rotalign::leading_eigenpairs(a.dense.data(), n, count, rotalign::eigen_solver::dense);
-    for (sparse_method method : {sparse_method::automatic, sparse_method::lanczos}) {
+    for (eigen_solver method : {eigen_solver::automatic, eigen_solver::lanczos}) {
         SCOPED_TRACE(rotalign::name_of(method));
         rotalign::sparse_eigen_work work;
         const rotalign::eigenpairs got = rotalign::leading_eigenpairs(a.view(), count, forced(method), &work);
@@ -237,9 +237,9 @@ TEST(sparse_eigenpairs, pieces_joined_by_a_tiny_weight_keep_both_leading_pairs) 
     const rotalign::eigenpairs want = rotalign::leading_eigenpairs(a.dense.data(), a.n, 4, rotalign::eigen_solver::dense);
     ASSERT_LT(want.values[0] - want.values[1], 1e-8);
     rotalign::sparse_eigen_work work;
-    const rotalign::eigenpairs got = rotalign::leading_eigenpairs(a.view(), 4, forced(sparse_method::shift_invert), &work);
+    const rotalign::eigenpairs got = rotalign::leading_eigenpairs(a.view(), 4, forced(eigen_solver::shift_invert), &work);
     EXPECT_EQ(work.components, 1u);
-    EXPECT_EQ(work.used, sparse_method::shift_invert);
+    EXPECT_EQ(work.used, eigen_solver::shift_invert);
     expect_same_eigenspace(got, want, 1e-12, 1e-6);
     expect_eigenpairs(a, got, 1e-9);
 }
@@ -265,21 +265,21 @@ TEST(sparse_eigenpairs, a_refused_or_failed_factor_leaves_the_piece_to_plain_lan
     test_matrix a = knn_affinity(moons(700, 5));
     const rotalign::eigenpairs want = rotalign::leading_eigenpairs(a.dense.data(), a.n, 4, rotalign::eigen_solver::dense);
 
-    rotalign::sparse_eigen_options small = forced(sparse_method::automatic);
+    rotalign::sparse_eigen_options small = forced(eigen_solver::automatic);
     small.factor_bytes_limit = 1000.0;  // far below the predicted factor
     rotalign::sparse_eigen_work work;
     expect_same_eigenspace(rotalign::leading_eigenpairs(a.view(), 4, small, &work), want, 1e-10, 1e-6);
     EXPECT_GE(work.refused_factors, 1);
     EXPECT_EQ(static_cast<std::size_t>(work.refused_factors), work.lanczos_pieces);
     EXPECT_EQ(work.factorisations, 0);
-    EXPECT_EQ(work.used, sparse_method::lanczos);
+    EXPECT_EQ(work.used, eigen_solver::lanczos);
 
     // Twice the affinity has eigenvalues up to 2, so (1 + shift) I - 2 L is not positive definite.
     for (double& v : a.values) v *= 2.0;
     for (double& v : a.dense) v *= 2.0;
     const rotalign::eigenpairs doubled =
-        rotalign::leading_eigenpairs(a.view(), 4, forced(sparse_method::shift_invert), &work);
-    EXPECT_EQ(work.used, sparse_method::lanczos);
+        rotalign::leading_eigenpairs(a.view(), 4, forced(eigen_solver::shift_invert), &work);
+    EXPECT_EQ(work.used, eigen_solver::lanczos);
     EXPECT_EQ(work.factorisations, 0);
     for (std::size_t k = 0; k < 4; ++k) EXPECT_NEAR(doubled.values[k], 2.0 * want.values[k], 1e-10);
     expect_eigenpairs(a, doubled, 1e-9);
@@ -287,7 +287,7 @@ TEST(sparse_eigenpairs, a_refused_or_failed_factor_leaves_the_piece_to_plain_lan
 
 TEST(sparse_eigenpairs, runs_repeat_bit_for_bit) {
     const test_matrix a = knn_affinity(moons(600, 8));
-    for (sparse_method method : {sparse_method::shift_invert, sparse_method::lanczos}) {
+    for (eigen_solver method : {eigen_solver::shift_invert, eigen_solver::lanczos}) {
         const rotalign::eigenpairs first = rotalign::leading_eigenpairs(a.view(), 6, forced(method));
         const rotalign::eigenpairs second = rotalign::leading_eigenpairs(a.view(), 6, forced(method));
         EXPECT_EQ(first.values, second.values);
@@ -358,7 +358,7 @@ TEST(sparse_eigenpairs, malformed_matrices_and_options_are_refused) {
     }
     const std::vector<double> chain_values(chain_rows.size(), 0.5);
     rotalign::sparse_eigen_options dense;
-    dense.method = sparse_method::dense;
+    dense.method = eigen_solver::dense;
     EXPECT_EQ(message([&] {
                   rotalign::leading_eigenpairs({long_chain, chain_starts.data(), chain_rows.data(), chain_values.data()},
                                                2, dense);

@@ -16,22 +16,13 @@
 
 namespace rotalign {
 
-// How a connected piece of the graph is solved.
-enum class sparse_method {
-    automatic,     // by size and predicted fill, see leading_eigenpairs
-    dense,         // the piece as a dense matrix, LAPACK's dsyevr
-    lanczos,       // implicitly restarted Lanczos on L itself (ARPACK, regular mode)
-    shift_invert,  // Lanczos on ((1 + shift) I - L)^(-1), a sparse Cholesky factor applying the inverse
-};
-
-std::string name_of(sparse_method method);
-
 struct sparse_eigen_options {
-    // Forces a method on every piece above dense_limit points; automatic chooses per piece.
-    sparse_method method = sparse_method::automatic;
+    // Forces a method on every piece above dense_limit points; automatic chooses per piece, by
+    // size and predicted fill (see leading_eigenpairs).
+    eigen_solver method = eigen_solver::automatic;
     // Pieces up to this many points are solved densely: a full reduction of a 128-by-128 matrix
     // costs a few milliseconds and needs no convergence test.
-    std::size_t dense_limit = 128;
+    std::size_t dense_limit = dense_solver_limit;
     // Automatic: a piece whose predicted factor holds more than this fraction of a dense
     // triangle goes to plain Lanczos. Fill is the mark of a high-dimensional graph (separators
     // grow like n^(1 - 1/d)): there the wanted pairs beyond the first lie in the bulk of the
@@ -56,7 +47,7 @@ struct sparse_eigen_options {
 
 // What a solve did, summed over the pieces.
 struct sparse_eigen_work {
-    sparse_method used = sparse_method::dense;  // the method of the largest piece
+    eigen_solver used = eigen_solver::dense;  // the method of the largest piece
     std::size_t components = 0;                 // connected pieces of the graph
     std::size_t dense_pieces = 0, lanczos_pieces = 0, shift_invert_pieces = 0;
     long long products = 0;        // products with L, the final checks included
