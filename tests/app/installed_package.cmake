@@ -1,0 +1,28 @@
+# Installs the build tree into a fresh prefix, then configures, builds and runs a project of its
+# own against the installed library (find_package(rotalign), rotalign::core): the exported
+# targets, their dependencies, the headers and the plug-in folder have to be complete there.
+#   cmake -DBUILD_DIR=... -DPREFIX=... -DCONSUMER=... -DCXX=... [-DFLAGS=...] -P installed_package.cmake
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}/usr"
+                RESULT_VARIABLE status OUTPUT_QUIET)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed")
+endif()
+execute_process(COMMAND "${CMAKE_COMMAND}" -S "${CONSUMER}" -B "${PREFIX}/build" -DCMAKE_BUILD_TYPE=Release
+                        "-DCMAKE_PREFIX_PATH=${PREFIX}/usr" "-DCMAKE_CXX_COMPILER=${CXX}" "-DCMAKE_CXX_FLAGS=${FLAGS}"
+                        "-DCMAKE_EXE_LINKER_FLAGS=${FLAGS}"
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "configuring against the installed package failed:\n${out}")
+endif()
+execute_process(COMMAND "${CMAKE_COMMAND}" --build "${PREFIX}/build" RESULT_VARIABLE status OUTPUT_VARIABLE out
+                ERROR_VARIABLE out)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "building against the installed package failed:\n${out}")
+endif()
+execute_process(COMMAND "${CMAKE_COMMAND}" -E env --unset=ROTALIGN_PLUGINS "${PREFIX}/build/consumer"
+                OUTPUT_VARIABLE out ERROR_VARIABLE errors RESULT_VARIABLE status)
+if(NOT status EQUAL 0 OR NOT out STREQUAL "3 groups, agreement 1\n")
+  message(FATAL_ERROR "the program built against the installed package gave '${out}' (${status}): ${errors}")
+endif()
+file(REMOVE_RECURSE "${PREFIX}")
