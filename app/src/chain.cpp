@@ -169,8 +169,7 @@ eigenpairs leading_of(const mxArray* l, std::size_t wanted, const cluster_option
     const std::size_t n = mxGetM(l);
     eigenpairs e;
     if (mxIsSparse(l)) {
-        static_assert(sizeof(mwIndex) == sizeof(std::int32_t), "the host's sparse indices are 32-bit");
-        const sparse_view view{n, mxGetJc(l), mxGetIr(l), mxGetPr(l)};
+        const sparse_view view = sparse_view_of(l);
         sparse_eigen_options so;
         so.method = options.solver;
         sparse_eigen_work work;
@@ -186,17 +185,14 @@ eigenpairs leading_of(const mxArray* l, std::size_t wanted, const cluster_option
     return e;
 }
 
-// The chain from the distance matrix d (n-by-n host matrix, dense or sparse) on. Both graphs take
-// the same steps: the plug-ins keep a sparse input's pattern. Every matrix is dropped as soon as
-// the next step has it, so that the host hands its block to the next one: on the dense graph at
-// most three N-by-N matrices are in use at once (the distances and the plug-in's two outputs),
-// and the cleared diagonal takes the block of the scaled distances.
-cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options,
-                          cluster_result result) {
+// The normalised affinity of the distance matrix d (n-by-n host matrix, dense or sparse). Both
+// graphs take the same steps: the plug-ins keep a sparse input's pattern. Every matrix is dropped
+// as soon as the next step has it, so that the host hands its block to the next one: on the
+// dense graph at most three N-by-N matrices are in use at once (the distances and the plug-in's
+// two outputs), and the cleared diagonal takes the block of the scaled distances.
+mexhost::array_ptr normalised_from(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options,
+                                   cluster_result& result) {
     const std::size_t n = mxGetM(d.get());
-    const int largest = options.fixed_groups >= 2 ? options.fixed_groups : options.max_groups;
-    const group_count_settings settings = settings_of(options);
-
     mexhost::array_ptr a, l;
     check_interrupt(options);
     {
@@ -218,6 +214,16 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
         if (mxIsSparse(l.get())) normalise(n, mxGetJc(l.get()), mxGetIr(l.get()), mxGetPr(l.get()));
         else normalise(mxGetPr(l.get()), n);
     }
+    return l;
+}
+
+// The chain from the distance matrix d on.
+cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options,
+                          cluster_result result) {
+    const std::size_t n = mxGetM(d.get());
+    const int largest = options.fixed_groups >= 2 ? options.fixed_groups : options.max_groups;
+    const group_count_settings settings = settings_of(options);
+    mexhost::array_ptr l = normalised_from(plugins, std::move(d), options, result);
 
     // One eigenpair beyond the most groups searched: whether the leading c eigenvalues stand apart
     // from the next one decides whether c groups are admissible, also for the largest c.
@@ -305,15 +311,11 @@ cluster_result cluster_distances(toolbox& plugins, const double* values, std::si
     return chain_from(plugins, std::move(d), options, cluster_result{});
 }
 
-cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_options& options) {
-    check_options(options, p.count);
-    if (options.standardise) {
-        // A standardised copy: the caller's points stay as they are.
-        cluster_options rest = options;
-        rest.standardise = false;
-        return cluster_points(plugins, standardised(p), rest);
-    }
-    cluster_result result;
+namespace {
+
+// The distance matrix of the points on the graph that the options give (the dense N-by-N one or
+// the sparse nearest-neighbour one); `result` receives the graph's facts.
+mexhost::array_ptr distances_of(const points& p, const cluster_options& options, cluster_result& result) {
     result.graph = graph_for(options, p.count);
     result.unit_contrast = spread_contrast_above(column_spreads(p), spread_warning_ratio);
     mexhost::array_ptr d;
@@ -348,7 +350,40 @@ cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_o
         prepare_affinity_outputs(p.count);
         squared_distances(p, mxGetPr(d.get()));
     }
+    return d;
+}
+
+}  // namespace
+
+cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_options& options) {
+    check_options(options, p.count);
+    if (options.standardise) {
+        // A standardised copy: the caller's points stay as they are.
+        cluster_options rest = options;
+        rest.standardise = false;
+        return cluster_points(plugins, standardised(p), rest);
+    }
+    cluster_result result;
+    mexhost::array_ptr d = distances_of(p, options, result);
     return chain_from(plugins, std::move(d), options, std::move(result));
+}
+
+mexhost::array_ptr normalised_affinity(toolbox& plugins, const points& p, const cluster_options& options) {
+    check_options(options, p.count);
+    if (options.standardise) {
+        cluster_options rest = options;
+        rest.standardise = false;
+        return normalised_affinity(plugins, standardised(p), rest);
+    }
+    cluster_result result;
+    mexhost::array_ptr d = distances_of(p, options, result);
+    return normalised_from(plugins, std::move(d), options, result);
+}
+
+sparse_view sparse_view_of(const mxArray* m) {
+    static_assert(sizeof(mwIndex) == sizeof(std::int32_t), "the host's sparse indices are 32-bit");
+    if (!mxIsSparse(m)) throw input_error("a sparse view of a dense matrix");
+    return {mxGetM(m), mxGetJc(m), mxGetIr(m), mxGetPr(m)};
 }
 
 }  // namespace rotalign

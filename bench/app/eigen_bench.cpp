@@ -1,40 +1,24 @@
 // The two eigen-solvers side by side on the matrix the chain hands them: the normalised
 // affinity of two-moons points, ten leading pairs. The crossing of the two curves sets
 // dense_solver_limit.
+#include "chain_affinity.h"
+
 #include "rotalign/datasets/datasets.h"
 #include "rotalign/eigen/eigen.h"
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <cmath>
 #include <map>
 
 namespace {
 
-// A normalised Gaussian affinity of two-moons points, built here so that the benchmark measures
-// the solvers alone. local: one scale per point (its 7th nearest squared distance), as the
-// chain's default gives, with most entries small enough for the Lanczos operator to skip;
-// otherwise one wide global scale, under which every entry counts.
+// The normalised affinity of two-moons points as the chain makes it on the dense graph. local:
+// one scale per point (its 7th nearest squared distance, brenmoss), the chain's default, with
+// most entries small enough for the Lanczos operator to skip; otherwise one wide global scale
+// (pellor, scale 1), under which every entry counts.
 rotalign::square moons_affinity(std::size_t n, bool local) {
-    const rotalign::labelled_points data = rotalign::two_moons(n, 5);
-    const rotalign::square d = rotalign::squared_distances(data.data);
-    std::vector<double> sigma(n), column(n), degree(n, 0.0);
-    for (std::size_t j = 0; j < n; ++j) {
-        std::copy(d.values.begin() + static_cast<std::ptrdiff_t>(j * n),
-                  d.values.begin() + static_cast<std::ptrdiff_t>(j * n + n), column.begin());
-        std::nth_element(column.begin(), column.begin() + 7, column.end());
-        sigma[j] = column[7];
-    }
-    rotalign::square a{n, std::vector<double>(n * n)};
-    for (std::size_t j = 0; j < n; ++j)
-        for (std::size_t i = 0; i < n; ++i)
-            if (i != j)
-                degree[j] += a.values[i + j * n] =
-                    std::exp(-d.at(i, j) / (local ? std::sqrt(sigma[i] * sigma[j]) : 1.0));
-    for (std::size_t j = 0; j < n; ++j)
-        for (std::size_t i = 0; i < n; ++i) a.values[i + j * n] /= std::sqrt(degree[i] * degree[j]);
-    return a;
+    const rotalign::points p = rotalign::two_moons(n, 5).data;
+    return local ? bench::dense_affinity(p, 7) : bench::dense_affinity(p, 0, 1.0);
 }
 
 const rotalign::square& cached(std::size_t n, bool local) {

@@ -16,11 +16,11 @@
 //   build             the same, shared out between two threads on two cores
 //   eigenpairs        the whole eigen-step, 10 leading pairs (counter: products)
 // All sparse forms give bit for bit the products of skipped_scatter (checked here once).
+#include "chain_affinity.h"
+#include "eigen/pieces.h"
 #include "eigen/symmetric_operator.h"
-#include "rotalign/affinity/normalise.h"
 #include "rotalign/datasets/datasets.h"
 #include "rotalign/eigen/eigen.h"
-#include "rotalign/support/toolbox.h"
 
 #include <benchmark/benchmark.h>
 
@@ -50,23 +50,14 @@ struct problem {
     std::vector<double> x;
 };
 
-// The chain up to the eigen-step, through the plug-ins as the program calls them.
+// The chain up to the eigen-step, through the library and the plug-ins as the program runs it.
 problem make_problem(std::size_t n) {
     using setter = void (*)(int);
     if (auto set = reinterpret_cast<setter>(dlsym(RTLD_DEFAULT, "openblas_set_num_threads"))) set(1);
-    rotalign::toolbox plugins(TOOLBOX_PLUGIN_DIR);
-    const rotalign::points p = rotalign::two_moons(n, 7).data;
-    const auto size = static_cast<mwSize>(n);
-    mexhost::array_ptr d = mexhost::make_matrix(size, size);
-    rotalign::squared_distances(p, mxGetPr(d.get()));
-    mexhost::array_ptr k = mexhost::make_scalar(7);
-    std::vector<mexhost::array_ptr> a = plugins.get("brenmoss").call(2, {d.get(), k.get()}, rotalign::trusted_inputs);
-    mexhost::array_ptr l = std::move(plugins.get("nimbrel").call(1, {a[1].get()}, rotalign::trusted_inputs)[0]);
     problem out;
     out.n = n;
-    out.m.assign(mxGetPr(l.get()), mxGetPr(l.get()) + n * n);
-    rotalign::normalise(out.m.data(), n);
-    out.least = 1e-12 / static_cast<double>(n);
+    out.m = bench::dense_affinity(rotalign::two_moons(n, 7).data, 7).values;
+    out.least = rotalign::negligible_at(n);
     out.x.resize(n);
     for (std::size_t i = 0; i < n; ++i) out.x[i] = std::sin(static_cast<double>(i) + 0.5);
     return out;

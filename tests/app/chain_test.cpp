@@ -4,6 +4,7 @@
 #include "rotalign/chain.h"
 #include "rotalign/datasets/datasets.h"
 #include "rotalign/datasets/suite_sets.h"
+#include "rotalign/eigen/sparse_eigen.h"
 #include "rotalign/graph/graph_size.h"
 #include "rotalign/groups/rotation.h"
 #include "rotalign/groups/scores.h"
@@ -237,6 +238,27 @@ TEST(chain, kept_affinity_and_eigenvalues_come_back_with_the_groups) {
     for (std::size_t k = 0; k < plain.quality.size(); ++k)  // NaN where no search ran
         EXPECT_TRUE(given.quality[k] == plain.quality[k] ||
                     (std::isnan(given.quality[k]) && std::isnan(plain.quality[k])));
+}
+
+TEST(chain, the_normalised_affinity_is_the_matrix_the_eigen_step_takes) {
+    // Solved as the chain solves it, it gives the chain's eigenvalues bit for bit, on both graphs.
+    const rotalign::labelled_points data = rotalign::two_moons(400, 9);
+    for (const rotalign::graph_kind graph : {rotalign::graph_kind::dense, rotalign::graph_kind::knn}) {
+        cluster_options o;
+        o.max_groups = 5;
+        o.graph = graph;
+        const rotalign::cluster_result chained = rotalign::cluster_points(plugins(), data.data, o);
+        const mexhost::array_ptr l = rotalign::normalised_affinity(plugins(), data.data, o);
+        ASSERT_EQ(mxIsSparse(l.get()), graph == rotalign::graph_kind::knn);
+        const rotalign::eigenpairs e =
+            graph == rotalign::graph_kind::knn
+                ? rotalign::leading_eigenpairs(rotalign::sparse_view_of(l.get()), 6)
+                : rotalign::leading_eigenpairs(mxGetPr(l.get()), mxGetM(l.get()), 6);
+        EXPECT_EQ(e.values, chained.eigenvalues) << rotalign::name_of(graph);
+        if (graph == rotalign::graph_kind::dense) {
+            EXPECT_EQ(message_of([&] { rotalign::sparse_view_of(l.get()); }), "a sparse view of a dense matrix");
+        }
+    }
 }
 
 TEST(chain, the_neighbour_graph_finds_the_groups_of_the_full_matrix) {

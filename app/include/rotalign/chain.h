@@ -10,6 +10,7 @@
 #include "rotalign/support/affinity_kind.h"
 #include "rotalign/support/options.h"
 #include "rotalign/support/progress.h"
+#include "rotalign/support/sparse_view.h"
 #include "rotalign/support/toolbox.h"
 
 #include <functional>
@@ -109,6 +110,14 @@ void check_options(const cluster_options& options, std::size_t points, bool from
 // The whole chain on points (squared Euclidean distances) or on a given distance matrix.
 // Throws input_error for data or options that the chain cannot use.
 cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_options& options);
+// The chain up to the eigen-step: the normalised affinity D^(-1/2) A D^(-1/2) of the points,
+// dense or sparse as the options' graph is, through the same neighbour search, plug-in calls
+// and normalisation as cluster_points. The matrix that the eigen-step takes, for benchmarks and
+// studies of it. Throws what cluster_points throws for the options.
+mexhost::array_ptr normalised_affinity(toolbox& plugins, const points& p, const cluster_options& options);
+// The sparse host matrix m as the eigen-step's view of it (m must stay alive while it is used).
+// Throws input_error when m is dense.
+sparse_view sparse_view_of(const mxArray* m);
 cluster_result cluster_distances(toolbox& plugins, const square& distances, const cluster_options& options);
 // The same for the n-by-n matrix stored by columns at `values`, which must stay valid during the
 // call; it is copied once into the host's matrix, as the form above copies `distances.values`.
