@@ -93,8 +93,8 @@ void solve_dense(const matrix_view& m, eigenpairs& out) {
     take_descending(out, w.data(), z.data());
 }
 
-// The Lanczos driver's pairs; false when it stops without all of them converged. At most 1000 restarts:
-// a dense matrix that needs more goes to the dense solver, which costs less by then.
+// The Lanczos driver's pairs; false when it stops without all of them converged. At most 1000
+// restarts: a dense matrix that needs more goes to the dense solver, which costs less by then.
 bool solve_lanczos(const symmetric_operator& op, eigenpairs& out) {
     const std::size_t n = op.order();
     // Residuals below 1e-10 of each eigenvalue. Machine precision costs up to half as many
@@ -133,11 +133,12 @@ eigenpairs solve_by_pieces(const matrix_view& m, std::size_t count, const graph_
         const std::size_t s = pieces.size(p);
         const std::int32_t* rows = pieces.points(p);
         std::vector<double> block(s * s);
-        for (std::size_t j = 0; j < s; ++j)
-            for (std::size_t i = 0; i < s; ++i)
-                block[i + j * s] = m.values[static_cast<std::size_t>(rows[i]) + static_cast<std::size_t>(rows[j]) * m.n];
-        eigenpairs e =
-            leading_eigenpairs(block.data(), s, wanted, s <= dense_solver_limit ? eigen_solver::dense : eigen_solver::lanczos);
+        for (std::size_t j = 0; j < s; ++j) {
+            const double* column = m.values + static_cast<std::size_t>(rows[j]) * m.n;
+            for (std::size_t i = 0; i < s; ++i) block[i + j * s] = column[rows[i]];
+        }
+        const eigen_solver solver = s <= dense_solver_limit ? eigen_solver::dense : eigen_solver::lanczos;
+        eigenpairs e = leading_eigenpairs(block.data(), s, wanted, solver);
         products += e.products;
         return piece_pairs{std::move(e.values), std::move(e.vectors)};
     });
@@ -170,7 +171,8 @@ eigenpairs leading_eigenpairs(const double* values, std::size_t n, std::size_t c
     if (solver == eigen_solver::shift_invert)
         throw input_error("the shift-invert eigen-solver takes a sparse matrix, not a dense one");
     const matrix_view m{values, n};
-    if (solver == eigen_solver::automatic) solver = n <= dense_solver_limit ? eigen_solver::dense : eigen_solver::lanczos;
+    if (solver == eigen_solver::automatic)
+        solver = n <= dense_solver_limit ? eigen_solver::dense : eigen_solver::lanczos;
     // Every piece brings its own eigenvalue 1; their number is reported whichever solver runs.
     const double least = negligible_at(n);
     eigenpairs out;
