@@ -11,6 +11,7 @@
 #include "rotalign/support/toolbox.h"
 
 #include "rotalign/input/points.h"
+#include "rotalign/input/standardise.h"
 
 #include "rotalign/neighbours/neighbours.h"
 
