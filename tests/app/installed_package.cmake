@@ -8,6 +8,15 @@ execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "cmake --install failed")
 endif()
+# The umbrella header includes every public header of the library.
+set(include "${PREFIX}/usr/include")
+file(READ "${include}/rotalign/rotalign.h" umbrella)
+file(GLOB_RECURSE headers RELATIVE "${include}" "${include}/rotalign/*.h")
+foreach(header IN LISTS headers)
+  if(NOT header MATCHES "^rotalign/(host/|rotalign\\.h$)" AND NOT umbrella MATCHES "#include \"${header}\"")
+    message(FATAL_ERROR "rotalign/rotalign.h does not include ${header}")
+  endif()
+endforeach()
 execute_process(COMMAND "${CMAKE_COMMAND}" -S "${CONSUMER}" -B "${PREFIX}/build" -DCMAKE_BUILD_TYPE=Release
                         "-DCMAKE_PREFIX_PATH=${PREFIX}/usr" "-DCMAKE_CXX_COMPILER=${CXX}" "-DCMAKE_CXX_FLAGS=${FLAGS}"
                         "-DCMAKE_EXE_LINKER_FLAGS=${FLAGS}"
