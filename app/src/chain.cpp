@@ -1,17 +1,23 @@
 #include "rotalign/chain.h"
 
+#include "mexhost/errors.h"
+
 #include "rotalign/affinity/normalise.h"
 #include "rotalign/eigen/canonical_basis.h"
 #include "rotalign/eigen/sparse_eigen.h"
 #include "rotalign/graph/graph.h"
 #include "rotalign/graph/graph_size.h"
+#include "rotalign/graph/small_pieces.h"
+#include "rotalign/groups/nearest_sample.h"
 #include "rotalign/groups/rotation.h"
 #include "rotalign/input/standardise.h"
+#include "rotalign/support/sample_rows.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
@@ -78,6 +84,7 @@ void set_option(cluster_options& o, const std::string& name, const option_value&
     else if (name == "neighbour_search") o.search = static_cast<neighbour_backend>(v.word);
     else if (name == "solver") o.solver = static_cast<eigen_solver>(v.word);
     else if (name == "rotation_sample") o.rotation_sample = static_cast<std::size_t>(whole);
+    else if (name == "min_group_size") o.min_group_size = static_cast<std::size_t>(whole);
     else if (name == "standardise") o.standardise = v.number != 0.0;
     else throw std::out_of_range("no option named " + name);
 }
@@ -185,6 +192,26 @@ eigenpairs leading_of(const mxArray* l, std::size_t wanted, const cluster_option
     return e;
 }
 
+// Groups of fewer than min_size points become no group (0); the others are numbered 1, 2, ...
+// in their order, and the count is theirs. Keeps at least one group.
+void drop_small_groups(cluster_result& result, std::size_t min_size) {
+    if (result.chosen < 2) return;
+    std::vector<std::size_t> size(static_cast<std::size_t>(result.chosen) + 1, 0);
+    for (int g : result.groups)
+        if (g > 0) ++size[static_cast<std::size_t>(g)];
+    std::vector<int> renumbered(size.size(), 0);
+    int kept = 0;
+    for (std::size_t g = 1; g < size.size(); ++g)
+        if (size[g] >= min_size) renumbered[g] = ++kept;
+    if (kept == result.chosen || kept == 0) return;
+    for (int& g : result.groups) g = renumbered[static_cast<std::size_t>(g)];
+    const int dropped = result.chosen - kept;
+    result.chosen = kept;
+    result.note += std::string(result.note.empty() ? "" : "; ") + std::to_string(dropped) +
+                   (dropped == 1 ? " group" : " groups") + " of fewer than " + std::to_string(min_size) +
+                   " points left as points in no group";
+}
+
 // The normalised affinity of the distance matrix d (n-by-n host matrix, dense or sparse). Both
 // graphs take the same steps: the plug-ins keep a sparse input's pattern. Every matrix is dropped
 // as soon as the next step has it, so that the host hands its block to the next one: on the
@@ -225,6 +252,26 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     const group_count_settings settings = settings_of(options);
     mexhost::array_ptr l = normalised_from(plugins, std::move(d), options, result);
 
+    // Pieces of the graph too small to be a group are set aside (in no group), so that they take
+    // no count; unless too few points would be left for the groups tried.
+    const std::size_t min_size = options.min_group_size > 0 ? options.min_group_size : default_min_group_size(n);
+    result.min_group_size = min_size;
+    std::vector<char> left_out = points_in_small_pieces(l.get(), min_size);
+    if (!left_out.empty()) {
+        const std::size_t out = static_cast<std::size_t>(std::count(left_out.begin(), left_out.end(), 1));
+        if (n - out >= std::max(static_cast<std::size_t>(largest) + 1, min_size)) l = without_points(l.get(), left_out);
+        else left_out.clear();
+    }
+    const std::size_t kept = mxGetM(l.get());
+    // Groups of the kept points as groups of all points, 0 for those set aside.
+    auto of_all_points = [&left_out, n](std::vector<int> groups) {
+        if (left_out.empty()) return groups;
+        std::vector<int> all(n, 0);
+        for (std::size_t i = 0, k = 0; i < n; ++i)
+            if (!left_out[i]) all[i] = groups[k++];
+        return all;
+    };
+
     // One eigenpair beyond the most groups searched: whether the leading c eigenvalues stand apart
     // from the next one decides whether c groups are admissible, also for the largest c.
     std::size_t components = 0;
@@ -233,7 +280,7 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     check_interrupt(options);
     {
         stage_timer stage(options.report, "eigenvectors", result.times.eigen);
-        const std::size_t wanted = std::min(n, static_cast<std::size_t>(largest) + 1);
+        const std::size_t wanted = std::min(kept, static_cast<std::size_t>(largest) + 1);
         e = leading_of(l.get(), wanted, options, result, components);
         l.reset();
         result.eigenvalues = e.values;
@@ -248,7 +295,7 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     {
         stage_timer stage(options.report, "rotations", result.times.rotation);
         searches = rotate_all(plugins, e, largest, options.numerical_search, blocks,
-                              row_sample{rotation_sample_for(options, n), 1});
+                              row_sample{rotation_sample_for(options, kept), 1});
     }
     result.quality = std::move(searches.quality);
     result.searched_rows = searches.searched_rows;
@@ -265,9 +312,18 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
                               {{"allow " + std::to_string(components) + " or more groups", "max_groups",
                                 std::to_string(components)},
                                {"use a larger neighbour count", "neighbours", ""}});
-        const group_count g = choose_groups(result.eigenvalues, result.quality, settings);
+        // The size of each count's smallest group, where the searches gave groups.
+        std::vector<std::size_t> smallest(searches.groups.size(), 0);
+        for (std::size_t k = 0; k < searches.groups.size(); ++k)
+            smallest[k] = smallest_group(searches.groups[k], static_cast<int>(k + 2));
+        group_count_settings with_size = settings;
+        with_size.min_group_size = min_size;
+        const group_count g = choose_groups(result.eigenvalues, result.quality, with_size, smallest);
         result.chosen = g.chosen;
         result.note = g.note;
+        result.runner_up = g.runner_up;
+        result.margin = g.margin;
+        result.clear = g.clear;
         if (result.chosen == 0 && 1.0 - result.eigenvalues.back() <= settings.near_one) {
             std::ostringstream m;
             m << "all " << result.eigenvalues.size() << " leading eigenvalues lie within " << settings.near_one
@@ -280,8 +336,8 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
                                      " has eigenvalues that stand apart and a quality that is a number");
     }
     if (result.chosen == 1) {
-        result.groups.assign(n, 1);
-    } else if (searches.searched_rows < n) {
+        result.groups.assign(kept, 1);
+    } else if (searches.searched_rows < kept) {
         // The searches ran on a sample and chose the count. The chained searches up to that count
         // then run again on every row, from the same start, so that the groups and the quality
         // are exactly those that searches on every row give for that count.
@@ -294,6 +350,9 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     } else {
         result.groups = std::move(searches.groups[static_cast<std::size_t>(result.chosen - 2)]);
     }
+    result.groups = of_all_points(std::move(result.groups));
+    if (options.fixed_groups < 2) drop_small_groups(result, min_size);
+    result.stray = static_cast<std::size_t>(std::count(result.groups.begin(), result.groups.end(), 0));
     return result;
 }
 
@@ -353,7 +412,124 @@ mexhost::array_ptr distances_of(const points& p, const cluster_options& options,
     return d;
 }
 
+// The chain on the graph that the options give.
+cluster_result cluster_on_graph(toolbox& plugins, const points& p, const cluster_options& options) {
+    cluster_result result;
+    mexhost::array_ptr d = distances_of(p, options, result);
+    return chain_from(plugins, std::move(d), options, std::move(result));
+}
+
+// The rows `rows` of p.
+points rows_of(const points& p, const std::vector<std::size_t>& rows) {
+    points out;
+    out.count = rows.size();
+    out.dims = p.dims;
+    out.values.reserve(rows.size() * p.dims);
+    for (std::size_t i : rows)
+        out.values.insert(out.values.end(), p.values.begin() + static_cast<std::ptrdiff_t>(i * p.dims),
+                          p.values.begin() + static_cast<std::ptrdiff_t>((i + 1) * p.dims));
+    return out;
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The automatic graph: the chain on each candidate graph of (a sample of) the points, the best
+// score taken, then on more points than the sample the chain once on all of them with that
+// graph and count. Nothing when no candidate fits the points and options.
+std::optional<cluster_result> chosen_graph(toolbox& plugins, const points& p, const cluster_options& options) {
+    const auto start = std::chrono::steady_clock::now();
+    const bool sampled = p.count > graph_choice_sample;
+    const points sample = sampled ? rows_of(p, sample_rows(p.count, graph_choice_sample, 1)) : points{};
+    const points& on = sampled ? sample : p;
+    std::vector<graph_candidate> tried;
+    std::vector<cluster_result> results;
+    for (const std::size_t m : graph_choice_neighbours) {
+        cluster_options o = options;
+        o.graph = graph_kind::knn;
+        o.graph_neighbours = m;
+        o.min_group_size = options.min_group_size > 0 ? options.min_group_size : default_min_group_size(p.count);
+        if (sampled) o.min_group_size = std::max<std::size_t>(2, o.min_group_size * on.count / p.count);
+        // A candidate that the points cannot carry (too few of them, a neighbour count below the
+        // local scales'), whose graph falls apart into more pieces than the groups tried, or on
+        // which no count fits, is passed over; when none is left, the chain on the graph of
+        // fixed size says why. A plug-in's failure stops the choice.
+        // A graph that keeps half the points as each one's neighbours is no sparser than the
+        // dense one, only less regular (on ten identical points, 7 neighbours each gave a clear
+        // cut at 3 groups where the dense graph has none).
+        if (2 * m >= on.count) continue;
+        try {
+            check_options(o, on.count);
+            results.push_back(cluster_on_graph(plugins, on, o));
+            tried.push_back({m, results.back().chosen, graph_choice_score(results.back().eigenvalues, results.back().chosen)});
+        } catch (const mexhost::plugin_error&) {
+            throw;
+        } catch (const std::runtime_error&) {
+            continue;
+        }
+    }
+    if (results.empty()) return std::nullopt;
+    // The candidates that compete: those whose count another candidate confirms, or all when
+    // none is confirmed. Among them the count of the largest summed score,
+    // then that count's best-scored graph; the first of equal sums or scores (the fewest
+    // neighbours) wins. The sum lets several graphs that agree outweigh a pair that scores a
+    // little higher (a 4,000-point sample of two circles: 2 groups on 7, 10 and 30 neighbours,
+    // scores near 0.10, 4 groups on 15 and 20 near 0.12, where a quality of 0.63 at 2 groups had
+    // put the rule off a cut 52 times farther from 1 than the one before).
+    for (graph_candidate& c : tried)
+        c.confirmed = std::count_if(tried.begin(), tried.end(), [&c](const auto& o) { return o.chosen == c.chosen; }) > 1;
+    const bool any_confirmed = std::any_of(tried.begin(), tried.end(), [](const auto& c) { return c.confirmed; });
+    auto competes = [any_confirmed](const graph_candidate& c) { return c.confirmed || !any_confirmed; };
+    auto summed = [&tried, &competes](int count) {
+        double sum = 0.0;
+        for (const graph_candidate& c : tried)
+            if (competes(c) && c.chosen == count) sum += c.score;
+        return sum;
+    };
+    int count = 0;
+    double best_sum = -1.0;
+    for (const graph_candidate& c : tried)
+        if (competes(c) && summed(c.chosen) > best_sum) {
+            count = c.chosen;
+            best_sum = summed(c.chosen);
+        }
+    std::size_t best_at = tried.size();
+    for (std::size_t k = 0; k < tried.size(); ++k)
+        if (competes(tried[k]) && tried[k].chosen == count &&
+            (best_at == tried.size() || tried[k].score > tried[best_at].score))
+            best_at = k;
+    std::optional<cluster_result> best = std::move(results[best_at]);
+    results.clear();
+    if (!sampled) {
+        best->candidates = std::move(tried);
+        best->choice_points = on.count;
+        best->times.choice = std::max(0.0, seconds_since(start) - best->times.total());
+        return best;
+    }
+    // Every point takes the group of its nearest sampled point. The sample's affinity is no
+    // matrix of these points, so it is not handed back.
+    cluster_result r = std::move(*best);
+    r.groups = groups_by_nearest_sample(p, on, r.groups);
+    r.unit_contrast = spread_contrast_above(column_spreads(p), spread_warning_ratio);
+    r.stray = static_cast<std::size_t>(std::count(r.groups.begin(), r.groups.end(), 0));
+    r.min_group_size = options.min_group_size > 0 ? options.min_group_size : default_min_group_size(p.count);
+    r.affinity.reset();
+    r.candidates = std::move(tried);
+    r.choice_points = on.count;
+    r.times.choice = std::max(0.0, seconds_since(start) - r.times.total());
+    return r;
+}
+
 }  // namespace
+
+double graph_choice_score(const std::vector<double>& values, int chosen) {
+    if (chosen < 2 || static_cast<std::size_t>(chosen) >= values.size()) return 0.0;
+    const double spread = 1.0 - values.back();
+    if (!(spread > 0.0)) return 0.0;
+    const std::size_t c = static_cast<std::size_t>(chosen);
+    return (values[c - 1] - values[c]) / spread;
+}
 
 cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_options& options) {
     check_options(options, p.count);
@@ -363,9 +539,11 @@ cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_o
         rest.standardise = false;
         return cluster_points(plugins, standardised(p), rest);
     }
-    cluster_result result;
-    mexhost::array_ptr d = distances_of(p, options, result);
-    return chain_from(plugins, std::move(d), options, std::move(result));
+    if (options.graph == graph_kind::automatic && options.graph_neighbours == 0) {
+        std::optional<cluster_result> r = chosen_graph(plugins, p, options);
+        if (r) return std::move(*r);
+    }
+    return cluster_on_graph(plugins, p, options);
 }
 
 mexhost::array_ptr normalised_affinity(toolbox& plugins, const points& p, const cluster_options& options) {

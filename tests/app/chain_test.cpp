@@ -72,6 +72,7 @@ TEST(chain, generated_sets_give_their_groups) {
 TEST(chain, every_affinity_and_solver_on_well_separated_blobs) {
     const rotalign::labelled_points data = rotalign::uneven_blobs(180, 9);
     cluster_options o;
+    o.graph = rotalign::graph_kind::dense;
     o.max_groups = 5;
     for (const affinity_kind kind : {affinity_kind::local, affinity_kind::local_mean, affinity_kind::global}) {
         o.affinity = kind;
@@ -209,6 +210,7 @@ TEST(rotation_sample, a_count_chosen_on_a_sample_gives_the_full_searches_groups)
 TEST(chain, kept_affinity_and_eigenvalues_come_back_with_the_groups) {
     const rotalign::labelled_points data = rotalign::uneven_blobs(90, 5);
     cluster_options o;
+    o.graph = rotalign::graph_kind::dense;
     o.max_groups = 4;
     const rotalign::cluster_result plain = rotalign::cluster_points(plugins(), data.data, o);
     EXPECT_EQ(plain.affinity, nullptr);

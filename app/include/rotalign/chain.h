@@ -23,12 +23,14 @@ namespace rotalign {
 // The distance matrix that the plug-ins take: every pair (dense, N-by-N) or each point's nearest
 // neighbours (a sparse N-by-N matrix; memory grows with N, not N^2).
 enum class graph_kind {
-    automatic,  // dense below knn_graph_from points, knn from there on
+    automatic,  // on points: the knn graph whose neighbour count the data choose (see below)
     dense,
     knn,
 };
 
 std::string name_of(graph_kind graph);
+
+// The automatic graph on points: see graph_choice_neighbours (support/options.h).
 
 // The rotation searches' rows: `automatic_rotation_sample` takes rotation_sample_rows rows from
 // rotation_sample_from points on (see support/options.h), and every row below.
@@ -55,6 +57,9 @@ struct cluster_options {
     bool standardise = false;
     // Shows the running stage, when given (see progress).
     progress* report = nullptr;
+    // Points in pieces of the graph or in groups of fewer points than this are in no group (0),
+    // and such groups take no count; 0: default_min_group_size(N); 1: any size.
+    std::size_t min_group_size = 0;
     // Hand the affinity plug-in's N-by-N output back in cluster_result::affinity instead of
     // releasing it. It is no copy: the chain only holds it on, one N-by-N matrix beyond the end.
     bool keep_affinity = false;
@@ -66,13 +71,35 @@ struct cluster_options {
 // Seconds spent in each stage of one run.
 struct stage_times {
     double distances = 0, affinity = 0, diagonal = 0, normalise = 0, eigen = 0, rotation = 0;
-    double total() const { return distances + affinity + diagonal + normalise + eigen + rotation; }
+    double choice = 0;  // the chains on the candidate graphs of the automatic graph
+    double total() const { return distances + affinity + diagonal + normalise + eigen + rotation + choice; }
+};
+
+// One candidate graph of the automatic choice: its neighbours per point, the count the chain
+// chose on it and its score (graph_choice_score).
+struct graph_candidate {
+    std::size_t neighbours = 0;
+    int chosen = 0;
+    double score = 0.0;
+    bool confirmed = false;  // another candidate chose the same count
 };
 
 struct cluster_result {
     std::vector<int> groups;      // group of each point, 1 .. chosen (0: in no group)
     int chosen = 0;               // number of groups; 1 when the data show no groups
     std::string note;             // why the choice is not an ordinary one, when it is not
+    // The best other count (0: none), the chosen count's quality less its quality, and whether
+    // the choice stands clear of it (see group_count).
+    int runner_up = 0;
+    double margin = 0.0;
+    bool clear = true;
+    std::size_t min_group_size = 0;  // the smallest group taken
+    std::size_t stray = 0;           // points in no group: in pieces or groups below that size
+    // The automatic graph: the candidates tried, and the points they ran on (0: none tried).
+    // With fewer of them than points, the eigenvalues, qualities and graph are the sample's,
+    // the groups those of each point's nearest sampled point, and no affinity is kept.
+    std::vector<graph_candidate> candidates;
+    std::size_t choice_points = 0;
     std::vector<double> quality;  // alignment quality for c = 2, 3, ..., in that order
     std::vector<double> eigenvalues;  // the leading eigenvalues, one more than the largest c searched
     eigen_solver solver = eigen_solver::dense;
@@ -98,6 +125,13 @@ group_count_settings settings_of(const cluster_options& options);
 graph_kind graph_for(const cluster_options& options, std::size_t points);
 // The rows the rotation searches run on for this many points (0: every row).
 std::size_t rotation_sample_for(const cluster_options& options, std::size_t points);
+
+// How far apart the chosen count c stands on a graph, comparable across graphs: the gap between
+// the eigenvalues c and c + 1 of the normalised affinity, over the spread of all the leading
+// ones (1 - the last). A graph that keeps too few neighbours falls into many loose pieces and
+// a dense one blurs the groups together; either narrows this gap against the spectrum's scale.
+// 0 for no count of 2 or more.
+double graph_choice_score(const std::vector<double>& eigenvalues, int chosen);
 
 // Sets the option of the option table named `name` to a value that read_option gave.
 void set_option(cluster_options& options, const std::string& name, const option_value& value);

@@ -18,6 +18,7 @@
 
 #include "rotalign/graph/graph.h"
 #include "rotalign/graph/graph_size.h"
+#include "rotalign/graph/small_pieces.h"
 
 #include "rotalign/affinity/normalise.h"
 
@@ -26,6 +27,7 @@
 #include "rotalign/eigen/sparse_eigen.h"
 
 #include "rotalign/groups/group_count.h"
+#include "rotalign/groups/nearest_sample.h"
 #include "rotalign/groups/rotation.h"
 #include "rotalign/groups/scores.h"
 

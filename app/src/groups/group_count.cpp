@@ -1,5 +1,6 @@
 #include "rotalign/groups/group_count.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -29,19 +30,34 @@ std::vector<std::size_t> eigenvalue_blocks(const std::vector<double>& values, co
     return starts;
 }
 
+std::size_t smallest_group(const std::vector<int>& groups, int count) {
+    if (count < 1) return 0;
+    std::vector<std::size_t> size(static_cast<std::size_t>(count) + 1, 0);
+    for (int g : groups)
+        if (g >= 1 && g <= count) ++size[static_cast<std::size_t>(g)];
+    return *std::min_element(size.begin() + 1, size.end());
+}
+
 group_count choose_groups(const std::vector<double>& values, const std::vector<double>& quality,
-                          const group_count_settings& s) {
+                          const group_count_settings& s, const std::vector<std::size_t>& smallest) {
     group_count out;
-    std::vector<int> candidates;
+    std::vector<int> candidates, too_small;
     bool any_strong = false, any_cut = false;
     for (std::size_t k = 0; k < quality.size(); ++k) {
         const std::size_t c = k + 2;
         if (!clear_cut(values, c, s)) continue;
         any_cut = true;
         if (std::isnan(quality[k])) continue;
+        if (k < smallest.size() && smallest[k] > 0 && smallest[k] < s.min_group_size) {
+            too_small.push_back(static_cast<int>(c));
+            continue;
+        }
         candidates.push_back(static_cast<int>(c));
-        any_strong = any_strong || distance_ratio(values, c) >= s.strong_ratio;
     }
+    if (candidates.empty()) candidates.swap(too_small);
+    for (int c : candidates)
+        any_strong = any_strong || distance_ratio(values, static_cast<std::size_t>(c)) >= s.strong_ratio;
+    const std::vector<int> all = candidates;
     if (any_strong) {
         std::vector<int> strong;
         for (int c : candidates)
@@ -60,6 +76,15 @@ group_count choose_groups(const std::vector<double>& values, const std::vector<d
     for (int c : candidates) best = std::fmax(best, quality[static_cast<std::size_t>(c - 2)]);
     for (int c : candidates)
         if (quality[static_cast<std::size_t>(c - 2)] >= best - s.tolerance) out.chosen = c;
+    // The runner-up: the best quality among the other candidates, strong cuts or not.
+    auto quality_of = [&quality](int c) { return quality[static_cast<std::size_t>(c - 2)]; };
+    for (int c : all)
+        if (c != out.chosen && (out.runner_up == 0 || quality_of(c) > quality_of(out.runner_up))) out.runner_up = c;
+    if (out.runner_up != 0) {
+        out.margin = quality_of(out.chosen) - quality_of(out.runner_up);
+        auto strong = [&](int c) { return distance_ratio(values, static_cast<std::size_t>(c)) >= s.strong_ratio; };
+        out.clear = out.margin >= s.clear_margin || (strong(out.chosen) && !strong(out.runner_up));
+    }
     return out;
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
 #include <stdexcept>
 
@@ -77,7 +78,11 @@ option_description flag(std::string name, std::string noun, std::string help) {
 }
 
 std::vector<option_description> make_table() {
-    const std::string from = std::to_string(knn_graph_from);
+    std::string candidates;
+    const std::size_t count = std::size(graph_choice_neighbours);
+    for (std::size_t k = 0; k < count; ++k)
+        candidates += std::string(k == 0 ? "" : k + 1 == count ? " or " : ", ") +
+                      std::to_string(graph_choice_neighbours[k]);
     return {
         word("affinity", "affinity", "affinity", "the affinity",
              {{"local", "brenmoss"}, {"mean", "olvane"}, {"global", "pellor"}},
@@ -97,7 +102,11 @@ std::vector<option_description> make_table() {
              "rotation search: along the gradient, or by fixed numerical steps"),
         word("graph", "graph", "graph", "the graph", {{"auto", nullptr}, {"dense", nullptr}, {"knn", nullptr}},
              "distances between every pair (dense) or each point's nearest neighbours (knn, a sparse graph); "
-             "auto: knn from " + from + " points on"),
+             "auto: on points the knn graph whose neighbour count (" + candidates +
+                 ") sets the chosen count farthest apart, chosen with the count on " +
+                 std::to_string(graph_choice_sample) +
+                 " points drawn at random when there are more, whose groups the other points join (each its "
+                 "nearest); on distances dense"),
         whole("graph_neighbours", "graph-neighbours", "graph_neighbors", "the neighbours per point of the graph", 1,
               "",
               "nearest neighbours per point of the knn graph (default: as many as hold nearly all of a point's "
@@ -113,6 +122,10 @@ std::vector<option_description> make_table() {
               "again on every row for that number only; 0: every row (default: " +
                   std::to_string(rotation_sample_rows) + " rows from " + std::to_string(rotation_sample_from) +
                   " points on)"),
+        whole("min_group_size", "min-group-size", "min_group_size", "the smallest group size", 1, "",
+              "points in pieces of the graph or in groups of fewer than this many points are in no group (0 in "
+              "the output, -1 in Python), and such groups take no count; 1: any size (default: 1% of the "
+              "points, at least 2)"),
         flag("standardise", "standardising",
              "shift every column to zero mean and divide it by its spread before the distances, for columns in "
              "different units (a column of zero spread is only shifted); points only"),

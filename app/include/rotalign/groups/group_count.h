@@ -30,6 +30,12 @@ struct group_count_settings {
     // A clear cut is a strong one when the next eigenvalue lies at least this many times as far
     // from 1 as the last one kept.
     double strong_ratio = 1.5;
+    // Counts whose grouping has a group of fewer points than this are no candidates (when the
+    // groups are known); 0 or 1: any size.
+    std::size_t min_group_size = 0;
+    // The choice stands clear of the runner-up when its quality is at least this much higher,
+    // or when it is a strong cut and the runner-up is not.
+    double clear_margin = 0.01;
 };
 
 // The distance from 1 within which the eigenvalues `values` count as copies of 1:
@@ -53,6 +59,10 @@ std::vector<std::size_t> eigenvalue_blocks(const std::vector<double>& values, co
 struct group_count {
     int chosen = 0;    // number of groups; 1 when the data show no split at all; 0 when nothing fits
     std::string note;  // why, when the choice is not an ordinary one
+    // The best other candidate (0: none) and the chosen count's quality less its quality.
+    int runner_up = 0;
+    double margin = 0.0;
+    bool clear = true;  // see group_count_settings::clear_margin
 };
 
 // The group-count rule. values: the leading eigenvalues of the normalised affinity, descending,
@@ -66,7 +76,14 @@ struct group_count {
 // 3. The most groups whose quality lies within the tolerance of the best remaining quality.
 // With no clear cut from 2 on but one after the first eigenvalue (the rest one repeated block, as
 // for identical points) the answer is 1 group.
+// smallest[k], when given: the points of the smallest group of the search with k + 2 groups (0:
+// not known). A count whose smallest group is below settings.min_group_size is left out, unless
+// that leaves no candidate: a handful of stray points does not make a group.
 group_count choose_groups(const std::vector<double>& values, const std::vector<double>& quality,
-                          const group_count_settings& settings = {});
+                          const group_count_settings& settings = {},
+                          const std::vector<std::size_t>& smallest = {});
+
+// The points of the smallest of the groups 1 .. count in `groups` (0: no group).
+std::size_t smallest_group(const std::vector<int>& groups, int count);
 
 }  // namespace rotalign
