@@ -230,9 +230,16 @@ int cluster_command(const cluster_request& q, std::ostream& out, std::ostream& e
     }
     if (q.plot_given->count() > 0)
         write_svg_file(q.plot, pts, r.groups, q.file + ": " + std::to_string(r.chosen) + " groups");
-    if (q.plot_quality_given->count() > 0)
-        write_choice_svg_file(q.plot_quality, r.eigenvalues, r.quality, r.chosen, settings_of(o),
-                              q.file + ": " + std::to_string(r.chosen) + (r.chosen == 1 ? " group" : " groups"));
+    if (q.plot_quality_given->count() > 0) {
+        std::string title = q.file + ": " + std::to_string(r.chosen) + (r.chosen == 1 ? " group" : " groups");
+        if (o.fixed_groups < 2 && r.runner_up != 0) {
+            char margin[32];
+            std::snprintf(margin, sizeof margin, "%.4f", r.margin);
+            title += std::string(", runner-up ") + std::to_string(r.runner_up) + " (quality margin " + margin +
+                     (r.clear ? ")" : ", no count stands clear)");
+        }
+        write_choice_svg_file(q.plot_quality, r.eigenvalues, r.quality, r.chosen, settings_of(o), title);
+    }
     if (!q.quiet) print_summary(*summary, r, o);
     if (summary == &out) check_written(out, "the summary to standard output");
     return exit_ok;

@@ -9,7 +9,9 @@ namespace rotalign {
 namespace {
 
 void print_times(std::ostream& o, const stage_times& t, graph_kind graph) {
-    o << "stage times (ms): " << (graph == graph_kind::knn ? "neighbours " : "distances ") << milliseconds(t.distances) << ", affinity " << milliseconds(t.affinity)
+    o << "stage times (ms): ";
+    if (t.choice > 0) o << "graph choice " << milliseconds(t.choice) << ", ";
+    o << (graph == graph_kind::knn ? "neighbours " : "distances ") << milliseconds(t.distances) << ", affinity " << milliseconds(t.affinity)
       << ", diagonal " << milliseconds(t.diagonal) << ", normalise " << milliseconds(t.normalise) << ", eigen "
       << milliseconds(t.eigen) << ", rotation " << milliseconds(t.rotation) << ", total " << milliseconds(t.total())
       << '\n';
@@ -73,6 +75,28 @@ void print_summary(std::ostream& s, const cluster_result& r, const cluster_optio
     }
     if (!any) s << " none";
     s << '\n';
+    if (o.fixed_groups < 2 && r.runner_up != 0) {
+        char margin[32];
+        std::snprintf(margin, sizeof margin, "%.4f", r.margin);
+        s << "runner-up: " << r.runner_up << " groups, quality margin " << margin << '\n';
+        if (!r.clear)
+            s << "no count stands clear: " << r.runner_up << " groups fit the points nearly as well as " << r.chosen
+              << "; look at both (--groups " << r.runner_up << ")\n";
+    }
+    s << "points in no group: " << r.stray << " (pieces of the graph and groups of fewer than " << r.min_group_size
+      << " points; --min-group-size)\n";
+    if (!r.candidates.empty()) {
+        s << "graph choice (neighbours=count/score, ? unconfirmed) on " << r.choice_points << " points:";
+        for (const graph_candidate& c : r.candidates) {
+            char score[32];
+            std::snprintf(score, sizeof score, "%.3g", c.score);
+            s << ' ' << c.neighbours << '=' << c.chosen << '/' << score << (c.confirmed ? "" : "?");
+        }
+        s << '\n';
+    }
+    if (r.choice_points > 0 && r.choice_points < r.groups.size())
+        s << "groups of all " << r.groups.size() << " points: each takes the group of its nearest of the "
+          << r.choice_points << " sampled points\n";
     if (r.graph == graph_kind::knn) {
         s << "graph: knn, " << r.graph_neighbours << " nearest neighbours per point by " << name_of(r.search) << ", "
           << r.graph_entries << " entries";
