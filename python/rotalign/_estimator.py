@@ -117,7 +117,13 @@ class RotationClustering(ClusterMixin, BaseEstimator):
     graph : {graph}
         The route to the affinity graph: "dense" computes all N-by-N distances; "knn" a sparse
         graph of each sample's nearest neighbours (memory grows with N, not N^2; the affinities
-        and ``affinity_matrix_`` are then sparse); "auto" takes "knn" from {knn_graph_from} samples on.
+        and ``affinity_matrix_`` are then sparse); "auto", without ``graph_neighbors``, runs the
+        chain on the "knn" graphs of 7, 10, 15, 20 and 30 neighbours and takes the one whose chosen
+        count's eigengap stands widest against the spread of the leading eigenvalues (the count
+        of the largest summed score over the graphs whose count another confirms, on its
+        best-scored graph); above 4000 samples the
+        graph, the count and the groups come from 4000 samples drawn at random (fixed seed),
+        and every other sample takes the group of the nearest of those drawn.
     graph_neighbors : {graph_neighbors}
         Nearest neighbours per sample in the "knn" graph. Default: as many as hold 99% of a
         sample's affinity (measured on a sample of rows), at least twice n_neighbors, within a
@@ -135,6 +141,10 @@ class RotationClustering(ClusterMixin, BaseEstimator):
         deviation) before the distances, for features in different units; a feature of zero
         spread is only shifted. X itself is not changed. Without it, ``fit`` warns when the
         features' spreads differ by more than 100 times.
+    min_group_size : {min_group_size}
+        Samples in pieces of the graph or in groups of fewer than this many samples are in no
+        group (label -1), and such groups take no count. Default: 1% of the samples, at least 2;
+        1 keeps groups of any size.
     eigen_solver : {eigen_solver}
         Lanczos (ARPACK) for the leading pairs only, or LAPACK's full decomposition; "auto" takes
         the dense solver up to {dense_solver_limit} samples.
@@ -148,7 +158,8 @@ class RotationClustering(ClusterMixin, BaseEstimator):
     ----------
     labels_ : ndarray of shape (n_samples,), int64
         Group of each sample, 0 ... n_groups_ - 1 (the program's groups minus one); -1 for a
-        sample in no group, which happens only when its eigenvector row is not a number.
+        sample in no group: in a piece of the graph or a group of fewer than min_group_size_
+        samples, or with an eigenvector row that is not a number.
     n_groups_ : int
         The number of groups chosen (or given as ``n_groups``); 1 when no split of the points
         stands out (``note_`` says so).
@@ -162,11 +173,27 @@ class RotationClustering(ClusterMixin, BaseEstimator):
         groups can be chosen.
     note_ : str
         Why the choice is not an ordinary one (one group; a fixed count that splits a block of
-        repeated eigenvalues), or "".
-    affinity_matrix_ : ndarray or scipy.sparse.csc_matrix of shape (n_samples, n_samples)
+        repeated eigenvalues; groups too small to keep), or "".
+    runner_up_ : int or None
+        The best other count the rule could have taken.
+    margin_ : float or None
+        The chosen count's alignment quality less the runner-up's.
+    count_is_clear_ : bool
+        Whether the choice stands clear of the runner-up: a quality margin of at least 0.01, or
+        a strong eigenvalue cut where the runner-up has none. False: look at both counts.
+    min_group_size_ : int
+        The smallest group taken.
+    n_ungrouped_ : int
+        Samples in no group (label -1): in pieces of the graph or groups below min_group_size_.
+    graph_candidates_ : list of (int, int, float, bool)
+        With the automatic graph: per candidate graph, its neighbours per sample, the count
+        chosen on it, its score and whether another candidate confirms the count; empty
+        otherwise.
+    affinity_matrix_ : ndarray or scipy.sparse.csc_matrix of shape (n_samples, n_samples), or None
         The affinity plug-in's output, before its diagonal is cleared: dense on the "dense"
         graph, sparse (CSC, the graph's pattern) on the "knn" graph. It is the chain's own
-        matrix, kept rather than released: no copy is made.
+        matrix, kept rather than released: no copy is made. None with the automatic graph on
+        more than 4000 samples, where the chain ran on a sample whose groups the others joined.
     eigen_solver_ : str
         The eigen-solver used: "dense", "lanczos", or "shift-invert" (the "knn" graph's solver
         for the largest piece of the graph).
@@ -201,6 +228,7 @@ class RotationClustering(ClusterMixin, BaseEstimator):
         neighbor_search=_DEFAULTS["neighbor_search"],
         rotation_sample=None,
         standardise=_DEFAULTS["standardise"],
+        min_group_size=None,
     ):
         self.n_neighbors = n_neighbors
         self.affinity = affinity
@@ -216,6 +244,7 @@ class RotationClustering(ClusterMixin, BaseEstimator):
         self.neighbor_search = neighbor_search
         self.rotation_sample = rotation_sample
         self.standardise = standardise
+        self.min_group_size = min_group_size
 
     def _precomputed(self):
         return self.affinity == "precomputed" or self.metric == "precomputed"
@@ -290,6 +319,12 @@ class RotationClustering(ClusterMixin, BaseEstimator):
         self.quality_ = result["quality"]
         self.eigenvalues_ = result["eigenvalues"]
         self.note_ = result["note"]
+        self.runner_up_ = result["runner_up"] or None
+        self.margin_ = result["margin"] if result["runner_up"] else None
+        self.count_is_clear_ = result["clear"]
+        self.min_group_size_ = result["min_group_size"]
+        self.n_ungrouped_ = result["stray"]
+        self.graph_candidates_ = result["candidates"]
         self.affinity_matrix_ = result["affinity"]
         self.eigen_solver_ = result["solver"]
         self.graph_ = result["graph"]

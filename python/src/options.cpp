@@ -62,6 +62,18 @@ const std::vector<std::pair<const char*, getter>>& getters() {
          }},
         {"chosen", [](cluster_result& r) { return py::int_(r.chosen); }},
         {"note", [](cluster_result& r) { return py::object(py::str(r.note)); }},
+        {"runner_up", [](cluster_result& r) { return py::object(py::int_(r.runner_up)); }},
+        {"margin", [](cluster_result& r) { return py::object(py::float_(r.margin)); }},
+        {"clear", [](cluster_result& r) { return py::object(py::bool_(r.clear)); }},
+        {"min_group_size", [](cluster_result& r) { return py::object(py::int_(r.min_group_size)); }},
+        {"stray", [](cluster_result& r) { return py::object(py::int_(r.stray)); }},
+        {"candidates",
+         [](cluster_result& r) {
+             py::list l;
+             for (const rotalign::graph_candidate& c : r.candidates)
+                 l.append(py::make_tuple(c.neighbours, c.chosen, c.score, c.confirmed));
+             return py::object(std::move(l));
+         }},
         {"quality", [](cluster_result& r) { return values_of(r.quality); }},
         {"eigenvalues", [](cluster_result& r) { return values_of(r.eigenvalues); }},
         {"solver", [](cluster_result& r) { return py::object(py::str(r.eigen_method)); }},
@@ -74,6 +86,7 @@ const std::vector<std::pair<const char*, getter>>& getters() {
              py::dict d;
              d["distances"] = t.distances, d["affinity"] = t.affinity, d["diagonal"] = t.diagonal;
              d["normalise"] = t.normalise, d["eigen"] = t.eigen, d["rotation"] = t.rotation;
+             d["choice"] = t.choice;
              return py::object(std::move(d));
          }},
         {"unit_contrast",

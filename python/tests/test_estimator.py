@@ -25,7 +25,7 @@ def squared_distances(X):
 
 def test_fitted_attributes(moons):
     X, truth = moons
-    model = RotationClustering(max_groups=6).fit(X)
+    model = RotationClustering(max_groups=6, graph="dense").fit(X)
     assert model.n_groups_ == 2
     assert adjusted_rand_score(truth, model.labels_) == 1.0
     assert model.labels_.dtype == np.int64 and set(model.labels_) == {0, 1}
@@ -34,7 +34,7 @@ def test_fitted_attributes(moons):
     assert np.all(np.diff(model.eigenvalues_) <= 0) and model.eigenvalues_[0] == pytest.approx(1.0)
     assert model.n_features_in_ == 2
     assert model.eigen_solver_ == "lanczos"
-    assert set(model.stage_times_) == {"distances", "affinity", "diagonal", "normalise", "eigen", "rotation"}
+    assert set(model.stage_times_) == {"distances", "affinity", "diagonal", "normalise", "eigen", "rotation", "choice"}
     assert_array_equal(model.fit_predict(X), model.labels_)
 
 
@@ -45,7 +45,7 @@ def test_the_affinity_matrix_is_the_plugins_output_and_no_copy(moons):
         ({"affinity": "mean", "n_neighbors": 5}, lambda D: rotalign.olvane(D, 5, nout=2)[1]),
         ({"affinity": "global", "scale": 0.4}, lambda D: rotalign.pellor(D, 0.4)),
     ):
-        A = RotationClustering(max_groups=3, **params).fit(X).affinity_matrix_
+        A = RotationClustering(max_groups=3, graph="dense", **params).fit(X).affinity_matrix_
         assert_array_equal(A, plugin(squared_distances(X)))
         # A view of the chain's own host matrix, not an array NumPy allocated.
         assert A.flags.f_contiguous and not A.flags.owndata
@@ -53,7 +53,7 @@ def test_the_affinity_matrix_is_the_plugins_output_and_no_copy(moons):
 
 def test_precomputed_squared_distances_give_the_groups_of_the_points(moons):
     X, _ = moons
-    points = RotationClustering(max_groups=4).fit(X)
+    points = RotationClustering(max_groups=4, graph="dense").fit(X)
     D = squared_distances(X)
     for model in (
         RotationClustering(max_groups=4, metric="precomputed"),
@@ -62,7 +62,7 @@ def test_precomputed_squared_distances_give_the_groups_of_the_points(moons):
         model.fit(np.asfortranarray(D))
         assert_array_equal(model.labels_, points.labels_)
         assert_array_equal(model.quality_, points.quality_)
-    mean = RotationClustering(max_groups=4, affinity="mean")
+    mean = RotationClustering(max_groups=4, affinity="mean", graph="dense")
     assert_array_equal(
         clone(mean).set_params(metric="precomputed").fit(D).labels_, mean.fit(X).labels_
     )
@@ -197,3 +197,21 @@ def test_every_option_of_the_library_table_is_checked_as_the_table_says(option):
     with pytest.raises(ValueError, match="^%s must be" % parameter):
         RotationClustering(**{**base, parameter: outside}).fit(X)
     assert ("%s : " % parameter) in RotationClustering.__doc__
+
+
+def test_stray_points_take_no_group_and_the_choice_says_how_sure_it_is():
+    # Two blobs and, far away, five copies of one point: a piece of the graph of its own, below
+    # the default smallest group (1% of 605 samples: 7), so in no group.
+    rng = np.random.default_rng(1)
+    x = np.vstack([rng.normal(0, 0.3, (300, 2)), rng.normal(5, 0.3, (300, 2)), np.tile([[100.0, 100.0]], (5, 1))])
+    m = RotationClustering().fit(x)
+    assert m.n_groups_ == 2
+    assert m.n_ungrouped_ == 5 and m.min_group_size_ == 7
+    assert (m.labels_[-5:] == -1).all() and (m.labels_[:-5] >= 0).all()
+    assert m.runner_up_ is not None and m.runner_up_ != 2 and m.margin_ is not None
+    assert isinstance(m.count_is_clear_, bool)
+    assert m.graph_ == "knn" and [c[0] for c in m.graph_candidates_] == [7, 10, 15, 20, 30]
+    # Groups of any size: the copies are a group of their own.
+    m = RotationClustering(min_group_size=1).fit(x)
+    assert m.n_groups_ == 3 and m.n_ungrouped_ == 0
+    assert len(set(m.labels_[-5:])) == 1 and m.labels_[-1] not in set(m.labels_[:-5])

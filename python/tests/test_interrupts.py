@@ -49,7 +49,7 @@ def test_ctrl_c_stops_the_chain_after_the_running_stage_and_releases_its_arrays(
 ):
     # 400 points: every N-by-N matrix lies in a separately mapped block that host_memory counts.
     X, _ = make_blobs(400, centers=3, random_state=1)
-    reference = RotationClustering(max_groups=4).fit(X)
+    reference = RotationClustering(max_groups=4, graph="dense").fit(X)
     before = _core.host_memory()["in_use"]
     options = {"graph": "dense", "max_groups": 4}
     with pytest.raises(KeyboardInterrupt):
@@ -57,7 +57,7 @@ def test_ctrl_c_stops_the_chain_after_the_running_stage_and_releases_its_arrays(
     assert _core.host_memory()["in_use"] == before
 
     monkeypatch.setattr(_estimator, "toolbox", interrupting_toolbox)
-    model = RotationClustering(max_groups=4)
+    model = RotationClustering(max_groups=4, graph="dense")
     with pytest.raises(KeyboardInterrupt):
         model.fit(X)
     assert not hasattr(model, "labels_")
@@ -67,7 +67,7 @@ def test_ctrl_c_stops_the_chain_after_the_running_stage_and_releases_its_arrays(
 
     # The host goes on working, with the same results as before.
     monkeypatch.undo()
-    assert_array_equal(RotationClustering(max_groups=4).fit(X).labels_, reference.labels_)
+    assert_array_equal(RotationClustering(max_groups=4, graph="dense").fit(X).labels_, reference.labels_)
 
 
 def test_plugin_calls_from_other_threads_wait_for_the_chain():

@@ -74,4 +74,4 @@ def test_a_distance_matrix(program, tmp_path):
     np.savetxt(path, D, delimiter=",", fmt="%.17g")
     expected = run_program(program, path, "--distances")
     assert_same(RotationClustering(metric="precomputed").fit(D), expected)
-    assert_same(RotationClustering().fit(X), expected)
+    assert_same(RotationClustering(graph="dense").fit(X), expected)
