@@ -1,8 +1,8 @@
-function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, varargin)
+function [groups, chosen, quality, times, values, note, info] = rotalign_cluster (P, varargin)
 % ROTALIGN_CLUSTER  Groups points by spectral clustering with locally scaled affinities.
 %
 %   groups = rotalign_cluster (P)
-%   [groups, chosen, quality, times, values, note] = rotalign_cluster (P, name, value, ...)
+%   [groups, chosen, quality, times, values, note, info] = rotalign_cluster (P, name, value, ...)
 %
 %   P is an N-by-d matrix of points, one point a row (or, with 'distances', an
 %   N-by-N symmetric matrix of distances with a zero diagonal). The chain:
@@ -27,6 +27,19 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
 %   only they remain; of those, the most groups whose quality lies within the
 %   tolerance of the best. With no candidate but a clear cut after the first
 %   eigenvalue the answer is one group. 'groups' fixes the number instead.
+%   Points in pieces of the graph with fewer than 'min_group_size' points are
+%   set aside before step 4; counts with a group that small are no candidates
+%   (unless every count has one), and such a group of the chosen count is
+%   dissolved: those points are in no group (0).
+%   The graph 'auto' on points (without 'graph_neighbours'), as the program
+%   does: the chain on the knn graphs of 7, 10, 15, 20 and 30 neighbours (not
+%   below 'neighbours', below N / 2), each scored (lambda_c - lambda_c+1) /
+%   (1 - lambda_last) at the count c chosen on it; among the graphs whose count
+%   another candidate confirms (all when none is), the count of the largest
+%   summed score, on its best-scored graph. Above 4000
+%   points the choice runs on 4000 points drawn at random (fixed seed; not the
+%   program's draw), and every other point takes the group of its nearest
+%   sampled point.
 %
 %   Options (name, value):
 %     'distances'   true: P is a distance matrix                 (false)
@@ -37,19 +50,28 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
 %     'groups'      take this number of groups instead of choosing (0: choose)
 %     'tolerance'   tolerance of the group-count rule            (0.001)
 %     'search'      'gradient' or 'numerical'                    ('gradient')
-%     'graph'       'dense', 'knn', or 'auto': knn from 5000 points  ('auto')
+%     'graph'       'dense', 'knn', or 'auto' (see above; on distances
+%                   knn from 5000 points)                       ('auto')
 %     'graph_neighbours'  nearest neighbours per point of the knn graph
 %                   (twice 'neighbours'; at least 'neighbours')
 %     'standardise' true: every column shifted to zero mean and divided by
 %                   its spread (population standard deviation) before the
 %                   distances, for columns in different units; a column of
 %                   zero spread is only shifted                     (false)
+%     'min_group_size'  the smallest group (0: 1% of the points, at least 2;
+%                   1: any size)                                 (0)
 %
 %   Outputs: groups, N-by-1 group numbers 1 .. chosen (0 for a point in no
 %   group); chosen, the number of groups; quality, the alignment quality for
 %   c = 2, 3, ... (NaN where no search ran); times, a struct of seconds per
 %   stage; values, the leading eigenvalues; note, why the choice is not an
-%   ordinary one ('' when it is).
+%   ordinary one ('' when it is); info, a struct: runner_up (the best other
+%   count, 0 for none), margin (the chosen count's quality less its quality),
+%   clear (false when no count stands clear: a margin below 0.01, unless the
+%   chosen count is a strong cut and the runner-up is not), min_group_size,
+%   stray (points in no group), graph_neighbours (0 on the dense graph),
+%   candidates (the automatic graph's rows [neighbours, count, score,
+%   confirmed]) and choice_points (the points the choice ran on).
 %
 %   The plug-ins (tarvik, brenmoss, olvane, pellor, nimbrel) must be on the path.
 %
@@ -63,7 +85,7 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
   opts = struct ('distances', false, 'affinity', 'brenmoss', 'neighbours', 7, ...
                  'scale', [], 'max_groups', 10, 'groups', 0, 'tolerance', 0.001, ...
                  'search', 'gradient', 'graph', 'auto', 'graph_neighbours', 0, ...
-                 'standardise', false);
+                 'standardise', false, 'min_group_size', 0);
   if mod (numel (varargin), 2) ~= 0
     error ('rotalign_cluster: options come in name, value pairs');
   end
@@ -77,7 +99,19 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
   check_options (P, opts);
   if opts.standardise
     P = standardised (P);
+    opts.standardise = false;  % once, on all points, not again on a sample
   end
+  if ~opts.distances && strcmp (opts.graph, 'auto') && opts.graph_neighbours == 0
+    [groups, chosen, quality, times, values, note, info, done] = chosen_graph (P, opts);
+    if done
+      return;
+    end
+  end
+  [groups, chosen, quality, times, values, note, info] = chain (P, opts);
+end
+
+function [groups, chosen, quality, times, values, note, info] = chain (P, opts)
+  % The chain on the graph that opts give.
   sparse_graph = strcmp (opts.graph, 'knn') || (strcmp (opts.graph, 'auto') && ~opts.distances ...
                                                 && rows (P) >= knn_from ());
   if opts.graph_neighbours == 0
@@ -93,7 +127,13 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
     largest = opts.groups;
   end
   times = struct ('distances', 0, 'affinity', 0, 'diagonal', 0, 'normalise', 0, ...
-                  'eigen', 0, 'rotation', 0);
+                  'eigen', 0, 'rotation', 0, 'choice', 0);
+  min_size = opts.min_group_size;
+  if min_size == 0
+    min_size = max (2, ceil (n / 100));
+  end
+  rule.min_group_size = min_size;
+  rule.clear_margin = 0.01;
 
   % 1. Squared distances, summed coordinate by coordinate: exactly symmetric.
   t0 = tic ();
@@ -143,6 +183,17 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
   clear A;
   times.normalise = toc (t0);
 
+  % Pieces of the graph too small to be a group are set aside: nothing links them to the rest,
+  % so the normalised affinity of the rest is a submatrix of L.
+  all_points = n;
+  left_out = small_pieces (L, min_size);
+  if any (left_out) && n - nnz (left_out) >= max (largest + 1, min_size)
+    L = L(~left_out, ~left_out);
+    n = rows (L);
+  else
+    left_out = false (all_points, 1);
+  end
+
   % 4. Leading eigenpairs, one beyond the largest number of groups. Every component of the graph
   % brings an eigenvalue 1: when even the last one is 1, there are more components than groups.
   t0 = tic ();
@@ -190,6 +241,11 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
   times.rotation = toc (t0);
 
   note = '';
+  info = struct ('runner_up', 0, 'margin', 0, 'clear', true, 'min_group_size', min_size, 'stray', 0, ...
+                 'graph_neighbours', 0, 'candidates', zeros (0, 4), 'choice_points', 0);
+  if sparse_graph
+    info.graph_neighbours = opts.graph_neighbours;
+  end
   if opts.groups >= 2
     chosen = opts.groups;
     if ~clear_cut (values, chosen, rule)
@@ -200,15 +256,185 @@ function [groups, chosen, quality, times, values, note] = rotalign_cluster (P, v
       error ('rotalign_cluster: the affinity graph falls apart into %d components, more than the %d groups tried: allow %d or more groups (''max_groups'', %d), or use a larger neighbour count', ...
              components, largest, components, components);
     end
-    [chosen, note] = choose_groups (values, quality, rule);
+    smallest = zeros (1, numel (found));
+    for k = 1:numel (found)
+      if ~isempty (found{k})
+        smallest(k) = min (accumarray (found{k}(found{k} > 0), 1, [k + 1, 1]));
+      end
+    end
+    [chosen, note, info.runner_up, info.margin, info.clear] = choose_groups (values, quality, rule, smallest);
     if chosen == 0
       error ('rotalign_cluster: no number of groups from 2 to %d has eigenvalues that stand apart and a quality that is a number', largest);
     end
   end
   if chosen == 1
-    groups = ones (n, 1);
+    kept = ones (n, 1);
   else
-    groups = found{chosen - 1};
+    kept = found{chosen - 1};
+  end
+  groups = zeros (all_points, 1);
+  groups(~left_out) = kept;
+  if opts.groups < 2
+    [groups, chosen, note] = drop_small_groups (groups, chosen, min_size, note);
+  end
+  info.stray = nnz (groups == 0);
+end
+
+function [groups, chosen, quality, times, values, note, info, done] = chosen_graph (P, opts)
+  % The automatic graph, as the program chooses it (see the help above).
+  t0 = tic ();
+  groups = []; chosen = 0; quality = []; times = []; values = []; note = ''; info = [];
+  n = rows (P);
+  sample = 4000;
+  on = P;
+  if n > sample
+    state = rand ('state');
+    rand ('state', 1);
+    on = P(sort (randperm (n, sample)), :);
+    rand ('state', state);
+  end
+  min_size = opts.min_group_size;
+  if min_size == 0
+    min_size = max (2, ceil (n / 100));
+  end
+  sample_min = min_size;
+  if n > sample
+    sample_min = max (2, floor (min_size * rows (on) / n));
+  end
+  candidates = zeros (0, 4);
+  results = {};
+  for m = [7 10 15 20 30]
+    o = opts;
+    o.graph = 'knn';
+    o.graph_neighbours = m;
+    o.min_group_size = sample_min;
+    if 2 * m >= rows (on)
+      continue;  % no sparser than the dense graph, only less regular
+    end
+    % A candidate that the points cannot carry, or whose graph falls apart into more pieces than
+    % the groups tried, is passed over.
+    try
+      check_options (on, o);
+      r = cell (1, 7);
+      [r{:}] = chain (on, o);
+    catch err
+      if isempty (strfind (err.message, 'rotalign_cluster:'))
+        rethrow (err);
+      end
+      continue;
+    end
+    candidates(end + 1, :) = [m, r{2}, graph_score(r{5}, r{2}), 0];
+    results{end + 1} = r;
+  end
+  done = ~isempty (results);
+  if ~done
+    return;
+  end
+  % Candidates whose count another candidate confirms compete (all when none is confirmed); the
+  % count of the largest summed score wins, then its best-scored graph (the first of equals).
+  for i = 1:rows (candidates)
+    candidates(i, 4) = nnz (candidates(:, 2) == candidates(i, 2)) > 1;
+  end
+  competes = candidates(:, 4) == 1;
+  if ~any (competes)
+    competes(:) = true;
+  end
+  count = 0;
+  best_sum = -1;
+  for i = find (competes)'
+    total = sum (candidates(competes & candidates(:, 2) == candidates(i, 2), 3));
+    if total > best_sum
+      count = candidates(i, 2);
+      best_sum = total;
+    end
+  end
+  scores = candidates(:, 3);
+  scores(~competes | candidates(:, 2) ~= count) = -Inf;
+  [~, best] = max (scores);  % the first of equal scores: the fewest neighbours
+  r = results{best};
+  if n <= sample
+    [groups, chosen, quality, times, values, note, info] = r{:};
+    info.candidates = candidates;
+    info.choice_points = n;
+    times.choice = max (0, toc (t0) - sum (cell2mat (struct2cell (times))));
+    return;
+  end
+  % Every point takes the group of its nearest sampled point.
+  [groups, chosen, quality, times, values, note, info] = r{:};
+  groups = nearest_sample_groups (P, on, groups);
+  info.stray = nnz (groups == 0);
+  info.min_group_size = min_size;
+  info.candidates = candidates;
+  info.choice_points = rows (on);
+  times.choice = max (0, toc (t0) - sum (cell2mat (struct2cell (times))));
+end
+
+function groups = nearest_sample_groups (P, S, sample_groups)
+  % The group of each row of P: that of its nearest row of S (the first of equally near ones),
+  % a block of rows at a time.
+  groups = zeros (rows (P), 1);
+  block = 2000;
+  for first = 1:block:rows (P)
+    rows_here = first:min (rows (P), first + block - 1);
+    D = zeros (numel (rows_here), rows (S));
+    for k = 1:columns (P)
+      D = D + (P(rows_here, k) - S(:, k)') .^ 2;
+    end
+    [~, nearest] = min (D, [], 2);
+    groups(rows_here) = sample_groups(nearest);
+  end
+end
+
+function s = graph_score (values, c)
+  % The gap after the chosen count over the spread of the leading eigenvalues.
+  s = 0;
+  if c >= 2 && c < numel (values) && 1 - values(end) > 0
+    s = (values(c) - values(c + 1)) / (1 - values(end));
+  end
+end
+
+function left_out = small_pieces (L, min_size)
+  % The points of the pieces of the graph of the entries above 1e-12 / n with fewer than
+  % min_size points.
+  n = rows (L);
+  left_out = false (n, 1);
+  if min_size <= 1
+    return;
+  end
+  [p, ~, r] = dmperm (sparse (abs (L) > 1e-12 / n) + speye (n));
+  for b = 1:numel (r) - 1
+    members = p(r(b):r(b + 1) - 1);
+    if numel (members) < min_size
+      left_out(members) = true;
+    end
+  end
+end
+
+function [groups, chosen, note] = drop_small_groups (groups, chosen, min_size, note)
+  % Groups of fewer than min_size points become no group (0); the rest are numbered in order.
+  if chosen < 2
+    return;
+  end
+  sizes = accumarray (groups(groups > 0), 1, [chosen, 1]);
+  keep = sizes >= min_size;
+  if all (keep) || ~any (keep)
+    return;
+  end
+  renumbered = zeros (chosen + 1, 1);
+  renumbered([false; keep]) = 1:nnz (keep);
+  groups = renumbered(groups + 1);
+  dropped = chosen - nnz (keep);
+  chosen = nnz (keep);
+  if dropped == 1
+    what = 'group';
+  else
+    what = 'groups';
+  end
+  extra = sprintf ('%d %s of fewer than %d points left as points in no group', dropped, what, min_size);
+  if isempty (note)
+    note = extra;
+  else
+    note = [note, '; ', extra];
   end
 end
 
@@ -277,14 +503,19 @@ function V = canonical_basis (V, starts)
   end
 end
 
-function [chosen, note] = choose_groups (values, quality, rule)
+function [chosen, note, runner_up, margin, clear] = choose_groups (values, quality, rule, smallest)
   % The program's group-count rule (group_count.cpp): candidates are the c with a clear cut and
-  % a quality that is a number; strong cuts first; then the most groups within the tolerance of
-  % the best quality. quality(k) belongs to k + 1 groups.
+  % a quality that is a number, and no group below the smallest group size (unless every count
+  % has one); strong cuts first; then the most groups within the tolerance of the best quality.
+  % quality(k) belongs to k + 1 groups, smallest(k) is the size of its smallest group (0: not
+  % known). The runner-up is the best quality among the other candidates.
   chosen = 0;
   note = '';
+  runner_up = 0;
+  margin = 0;
+  clear = true;
   candidates = [];
-  strong = [];
+  too_small = [];
   any_cut = false;
   for c = 2:numel (quality) + 1
     if ~clear_cut (values, c, rule)
@@ -294,7 +525,18 @@ function [chosen, note] = choose_groups (values, quality, rule)
     if isnan (quality(c - 1))
       continue;
     end
+    if c - 1 <= numel (smallest) && smallest(c - 1) > 0 && smallest(c - 1) < rule.min_group_size
+      too_small(end + 1) = c;
+      continue;
+    end
     candidates(end + 1) = c;
+  end
+  if isempty (candidates)
+    candidates = too_small;
+  end
+  all_candidates = candidates;
+  strong = [];
+  for c = candidates
     if distance_ratio (values, c) >= rule.strong_ratio
       strong(end + 1) = c;
     end
@@ -311,6 +553,16 @@ function [chosen, note] = choose_groups (values, quality, rule)
   end
   best = max (quality(candidates - 1));
   chosen = candidates(find (quality(candidates - 1) >= best - rule.tolerance, 1, 'last'));
+  for c = all_candidates
+    if c ~= chosen && (runner_up == 0 || quality(c - 1) > quality(runner_up - 1))
+      runner_up = c;
+    end
+  end
+  if runner_up ~= 0
+    margin = quality(chosen - 1) - quality(runner_up - 1);
+    is_strong = @(c) distance_ratio (values, c) >= rule.strong_ratio;
+    clear = margin >= rule.clear_margin || (is_strong (chosen) && ~is_strong (runner_up));
+  end
 end
 
 function count = count_components (L)
@@ -424,6 +676,10 @@ function check_options (P, opts)
   if ~(opts.tolerance >= 0) || ~isfinite (opts.tolerance)
     error ('rotalign_cluster: the tolerance must be a non-negative number');
   end
+  S = opts.min_group_size;
+  if ~isscalar (S) || S ~= fix (S) || S < 0
+    error ('rotalign_cluster: the smallest group size must be a whole number, 0 for the default');
+  end
 end
 
 %!function [P, truth] = clouds ()
@@ -452,7 +708,7 @@ end
 %! ## The same groups from the distances, with every affinity and either search.
 %! [P, truth] = clouds ();
 %! D = (P(:, 1) - P(:, 1)') .^ 2 + (P(:, 2) - P(:, 2)') .^ 2;
-%! a = rotalign_cluster (P, 'max_groups', 4);
+%! a = rotalign_cluster (P, 'max_groups', 4, 'graph', 'dense');
 %! assert (rotalign_cluster (D, 'distances', true, 'max_groups', 4), a);
 %! for affinity = {'olvane', 'pellor'}
 %!   [g, c] = rotalign_cluster (P, 'affinity', affinity{1}, 'scale', 2, 'max_groups', 4, 'search', 'numerical');
@@ -525,3 +781,34 @@ end
 %!error <the global scale must be a positive number> rotalign_cluster (rand (20, 2), 'affinity', 'pellor')
 %!error <unknown option colour> rotalign_cluster (rand (20, 2), 'colour', 1)
 %!error <point 1 has no affinity to any other point> rotalign_cluster ([0; 10; 20; 30], 'affinity', 'pellor', 'scale', 0.01, 'max_groups', 2)
+
+%!test
+%! ## Copies of one point far from three clouds: a piece of the graph of its own, in no group
+%! ## and no count below the smallest group size; a group of its own with any size.
+%! [P, truth] = clouds ();
+%! Q = [P; repmat([100 100], 8, 1)];
+%! [g, c, ~, ~, ~, ~, info] = rotalign_cluster (Q, 'max_groups', 5, 'min_group_size', 10);
+%! assert (c, 3);
+%! assert (g(61:68), zeros (8, 1));
+%! assert (info.stray, 8);
+%! for k = 1:3
+%!   assert (numel (unique (truth(g(1:60) == k))), 1);
+%! end
+%! assert (info.candidates(:, 1)', [7 10 15 20 30]);
+%! assert (info.runner_up ~= 3 && islogical (info.clear));
+%! [g, c, ~, ~, ~, ~, info] = rotalign_cluster (Q, 'max_groups', 5, 'min_group_size', 1);
+%! assert (c, 4);
+%! assert (info.stray, 0);
+%! assert (numel (unique (g(61:68))), 1);
+
+%!test
+%! ## Above 4000 points the choice runs on a sample, and every other point joins the group of
+%! ## its nearest sampled point.
+%! k = (1:1400)';
+%! jitter = [cos(2.4 * k) .* sin(0.9 * k), sin(1.7 * k) .* cos(0.3 * k)];
+%! P = [jitter; jitter + [8 0]; jitter + [0 8]];
+%! [g, c, ~, ~, ~, ~, info] = rotalign_cluster (P, 'max_groups', 5);
+%! assert (c, 3);
+%! assert (info.choice_points, 4000);
+%! assert (sort (accumarray (g, 1))', [1400 1400 1400]);
+%! assert (numel (unique (g(1:1400))), 1);
