@@ -2,12 +2,13 @@
 """The group-count suite: how well `rotalign cluster` chooses the number of groups.
 
 usage: /usr/bin/python3 bench/app/group_count_suite.py [--build DIR] [--only NAME ...] [--no-sklearn]
-                                                      [--octave] [--knn] [--sample ROWS]
+                                                      [--graph dense|auto] [--octave] [--knn] [--sample ROWS]
 
 For every set of `rotalign generate --list` (generated, fixed seeds) and the real data sets that
 scikit-learn ships (iris, wine, breast cancer, digits; wine and breast cancer standardised), it
 writes the points to CSV, runs the built `rotalign cluster` with `--solver dense` and with
-`--solver lanczos`, and prints one row per set:
+`--solver lanczos` (on the dense graph, or with --graph auto on the graph the program chooses),
+and prints one row per set:
 
   true     the true number of groups
   dense    the number chosen with the dense solver, lanczos the same with Lanczos
@@ -66,11 +67,14 @@ def write_set(folder, name, points, truth):
     return path
 
 
+GRAPH = ["--graph", "dense"]
+
+
 def run_rotalign(rotalign, path, folder, solver, max_groups, fixed=None, extra=()):
     """Chosen count, eigenvalues and groups of one run; count 0 and the message when it fails."""
     groups_file = os.path.join(folder, "groups.txt")
     args = [rotalign, "cluster", path, "--solver", solver, "--max-groups", str(max_groups), "--output", groups_file]
-    args += list(extra) or ["--graph", "dense"]
+    args += list(extra) or GRAPH
     if fixed:
         args += ["--groups", str(fixed)]
     done = subprocess.run(args, capture_output=True, text=True)
@@ -138,11 +142,14 @@ def main():
     parser.add_argument("--only", nargs="*", help="names of the sets to run")
     parser.add_argument("--no-sklearn", action="store_true", help="skip scikit-learn's clustering")
     parser.add_argument("--octave", action="store_true", help="also run the Octave chain")
+    parser.add_argument("--graph", default="dense", choices=("dense", "auto"),
+                        help="the graph of the main columns: dense, or auto (the program's default)")
     parser.add_argument("--knn", action="store_true", help="also run on the nearest-neighbour graph")
     parser.add_argument("--graph-neighbours", type=int, default=0, help="with --knn: neighbours per point")
     parser.add_argument("--sample", type=int, default=0, help="also run the rotations on this many sampled rows")
     parser.add_argument("--sample-share", type=int, default=33, help="with --sample: at most this percentage of a set")
     options = parser.parse_args()
+    GRAPH[1] = options.graph
     rotalign = os.path.join(options.build, "rotalign")
     if not os.access(rotalign, os.X_OK):
         sys.exit("no %s: build it first (cmake --build %s --target rotalign)" % (rotalign, options.build))
