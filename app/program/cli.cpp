@@ -7,6 +7,7 @@
 #include "rotalign/datasets/suite_sets.h"
 #include "rotalign/groups/scores.h"
 #include "rotalign/output/svg.h"
+#include "rotalign/support/memory.h"
 
 #include <CLI/CLI.hpp>
 
@@ -458,6 +459,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "rotalign: a plug-in stopped with: " << e.what() << '\n';
     } catch (const input_error& e) {
         err << "rotalign: " << worded(e, spelled) << '\n';
+    } catch (const memory_error& e) {
+        err << "rotalign: " << e.what() << '\n';  // what was being built, and its size
+    } catch (const std::bad_alloc&) {
+        err << "rotalign: out of memory\n";
     } catch (const std::exception& e) {
         err << "rotalign: " << e.what() << '\n';
     } catch (...) {

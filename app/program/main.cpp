@@ -3,6 +3,7 @@
 #include "rotalign/support/blas_threads.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,6 +41,14 @@ int main(int argc, char** argv) {
     if (std::fclose(stdout) != 0 && status == rotalign::exit_ok) {
         std::fprintf(stderr, "rotalign: cannot write to standard output: %s\n", std::strerror(errno));
         status = rotalign::exit_failure;
+    }
+    // Under an address-space limit an OpenBLAS worker thread may still be retrying, forever, to map
+    // its work buffer, and OpenBLAS joins its threads when the program ends: the program then
+    // leaves without running the libraries' finalisers, once its output is out.
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        std::fflush(stderr);
+        std::_Exit(status);
     }
     return status;
 }

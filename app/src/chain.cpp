@@ -11,6 +11,7 @@
 #include "rotalign/groups/nearest_sample.h"
 #include "rotalign/groups/rotation.h"
 #include "rotalign/input/standardise.h"
+#include "rotalign/support/memory.h"
 #include "rotalign/support/sample_rows.h"
 
 #include <algorithm>
@@ -22,10 +23,65 @@
 #include <stdexcept>
 #include <utility>
 
-#include <unistd.h>
+extern "C" {
+// Fortran BLAS; the trailing argument is the hidden length of the character.
+void dgemv_(const char* trans, const int* m, const int* n, const double* alpha, const double* a, const int* lda,
+            const double* x, const int* incx, const double* beta, double* y, const int* incy, std::size_t trans_len);
+}
 
 namespace rotalign {
 namespace {
+
+// OpenBLAS maps a work buffer of 128 MiB on its first matrix-vector product and, when the mapping
+// fails, tries again forever. One tiny product before the chain takes its memory maps it while
+// there is room, so that a limit on memory is met later by an allocation that fails with a message.
+void map_blas_buffer() {
+    const int one = 1;
+    const double alpha = 1.0, beta = 0.0, a = 1.0, x = 1.0;
+    double y = 0.0;
+    dgemv_("N", &one, &one, &alpha, &a, &one, &x, &one, &beta, &y, &one, 1);
+}
+
+// The room for the BLAS library's work buffer (see above): below it no route is started.
+constexpr double blas_buffers = 128.0 * 1024 * 1024;
+
+// The chain's current step, for the message when memory runs out in it: what the step does and
+// the arrays it builds, with their size.
+struct chain_step {
+    std::string doing, building;
+
+    memory_error out_of_memory() const { return memory_error("out of memory while " + doing + " (" + building + ")"); }
+};
+
+// "two 2000-by-2000 matrices of doubles: 61.0 MiB"
+std::string dense_matrices(const char* count, std::size_t n, double matrices) {
+    const double bytes = matrices * 8.0 * static_cast<double>(n) * static_cast<double>(n);
+    return std::string(count) + " " + std::to_string(n) + "-by-" + std::to_string(n) + " matri" +
+           (matrices == 1.0 ? "x" : "ces") + " of doubles: " + byte_size(bytes);
+}
+
+// The arrays of the affinity plug-ins' outputs for the distance matrix d, dense or sparse.
+std::string plugin_outputs(const mxArray* d, const char* count, double matrices) {
+    const std::size_t n = mxGetM(d);
+    if (!mxIsSparse(d)) return dense_matrices(count, n, matrices);
+    const double entries = static_cast<double>(mxGetJc(d)[n]);
+    return std::string(count) + " sparse " + std::to_string(n) + "-by-" + std::to_string(n) + " matri" +
+           (matrices == 1.0 ? "x" : "ces") + " of " + std::to_string(mxGetJc(d)[n]) + " entries: " +
+           byte_size(matrices * entries * (8.0 + sizeof(mwIndex)));
+}
+
+// Runs a route of the chain, turning an allocation that fails in it into a memory_error that names
+// the step.
+template <typename Run>
+auto reporting_memory(const chain_step& step, Run run) -> decltype(run()) {
+    try {
+        return run();
+    } catch (const memory_error&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw step.out_of_memory();
+    }
+}
 
 // A dense n-by-n host matrix of the given values, made without clearing since all of it is
 // written.
@@ -125,22 +181,23 @@ void check_options(const cluster_options& o, std::size_t points, bool from_point
         throw input_error("standardising the columns needs points, not a distance matrix");
     if (graph == graph_kind::dense) {
         // At the peak the dense chain holds three N-by-N matrices of doubles (the distances and the
-        // plug-in's two outputs), four for a distance file. More than the machine's memory would
-        // end in the kernel killing the program, without a message.
-        const double needed = 4.0 * 8.0 * static_cast<double>(points) * static_cast<double>(points);
-        const double memory =
-            static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE));
-        if (memory > 0.0 && needed > memory) {
+        // plug-in's two outputs), four for a distance file, and the BLAS library's work buffer.
+        // More than the process may take would end in the kernel killing the program, or in an
+        // allocation failing minutes later.
+        const double needed = 4.0 * 8.0 * static_cast<double>(points) * static_cast<double>(points) + blas_buffers;
+        if (const auto room = memory_room_now(); room && needed > room->bytes) {
             constexpr double gib = 1024.0 * 1024.0 * 1024.0;
             std::vector<remedy> remedies;
             if (from_points) remedies.push_back({"the nearest-neighbour graph needs far less", "graph", "knn"});
             throw input_error(std::to_string(points) + " points need about " +
                                   std::to_string(static_cast<long long>(std::ceil(needed / gib))) +
-                                  " GiB for the chain's N-by-N matrices; this machine has " +
-                                  std::to_string(static_cast<long long>(memory / gib)) + " GiB",
+                                  " GiB for the chain's N-by-N matrices; " + room->reason,
                               std::move(remedies));
         }
     } else {
+        if (const auto room = memory_room_now(); room && room->bytes < blas_buffers)
+            throw input_error("the chain needs at least " + byte_size(blas_buffers) +
+                              " for the work buffer of the BLAS library; " + room->reason);
         const std::size_t m = graph_neighbours(o);
         if (m >= points)
             throw input_error(std::to_string(points) + " points are too few for a graph of " + std::to_string(m) +
@@ -218,18 +275,20 @@ void drop_small_groups(cluster_result& result, std::size_t min_size) {
 // dense graph at most three N-by-N matrices are in use at once (the distances and the plug-in's
 // two outputs), and the cleared diagonal takes the block of the scaled distances.
 mexhost::array_ptr normalised_from(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options,
-                                   cluster_result& result) {
+                                   cluster_result& result, chain_step& step) {
     const std::size_t n = mxGetM(d.get());
     mexhost::array_ptr a, l;
     check_interrupt(options);
     {
         stage_timer stage(options.report, "affinities", result.times.affinity);
+        step = {"computing the affinities of " + std::to_string(n) + " points", plugin_outputs(d.get(), "two", 2)};
         a = affinities(plugins, d.get(), options);
         d.reset();
     }
     check_interrupt(options);
     {
         stage_timer stage(options.report, "diagonal", result.times.diagonal);
+        step = {"clearing the diagonal of the affinities", plugin_outputs(a.get(), "one", 1)};
         l = std::move(plugins.get("nimbrel").call(1, {a.get()}, trusted_inputs)[0]);
         if (options.keep_affinity) result.affinity = std::move(a);
         a.reset();
@@ -238,6 +297,7 @@ mexhost::array_ptr normalised_from(toolbox& plugins, mexhost::array_ptr d, const
     {
         // The cleared affinity is ours now; it becomes the normalised affinity in place.
         stage_timer stage(options.report, "normalisation", result.times.normalise);
+        step = {"normalising the affinities", "the degrees of " + std::to_string(n) + " points"};
         if (mxIsSparse(l.get())) normalise(n, mxGetJc(l.get()), mxGetIr(l.get()), mxGetPr(l.get()));
         else normalise(mxGetPr(l.get()), n);
     }
@@ -246,11 +306,12 @@ mexhost::array_ptr normalised_from(toolbox& plugins, mexhost::array_ptr d, const
 
 // The chain from the distance matrix d on.
 cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options,
-                          cluster_result result) {
+                          cluster_result result, chain_step& step) {
     const std::size_t n = mxGetM(d.get());
+    const bool sparse = mxIsSparse(d.get());
     const int largest = options.fixed_groups >= 2 ? options.fixed_groups : options.max_groups;
     const group_count_settings settings = settings_of(options);
-    mexhost::array_ptr l = normalised_from(plugins, std::move(d), options, result);
+    mexhost::array_ptr l = normalised_from(plugins, std::move(d), options, result, step);
 
     // Pieces of the graph too small to be a group are set aside (in no group), so that they take
     // no count; unless too few points would be left for the groups tried.
@@ -281,6 +342,10 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     {
         stage_timer stage(options.report, "eigenvectors", result.times.eigen);
         const std::size_t wanted = std::min(kept, static_cast<std::size_t>(largest) + 1);
+        step = {"computing the leading " + std::to_string(wanted) + " eigenvectors",
+                sparse ? std::to_string(wanted) + " vectors of " + std::to_string(kept) + " values: " +
+                             byte_size(8.0 * static_cast<double>(wanted * kept)) + ", and the solver's workspace"
+                       : "a working copy of the " + dense_matrices("one", kept, 1).substr(4)};
         e = leading_of(l.get(), wanted, options, result, components);
         l.reset();
         result.eigenvalues = e.values;
@@ -294,6 +359,8 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     check_interrupt(options);
     {
         stage_timer stage(options.report, "rotations", result.times.rotation);
+        step = {"searching rotations for 2 to " + std::to_string(largest) + " groups",
+                "eigenvectors of " + std::to_string(kept) + " rows"};
         searches = rotate_all(plugins, e, largest, options.numerical_search, blocks,
                               row_sample{rotation_sample_for(options, kept), 1});
     }
@@ -365,16 +432,21 @@ cluster_result cluster_distances(toolbox& plugins, const square& distances, cons
 cluster_result cluster_distances(toolbox& plugins, const double* values, std::size_t n,
                                  const cluster_options& options) {
     check_options(options, n, false);
-    mexhost::array_ptr d = host_matrix(n, values);
-    prepare_affinity_outputs(n);
-    return chain_from(plugins, std::move(d), options, cluster_result{});
+    map_blas_buffer();
+    chain_step step{"copying the distance matrix", dense_matrices("three", n, 3) + ", with room for the affinities"};
+    return reporting_memory(step, [&] {
+        mexhost::array_ptr d = host_matrix(n, values);
+        prepare_affinity_outputs(n);
+        return chain_from(plugins, std::move(d), options, cluster_result{}, step);
+    });
 }
 
 namespace {
 
 // The distance matrix of the points on the graph that the options give (the dense N-by-N one or
 // the sparse nearest-neighbour one); `result` receives the graph's facts.
-mexhost::array_ptr distances_of(const points& p, const cluster_options& options, cluster_result& result) {
+mexhost::array_ptr distances_of(const points& p, const cluster_options& options, cluster_result& result,
+                                chain_step& step) {
     result.graph = graph_for(options, p.count);
     result.unit_contrast = spread_contrast_above(column_spreads(p), spread_warning_ratio);
     mexhost::array_ptr d;
@@ -383,6 +455,11 @@ mexhost::array_ptr distances_of(const points& p, const cluster_options& options,
         neighbour_options search;
         search.backend = options.search;
         std::size_t m = graph_neighbours(options);
+        const auto lists = [&] {
+            return std::to_string(p.count) + " lists of " + std::to_string(m) + " neighbours: " +
+                   byte_size(static_cast<double>(p.count * m) * (sizeof(double) + sizeof(std::uint32_t)));
+        };
+        step = {"finding the nearest neighbours of " + std::to_string(p.count) + " points", lists()};
         neighbour_search found = nearest_neighbours(p, m, search);
         if (options.graph_neighbours == 0) {
             // As many neighbours as hold nearly all of a point's affinity, within the budget.
@@ -393,9 +470,17 @@ mexhost::array_ptr distances_of(const points& p, const cluster_options& options,
             const std::size_t wanted =
                 neighbours_for_share(p, found.lists, kernel, graph_entry_budget / std::max<std::size_t>(p.count, 1));
             check_interrupt(options);
-            if (wanted > m) found = nearest_neighbours(p, m = wanted, search);
+            if (wanted > m) {
+                m = wanted;
+                step.building = lists();
+                found = nearest_neighbours(p, m, search);
+            }
         }
         check_interrupt(options);
+        // Symmetrised, the graph holds at most twice the entries of the lists.
+        step = {"building the nearest-neighbour graph of " + std::to_string(p.count) + " points",
+                "a sparse matrix of up to " + std::to_string(2 * p.count * m) + " entries: " +
+                    byte_size(2.0 * static_cast<double>(p.count * m) * (8.0 + sizeof(mwIndex)))};
         neighbour_graph g = build_graph(p, std::move(found), search.threads);
         d = std::move(g.distances);
         result.graph_neighbours = m;
@@ -405,6 +490,8 @@ mexhost::array_ptr distances_of(const points& p, const cluster_options& options,
         result.recall = g.recall;
     } else {
         stage_timer stage(options.report, "distances", result.times.distances);
+        step = {"computing the distances of " + std::to_string(p.count) + " points",
+                dense_matrices("three", p.count, 3) + ", with room for the affinities"};
         d = mexhost::make_matrix_for_overwrite(static_cast<mwSize>(p.count), static_cast<mwSize>(p.count));
         prepare_affinity_outputs(p.count);
         squared_distances(p, mxGetPr(d.get()));
@@ -413,10 +500,11 @@ mexhost::array_ptr distances_of(const points& p, const cluster_options& options,
 }
 
 // The chain on the graph that the options give.
-cluster_result cluster_on_graph(toolbox& plugins, const points& p, const cluster_options& options) {
+cluster_result cluster_on_graph(toolbox& plugins, const points& p, const cluster_options& options,
+                                chain_step& step) {
     cluster_result result;
-    mexhost::array_ptr d = distances_of(p, options, result);
-    return chain_from(plugins, std::move(d), options, std::move(result));
+    mexhost::array_ptr d = distances_of(p, options, result, step);
+    return chain_from(plugins, std::move(d), options, std::move(result), step);
 }
 
 // The rows `rows` of p.
@@ -438,7 +526,8 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 // The automatic graph: the chain on each candidate graph of (a sample of) the points, the best
 // score taken, then on more points than the sample the chain once on all of them with that
 // graph and count. Nothing when no candidate fits the points and options.
-std::optional<cluster_result> chosen_graph(toolbox& plugins, const points& p, const cluster_options& options) {
+std::optional<cluster_result> chosen_graph(toolbox& plugins, const points& p, const cluster_options& options,
+                                          chain_step& step) {
     const auto start = std::chrono::steady_clock::now();
     const bool sampled = p.count > graph_choice_sample;
     const points sample = sampled ? rows_of(p, sample_rows(p.count, graph_choice_sample, 1)) : points{};
@@ -461,7 +550,7 @@ std::optional<cluster_result> chosen_graph(toolbox& plugins, const points& p, co
         if (2 * m >= on.count) continue;
         try {
             check_options(o, on.count);
-            results.push_back(cluster_on_graph(plugins, on, o));
+            results.push_back(cluster_on_graph(plugins, on, o, step));
             tried.push_back({m, results.back().chosen, graph_choice_score(results.back().eigenvalues, results.back().chosen)});
         } catch (const mexhost::plugin_error&) {
             throw;
@@ -539,11 +628,15 @@ cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_o
         rest.standardise = false;
         return cluster_points(plugins, standardised(p), rest);
     }
-    if (options.graph == graph_kind::automatic && options.graph_neighbours == 0) {
-        std::optional<cluster_result> r = chosen_graph(plugins, p, options);
-        if (r) return std::move(*r);
-    }
-    return cluster_on_graph(plugins, p, options);
+    map_blas_buffer();
+    chain_step step;
+    return reporting_memory(step, [&] {
+        if (options.graph == graph_kind::automatic && options.graph_neighbours == 0) {
+            std::optional<cluster_result> r = chosen_graph(plugins, p, options, step);
+            if (r) return std::move(*r);
+        }
+        return cluster_on_graph(plugins, p, options, step);
+    });
 }
 
 mexhost::array_ptr normalised_affinity(toolbox& plugins, const points& p, const cluster_options& options) {
@@ -553,9 +646,13 @@ mexhost::array_ptr normalised_affinity(toolbox& plugins, const points& p, const 
         rest.standardise = false;
         return normalised_affinity(plugins, standardised(p), rest);
     }
-    cluster_result result;
-    mexhost::array_ptr d = distances_of(p, options, result);
-    return normalised_from(plugins, std::move(d), options, result);
+    map_blas_buffer();
+    chain_step step;
+    return reporting_memory(step, [&] {
+        cluster_result result;
+        mexhost::array_ptr d = distances_of(p, options, result, step);
+        return normalised_from(plugins, std::move(d), options, result, step);
+    });
 }
 
 sparse_view sparse_view_of(const mxArray* m) {

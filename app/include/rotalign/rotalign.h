@@ -5,6 +5,7 @@
 #include "rotalign/support/affinity_kind.h"
 #include "rotalign/support/blas_threads.h"
 #include "rotalign/support/errors.h"
+#include "rotalign/support/memory.h"
 #include "rotalign/support/options.h"
 #include "rotalign/support/progress.h"
 #include "rotalign/support/sample_rows.h"

@@ -3,6 +3,9 @@
 // few forms fast_float leaves alone (a leading '+', hexadecimal), so every file reads as before.
 #include "support/table.h"
 
+#include "input/byte_source.h"
+#include "input/quoted_bytes.h"
+#include "input/text_encoding.h"
 #include "rotalign/input/points.h"
 
 #include <fast_float/fast_float.h>
@@ -10,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 namespace rotalign::detail {
@@ -34,13 +38,6 @@ bool parse(std::string_view field, double* value) {
     char* stop = nullptr;
     *value = std::strtod(copy.c_str(), &stop);
     return stop == copy.c_str() + copy.size();
-}
-
-// A field as it may appear in a message: quoted, and cut when it is long.
-std::string shown(std::string_view field) {
-    constexpr std::size_t longest = 24;
-    if (field.size() <= longest) return "'" + std::string(field) + "'";
-    return "'" + std::string(field.substr(0, longest)) + "...'";
 }
 
 std::string at_line(const std::string& source, std::size_t line) {
@@ -75,10 +72,10 @@ public:
             double v;
             if (!parse(f, &v))
                 throw input_error(at_line(source_, line_number_) + "value " + std::to_string(field + 1) + " (" +
-                                  shown(f) + ") is not a number");
+                                  quoted_bytes(f) + ") is not a number");
             if (!std::isfinite(v))
                 throw input_error(at_line(source_, line_number_) + what_ + " " + std::to_string(field + 1) + " (" +
-                                  shown(f) + ") is not finite");
+                                  quoted_bytes(f) + ") is not finite");
             t_.values.push_back(v);
             if (comma == std::string_view::npos) break;
             text.remove_prefix(comma + 1);
@@ -119,33 +116,53 @@ private:
     bool columns_known_ = false;
 };
 
+// A NUL byte never belongs to CSV text: the file is UTF-16 or UTF-32 text, or no text at all.
+// `head` is the file's first bytes, `line` the line of the NUL. A byte-order mark of UTF-16 or
+// UTF-32 is refused the same way, NUL or not.
+[[noreturn]] void refuse_nul(const std::string& source, std::string_view head, std::size_t line) {
+    if (const auto encoding = wide_text_encoding(head))
+        throw input_error(source + ": the file looks like " + *encoding + "; CSV files are read as ASCII or UTF-8");
+    throw input_error(at_line(source, line) + "a NUL byte: the file looks like binary data, not CSV text");
+}
+
 }  // namespace
 
-table read_csv(std::istream& in, const std::string& source, const char* what) {
+table read_csv(byte_source& in, const std::string& source, const char* what) {
     csv_reader reader(source, what);
+    // UTF-16 and UTF-32 are told by their first bytes, whatever the line of their first NUL.
+    const std::string head(in.peek(256));
+    if (wide_text_encoding(head)) refuse_nul(source, head, 1);
     std::string buffer;
-    std::size_t kept = 0;  // bytes of an unfinished line at the front of the buffer
+    std::size_t kept = 0;     // bytes of an unfinished line at the front of the buffer
+    std::size_t scanned = 0;  // of them, those known to hold no line end
+    std::size_t lines = 0;    // lines handed to the reader
     for (;;) {
         buffer.resize(kept + block_size);
-        in.read(&buffer[kept], static_cast<std::streamsize>(block_size));
-        const std::size_t got = static_cast<std::size_t>(in.gcount());
+        const std::size_t got = in.read(&buffer[kept], block_size);
         buffer.resize(kept + got);
-        const bool last = got == 0;
+        const bool last = got < block_size;
+        if (const void* nul = std::memchr(buffer.data() + kept, '\0', got)) {
+            const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(nul) - buffer.data());
+            refuse_nul(source, head, lines + 1 + static_cast<std::size_t>(std::count(buffer.begin(), buffer.begin() + at, '\n')));
+        }
         std::string_view rest(buffer);
-        for (;;) {
-            const auto end = rest.find('\n');
+        for (std::size_t from = scanned;;) {
+            const auto end = rest.find('\n', from);
             if (end == std::string_view::npos) break;
             reader.line(rest.substr(0, end));
+            ++lines;
             rest.remove_prefix(end + 1);
+            from = 0;
         }
         if (last) {
             if (!rest.empty()) reader.line(rest);
             break;
         }
         kept = rest.size();
+        scanned = kept;
         buffer.erase(0, buffer.size() - kept);
     }
-    if (in.bad()) throw input_error("cannot read " + source);
+    if (in.failed()) throw input_error("cannot read " + source);
     return reader.finish();
 }
 

@@ -2,8 +2,11 @@
 // that is a Python dict literal ('descr', 'fortran_order', 'shape'), then the raw values.
 #include "support/table.h"
 
+#include "input/byte_source.h"
+#include "input/quoted_bytes.h"
 #include "rotalign/input/points.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -46,7 +49,7 @@ npy_header parse_header(const std::string& text, const std::string& source) {
     else if (type == ">f8") h.item_size = 8, h.big_endian = true;
     else if (type == "<f4" || type == "=f4") h.item_size = 4;
     else if (type == ">f4") h.item_size = 4, h.big_endian = true;
-    else bad(source, "values of type '" + type + "'; float64 and float32 are read (convert with .astype(float))");
+    else bad(source, "values of type " + quoted_bytes(type) + "; float64 and float32 are read (convert with .astype(float))");
 
     const std::string order = value_of(text, "fortran_order", source);
     if (order.compare(0, 4, "True") == 0) h.fortran_order = true;
@@ -95,32 +98,23 @@ std::uint32_t little_endian(const unsigned char* p, std::size_t bytes) {
 
 }  // namespace
 
-bool is_npy(std::istream& in) {
-    const auto start = in.tellg();
-    char head[magic_size] = {};
-    in.read(head, magic_size);
-    const bool yes = in.gcount() == static_cast<std::streamsize>(magic_size) && std::memcmp(head, magic, magic_size) == 0;
-    in.clear();
-    in.seekg(start);
-    return yes;
-}
+bool is_npy(byte_source& in) { return in.peek(magic_size) == std::string_view(magic, magic_size); }
 
-table read_npy(std::istream& in, const std::string& source, const char* what) {
+table read_npy(byte_source& in, const std::string& source, const char* what) {
     unsigned char prefix[12];
-    in.read(reinterpret_cast<char*>(prefix), 10);
-    if (in.gcount() != 10 || std::memcmp(prefix, magic, magic_size) != 0) bad(source, "not a .npy file");
+    const auto take = [&](unsigned char* to, std::size_t n) { return in.read(reinterpret_cast<char*>(to), n) == n; };
+    if (!take(prefix, 10) || std::memcmp(prefix, magic, magic_size) != 0) bad(source, "not a .npy file");
     const unsigned version = prefix[6];
     if (version < 1 || version > 3) bad(source, ".npy version " + std::to_string(version) + " is not read");
     std::size_t length = little_endian(prefix + 8, 2);
     if (version >= 2) {
-        in.read(reinterpret_cast<char*>(prefix + 10), 2);
-        if (in.gcount() != 2) bad(source, "the file ends inside the .npy header");
+        if (!take(prefix + 10, 2)) bad(source, "the file ends inside the .npy header");
         length = little_endian(prefix + 8, 4);
     }
     if (length > (std::size_t{1} << 20)) bad(source, "the .npy header is malformed");
+    if (const auto left = in.remaining(); left && *left < length) bad(source, "the file ends inside the .npy header");
     std::string text(length, '\0');
-    in.read(&text[0], static_cast<std::streamsize>(length));
-    if (static_cast<std::size_t>(in.gcount()) != length) bad(source, "the file ends inside the .npy header");
+    if (in.read(&text[0], length) != length) bad(source, "the file ends inside the .npy header");
     const npy_header h = parse_header(text, source);
 
     if (h.shape.empty() || h.shape.size() > 2)
@@ -130,26 +124,43 @@ table read_npy(std::istream& in, const std::string& source, const char* what) {
     t.columns = h.shape.size() == 2 ? h.shape[1] : 1;
     if (t.row_count == 0) bad(source, "no data rows");
     if (t.columns == 0) bad(source, "rows without values");
+    const std::string cut_short = "the file ends before its " + std::to_string(t.row_count) + "-by-" +
+                                  std::to_string(t.columns) + " values";
     if (t.columns > SIZE_MAX / t.row_count / 8) bad(source, "the .npy shape is too large");
     const std::size_t count = t.row_count * t.columns;
-    t.values.resize(count);
+    // The header alone does not decide what is allocated: with the size known, the values must
+    // all be there; without (a pipe), the array grows as they arrive.
+    const auto left = in.remaining();
+    if (left && *left / h.item_size < count) bad(source, cut_short);
+    const bool grow = !left;
+    if (!grow) t.values.resize(count);
 
     // In blocks, so that a float32 or byte-swapped file needs no second full copy.
     constexpr std::size_t block_values = std::size_t{1} << 16;
     std::vector<unsigned char> raw(block_values * h.item_size);
     for (std::size_t done = 0; done < count;) {
-        const std::size_t take = std::min(block_values, count - done);
-        in.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(take * h.item_size));
-        if (static_cast<std::size_t>(in.gcount()) != take * h.item_size)
-            bad(source, "the file ends before its " + std::to_string(t.row_count) + "-by-" +
-                            std::to_string(t.columns) + " values");
-        for (std::size_t k = 0; k < take; ++k) {
+        const std::size_t take_values = std::min(block_values, count - done);
+        const std::size_t bytes = take_values * h.item_size;
+        if (in.read(reinterpret_cast<char*>(raw.data()), bytes) != bytes) {
+            if (in.failed()) throw input_error("cannot read " + source);
+            bad(source, cut_short);
+        }
+        if (grow) t.values.resize(done + take_values);
+        for (std::size_t k = 0; k < take_values; ++k) {
             const std::size_t at = done + k;
-            // Fortran order stores the array by columns; the table holds it by rows.
-            const std::size_t to = h.fortran_order ? (at % t.row_count) * t.columns + at / t.row_count : at;
+            // Fortran order stores the array by columns; the table holds it by rows. A growing
+            // array keeps the file's order until every value is in.
+            const std::size_t to =
+                h.fortran_order && !grow ? (at % t.row_count) * t.columns + at / t.row_count : at;
             t.values[to] = value_at(&raw[k * h.item_size], h);
         }
-        done += take;
+        done += take_values;
+    }
+    if (grow && h.fortran_order) {
+        std::vector<double> by_rows(count);
+        for (std::size_t at = 0; at < count; ++at)
+            by_rows[(at % t.row_count) * t.columns + at / t.row_count] = t.values[at];
+        t.values.swap(by_rows);
     }
     for (std::size_t i = 0; i < t.row_count; ++i)
         for (std::size_t k = 0; k < t.columns; ++k)

@@ -1,6 +1,8 @@
 // Reading points and distance matrices (CSV or .npy), and the distances between points.
 #include "rotalign/input/points.h"
 
+#include "input/byte_source.h"
+#include "rotalign/support/memory.h"
 #include "support/table.h"
 
 #include <cerrno>
@@ -8,7 +10,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -17,14 +22,34 @@
 namespace rotalign {
 namespace {
 
-detail::table read_table(std::istream& in, const std::string& source, const char* what) {
-    return detail::is_npy(in) ? detail::read_npy(in, source, what) : detail::read_csv(in, source, what);
+// How messages name the input at `path`.
+std::string input_name(const std::string& path) { return path == standard_input ? "standard input" : path; }
+
+detail::table read_table(detail::byte_source& in, const std::string& source, const char* what) {
+    try {
+        return detail::is_npy(in) ? detail::read_npy(in, source, what) : detail::read_csv(in, source, what);
+    } catch (const std::bad_alloc&) {
+        throw memory_error("out of memory while reading " + source + " (" + byte_size(static_cast<double>(in.consumed())) +
+                           " read)");
+    }
 }
 
-std::ifstream open(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw input_error("cannot read " + path + ": " + std::strerror(errno));
-    return in;
+// The table of the file at `path`, or of standard input for "-". The size of a regular file lets
+// the readers refuse a .npy header that promises more values than the file holds; pipes, FIFOs
+// and files of the kernel (which claim no size) are read to their end.
+detail::table read_table_file(const std::string& path, const char* what) {
+    if (path == standard_input) {
+        detail::byte_source in(std::cin);
+        return read_table(in, input_name(path), what);
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw input_error("cannot read " + path + ": " + std::strerror(errno));
+    std::error_code ec;
+    std::optional<std::uint64_t> size;
+    if (std::filesystem::is_regular_file(path, ec))
+        if (const std::uintmax_t bytes = std::filesystem::file_size(path, ec); !ec && bytes > 0) size = bytes;
+    detail::byte_source in(file, size);
+    return read_table(in, path, what);
 }
 
 // Entry (i, j) of the squared distances: the sum from zero of (a_k - b_k)^2 over the coordinates
@@ -68,20 +93,9 @@ void distance_columns(const double* c, std::size_t n, std::size_t dims, double* 
 #endif
 }
 
-}  // namespace
+points points_of(detail::table t) { return points{t.rows(), t.columns, std::move(t.values)}; }
 
-points read_points(std::istream& in, const std::string& source) {
-    detail::table t = read_table(in, source, "coordinate");
-    return points{t.rows(), t.columns, std::move(t.values)};
-}
-
-points read_points_file(const std::string& path) {
-    std::ifstream in = open(path);
-    return read_points(in, path);
-}
-
-square read_distances(std::istream& in, const std::string& source) {
-    detail::table t = read_table(in, source, "distance");
+square distances_of(detail::table t, const std::string& source) {
     const std::size_t n = t.rows();
     if (t.columns != n)
         throw input_error(source + ": distance matrix is not square: " + std::to_string(n) + " rows of " +
@@ -102,9 +116,22 @@ square read_distances(std::istream& in, const std::string& source) {
     return square{n, std::move(t.values)};
 }
 
+}  // namespace
+
+points read_points(std::istream& in, const std::string& source) {
+    detail::byte_source bytes(in);
+    return points_of(read_table(bytes, source, "coordinate"));
+}
+
+points read_points_file(const std::string& path) { return points_of(read_table_file(path, "coordinate")); }
+
+square read_distances(std::istream& in, const std::string& source) {
+    detail::byte_source bytes(in);
+    return distances_of(read_table(bytes, source, "distance"), source);
+}
+
 square read_distances_file(const std::string& path) {
-    std::ifstream in = open(path);
-    return read_distances(in, path);
+    return distances_of(read_table_file(path, "distance"), input_name(path));
 }
 
 void squared_distances(const points& p, double* out) {

@@ -2,11 +2,12 @@
 #pragma once
 
 #include <cstddef>
-#include <istream>
 #include <string>
 #include <vector>
 
 namespace rotalign::detail {
+
+class byte_source;
 
 struct table {
     std::size_t columns = 0;
@@ -24,15 +25,19 @@ struct table {
 // Reads CSV text: one row a line, values separated by commas, an optional header line (a first
 // line in which no field is a number), blank lines skipped, CRLF and a byte-order mark accepted.
 // `what` names one value in messages ("coordinate", "distance"). Throws input_error naming the
-// line for a ragged row, a field that is not a number or a value that is not finite.
-table read_csv(std::istream& in, const std::string& source, const char* what);
+// line for a ragged row, a field that is not a number or a value that is not finite (the field
+// quoted with its odd bytes escaped), and for text with NUL bytes or a UTF-16/UTF-32 byte-order
+// mark, naming the encoding it looks like.
+table read_csv(byte_source& in, const std::string& source, const char* what);
 
 // Reads a NumPy .npy file of float64 or float32 values, either byte order, C or Fortran order,
 // of one (N values: N rows of one) or two dimensions. Throws input_error for anything else, for
-// a file cut short and for a value that is not finite (naming its row and column).
-table read_npy(std::istream& in, const std::string& source, const char* what);
+// a file cut short and for a value that is not finite (naming its row and column). Memory follows
+// the bytes that are there, never the header's shape alone: a source of known size must hold
+// every value before any is read; one of unknown size (a pipe) grows the array as values arrive.
+table read_npy(byte_source& in, const std::string& source, const char* what);
 
-// True when the stream starts with the .npy magic; the stream is left where it was.
-bool is_npy(std::istream& in);
+// True when the input starts with the .npy magic; nothing is consumed.
+bool is_npy(byte_source& in);
 
 }  // namespace rotalign::detail

@@ -28,11 +28,17 @@ struct square {
     double at(std::size_t i, std::size_t j) const { return values[i + j * n]; }
 };
 
-// Reads points from CSV text: one point a row, values separated by commas, an optional header
+// The file name that stands for standard input.
+inline const std::string standard_input = "-";
+
+// Reads points from CSV text or a .npy file (told apart by the .npy magic, without seeking, so
+// any stream serves): one point a row, values separated by commas, an optional header
 // line (a first line in which no field is a number). Blank lines are skipped. `source` names the
 // input in messages. Throws input_error with the line number for a row whose number of values
 // differs from the first row's, a field that is not a number, or a coordinate that is NaN or
 // infinite.
+// The second form reads the file at `path`, or standard input for "-"; pipes and FIFOs read
+// like files. Running out of memory throws memory_error naming the input.
 points read_points(std::istream& in, const std::string& source);
 points read_points_file(const std::string& path);
 

@@ -1,0 +1,45 @@
+// Memory: the error for an allocation that failed, sizes as people read them, and the memory the
+// process may still take under the machine's size and the limits set on the process.
+#pragma once
+
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace rotalign {
+
+// An allocation failed while something was built; what() says what it was and how large. It is
+// a std::bad_alloc, so callers that handle running out of memory as such still do.
+class memory_error : public std::bad_alloc {
+public:
+    explicit memory_error(const std::string& message) : message_(message) {}
+    const char* what() const noexcept override { return message_.what(); }
+
+private:
+    std::runtime_error message_;  // copies without throwing, as an exception's members should
+};
+
+// A size in bytes as people read it: "512 B", "3.4 MiB", "12.0 GiB".
+std::string byte_size(double bytes);
+
+// Memory that the process may still take, and the fact that sets it, worded for a message:
+// "this machine has 23.4 GiB", "its address-space limit (ulimit -v) leaves 3.6 GiB".
+struct memory_room {
+    double bytes = 0.0;
+    std::string reason;
+};
+
+// The tightest of: the machine's physical memory; the address-space limit (RLIMIT_AS) less the
+// address space in use; the memory limit of the process's control group less the group's use.
+// Nothing when none of them is known.
+std::optional<memory_room> memory_room_now();
+
+// The control group part of the above, from the text of /proc/self/cgroup and the folder where
+// the control groups are mounted (/sys/fs/cgroup): cgroup v2 (memory.max and memory.current, or
+// the same under unified/) or v1 (memory/…/memory.limit_in_bytes and memory.usage_in_bytes), the
+// tightest limit along the group's path up to the root. Nothing without a limit.
+std::optional<memory_room> control_group_room(std::string_view proc_self_cgroup, const std::string& mount);
+
+}  // namespace rotalign
