@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Long fuzz runs: each plug-in's fuzz program runs for its time budget, starting from the seeds in
-# fuzz/corpus/<plugin> and from what earlier long runs kept in <build>/fuzz/long/<plugin>/corpus.
-# An input that breaks the contract or trips a sanitizer is saved in <build>/fuzz/long/<plugin>/
-# (crash-*, leak-*, timeout-*); the program stops there, and the script ends with status 1.
+# Long fuzz runs: each fuzz program (a plug-in's or a reader's) runs for its time budget, starting
+# from the seeds in fuzz/corpus/<name> and from what earlier long runs kept in
+# <build>/fuzz/long/<name>/corpus. An input that breaks the rules or trips a sanitizer is saved in
+# <build>/fuzz/long/<name>/ (crash-*, leak-*, timeout-*, oom-*); the program stops there, and the
+# script ends with status 1.
 #
-#   fuzz/run-long.sh [-b build-dir] [-t seconds] [-j programs-at-once] [plugin[:seconds]...]
+#   fuzz/run-long.sh [-b build-dir] [-t seconds] [-j programs-at-once] [name[:seconds]...]
 #
 #   -b  the fuzz build (default build/fuzz: cmake --preset fuzz && cmake --build --preset fuzz)
 #   -t  seconds per plug-in when a plug-in names none (default 600)
 #   -j  how many fuzz programs run at the same time (default 1)
-#   plug-ins default to all five; "tarvik:3600" gives tarvik an hour.
+#   names default to the five plug-ins and the readers csv, npy and distances; "tarvik:3600"
+#   gives tarvik an hour. A reader may take 512 MB and no single allocation above 64 MB, since its
+#   memory must follow the input's size.
 #
 # Extra libFuzzer flags can be passed in FUZZ_FLAGS. At the end a table gives, per plug-in, the
 # executions, the coverage reached (libFuzzer's cov: edges and ft: features) and the corpus size.
@@ -29,7 +32,7 @@ while getopts "b:t:j:" option; do
 done
 shift $((OPTIND - 1))
 plugins=("$@")
-[ ${#plugins[@]} -gt 0 ] || plugins=(tarvik brenmoss olvane pellor nimbrel)
+[ ${#plugins[@]} -gt 0 ] || plugins=(tarvik brenmoss olvane pellor nimbrel csv npy distances)
 
 run_one() {
   local name="${1%%:*}" budget="$seconds"
@@ -39,10 +42,12 @@ run_one() {
     echo "run-long: $program is missing; build the fuzz preset first" >&2
     return 1
   fi
+  local limits="-rss_limit_mb=4096"
+  case "$name" in csv | npy | distances) limits="-rss_limit_mb=512 -malloc_limit_mb=64" ;; esac
   mkdir -p "$dir/corpus"
   echo "run-long: $name for ${budget}s, log in $dir/log"
   # shellcheck disable=SC2086
-  "$program" -max_total_time="$budget" -timeout=60 -rss_limit_mb=4096 -print_final_stats=1 \
+  "$program" -max_total_time="$budget" -timeout=60 $limits -print_final_stats=1 \
     -artifact_prefix="$dir/" ${FUZZ_FLAGS:-} "$dir/corpus" "$source_dir/fuzz/corpus/$name" >"$dir/log" 2>&1
 }
 
@@ -61,7 +66,7 @@ while [ "$running" -gt 0 ]; do
   running=$((running - 1))
 done
 
-printf '\n%-10s %12s %8s %8s %8s  %s\n' plug-in executions cov ft corpus findings
+printf '\n%-10s %12s %8s %8s %8s  %s\n' program executions cov ft corpus findings
 for p in "${plugins[@]}"; do
   name="${p%%:*}"
   dir="$build/fuzz/long/$name"

@@ -19,6 +19,8 @@
 namespace rotalign::detail {
 namespace {
 
+// Reads start small, so that a small file takes little memory, and double up to the large block.
+constexpr std::size_t first_block_size = std::size_t{1} << 16;
 constexpr std::size_t block_size = std::size_t{1} << 22;
 
 std::string_view trim(std::string_view s) {
@@ -136,14 +138,15 @@ table read_csv(byte_source& in, const std::string& source, const char* what) {
     std::size_t kept = 0;     // bytes of an unfinished line at the front of the buffer
     std::size_t scanned = 0;  // of them, those known to hold no line end
     std::size_t lines = 0;    // lines handed to the reader
-    for (;;) {
-        buffer.resize(kept + block_size);
-        const std::size_t got = in.read(&buffer[kept], block_size);
+    for (std::size_t block = first_block_size;; block = std::min(2 * block, block_size)) {
+        buffer.resize(kept + block);
+        const std::size_t got = in.read(&buffer[kept], block);
         buffer.resize(kept + got);
-        const bool last = got < block_size;
+        const bool last = got < block;
         if (const void* nul = std::memchr(buffer.data() + kept, '\0', got)) {
             const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(nul) - buffer.data());
-            refuse_nul(source, head, lines + 1 + static_cast<std::size_t>(std::count(buffer.begin(), buffer.begin() + at, '\n')));
+            const auto before = std::count(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(at), '\n');
+            refuse_nul(source, head, lines + 1 + static_cast<std::size_t>(before));
         }
         std::string_view rest(buffer);
         for (std::size_t from = scanned;;) {

@@ -5,6 +5,7 @@
 #include "input/byte_source.h"
 #include "input/quoted_bytes.h"
 #include "rotalign/input/points.h"
+#include "rotalign/support/memory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -133,7 +134,15 @@ table read_npy(byte_source& in, const std::string& source, const char* what) {
     const auto left = in.remaining();
     if (left && *left / h.item_size < count) bad(source, cut_short);
     const bool grow = !left;
-    if (!grow) t.values.resize(count);
+    if (!grow) {
+        try {
+            t.values.resize(count);
+        } catch (const std::bad_alloc&) {
+            throw memory_error("out of memory while reading " + source + ": its " + std::to_string(t.row_count) +
+                               "-by-" + std::to_string(t.columns) + " values take " +
+                               byte_size(8.0 * static_cast<double>(count)));
+        }
+    }
 
     // In blocks, so that a float32 or byte-swapped file needs no second full copy.
     constexpr std::size_t block_values = std::size_t{1} << 16;

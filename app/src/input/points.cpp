@@ -28,6 +28,8 @@ std::string input_name(const std::string& path) { return path == standard_input 
 detail::table read_table(detail::byte_source& in, const std::string& source, const char* what) {
     try {
         return detail::is_npy(in) ? detail::read_npy(in, source, what) : detail::read_csv(in, source, what);
+    } catch (const memory_error&) {
+        throw;
     } catch (const std::bad_alloc&) {
         throw memory_error("out of memory while reading " + source + " (" + byte_size(static_cast<double>(in.consumed())) +
                            " read)");

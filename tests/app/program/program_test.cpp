@@ -436,3 +436,73 @@ TEST_F(program, the_neighbour_graph_from_the_command_line) {
               std::string::npos)
         << few.err;
 }
+
+TEST_F(program, points_come_from_pipes_fifos_and_standard_input) {
+    file("m.csv", moons(60));
+    const outcome from_file = run("cluster m.csv --max-groups 3 --quiet");
+    ASSERT_EQ(from_file.status, 0) << from_file.err;
+    // The same points as a .npy file, written by the program's own CSV read through a pipe.
+    const rotalign::labelled_points m = rotalign::two_moons(60, 21);
+    std::string header = "{'descr': '<f8', 'fortran_order': False, 'shape': (60, 2), }";
+    while ((10 + header.size() + 1) % 64 != 0) header += ' ';
+    header += '\n';
+    std::string npy = std::string("\x93NUMPY\x01\x00", 8) + static_cast<char>(header.size()) + '\0' + header;
+    npy.append(reinterpret_cast<const char*>(m.data.values.data()), m.data.values.size() * sizeof(double));
+    file("m.npy", npy);
+    ASSERT_EQ(std::system(("mkfifo '" + (dir_ / "fifo").string() + "'").c_str()), 0);
+    for (const auto& [args, before] : std::vector<std::pair<std::string, std::string>>{
+             {"cluster - --max-groups 3 --quiet", "cat m.csv |"},
+             {"cluster - --max-groups 3 --quiet <m.npy", ""},
+             {"cluster /dev/stdin --max-groups 3 --quiet", "cat m.npy |"},
+             {"cluster fifo --max-groups 3 --quiet", "(cat m.npy >fifo &) &&"},
+         }) {
+        const outcome o = run(args, before);
+        EXPECT_EQ(o.status, 0) << args << ": " << o.err;
+        EXPECT_EQ(o.out, from_file.out) << args;
+    }
+    // A distance matrix from standard input, and what goes wrong there named as such.
+    file("d.csv", "0,1,4\n1,0,2\n4,2,0\n");
+    EXPECT_EQ(run("cluster - --distances --neighbours 1 --max-groups 2 --quiet", "cat d.csv |").out,
+              run("cluster d.csv --distances --neighbours 1 --max-groups 2 --quiet").out);
+    const outcome cut = run("cluster -", "head -c 200 m.npy |");
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_EQ(cut.err, "rotalign: standard input: the file ends before its 60-by-2 values\n");
+    const outcome binary = run("cluster -", "printf '1,2\\n3,\\0334\\0\\n' |");
+    EXPECT_EQ(binary.status, 1);
+    EXPECT_EQ(binary.err, "rotalign: standard input, line 2: a NUL byte: the file looks like binary data, not CSV text\n");
+}
+
+TEST_F(program, under_an_address_space_limit_it_works_or_says_what_ran_out) {
+    if (std::system("command -v prlimit >/dev/null 2>&1") != 0) GTEST_SKIP() << "prlimit is missing";
+    ASSERT_EQ(run("generate blobs --points 20000 --seed 3").status, 0);
+    fs::rename(dir_ / "out.txt", dir_ / "b.csv");
+    // The dense route of 20,000 points needs about 13 GiB: refused before any of it is taken.
+    const outcome dense = run("cluster b.csv --graph dense", "prlimit --as=4000000000");
+    EXPECT_EQ(dense.status, 1);
+    EXPECT_EQ(dense.err.rfind("rotalign: 20000 points need about 13 GiB for the chain's N-by-N matrices; its "
+                              "address-space limit (ulimit -v) of 3.7 GiB leaves ",
+                              0),
+              0u)
+        << dense.err;
+    EXPECT_EQ(dense.out, "");
+    // The nearest-neighbour route under ever larger limits: each run ends with the groups or with
+    // a message that says what did not fit, never a bare allocation failure. (Limits just above
+    // what the run needs are left out: there OpenBLAS may wait forever for a second buffer.)
+    int failed = 0, worked = 0;
+    for (const char* limit : {"150000000", "200000000", "250000000", "1500000000"}) {
+        const outcome o = run("cluster b.csv --graph knn --quiet", std::string("timeout 120 prlimit --as=") + limit);
+        if (o.status == 0) {
+            ++worked;
+            EXPECT_EQ(lines_of(o.out), 20000u) << limit;
+            continue;
+        }
+        ++failed;
+        EXPECT_EQ(o.status, 1) << limit << ": " << o.err;
+        const bool named = o.err.rfind("rotalign: out of memory while ", 0) == 0 ||
+                           o.err.rfind("rotalign: the chain needs at least 128.0 MiB for the work buffer", 0) == 0;
+        EXPECT_TRUE(named) << limit << ": " << o.err;
+        EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+    }
+    EXPECT_GT(failed, 0);
+    EXPECT_GT(worked, 0);
+}
