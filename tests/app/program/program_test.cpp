@@ -474,6 +474,9 @@ TEST_F(program, points_come_from_pipes_fifos_and_standard_input) {
 
 TEST_F(program, under_an_address_space_limit_it_works_or_says_what_ran_out) {
     if (std::system("command -v prlimit >/dev/null 2>&1") != 0) GTEST_SKIP() << "prlimit is missing";
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space for its shadow memory";
+#endif
     ASSERT_EQ(run("generate blobs --points 20000 --seed 3").status, 0);
     fs::rename(dir_ / "out.txt", dir_ / "b.csv");
     // The dense route of 20,000 points needs about 13 GiB: refused before any of it is taken.
