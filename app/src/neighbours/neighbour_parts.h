@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace rotalign::detail {
@@ -40,10 +41,11 @@ public:
     // The distance of the last pair kept; meaningful when full.
     double last() const { return distance_[capacity_ - 1]; }
 
-    void offer(double d, std::uint32_t i) {
+    // Whether the pair was kept.
+    bool offer(double d, std::uint32_t i) {
         std::size_t at;
         if (size_ == capacity_) {
-            if (!before(d, i, distance_[at = capacity_ - 1], index_[capacity_ - 1])) return;
+            if (!before(d, i, distance_[at = capacity_ - 1], index_[capacity_ - 1])) return false;
         } else {
             at = size_++;
         }
@@ -53,6 +55,7 @@ public:
         }
         distance_[at] = d;
         index_[at] = i;
+        return true;
     }
 
 private:
@@ -125,6 +128,22 @@ void settle_in_double(const points& p, neighbour_lists& out, unsigned threads, c
 // `sample_size` points (all points when there are no more).
 double measure_recall(const points& p, const neighbour_lists& approximate, std::size_t sample_size,
                       std::uint64_t seed, unsigned threads);
+
+// Points that share their coordinates, gathered by location.
+struct duplicate_groups {
+    points distinct;                      // one point per location, in the order of their first points
+    std::vector<std::uint32_t> location;  // the location of each point
+    std::vector<std::uint32_t> start;     // location l holds member[start[l] .. start[l + 1]), ascending
+    std::vector<std::uint32_t> member;
+};
+// The locations of the points; nullopt when no two points share their coordinates.
+std::optional<duplicate_groups> find_duplicates(const points& p);
+
+// The lists of the points `queries` (every point when empty) from the lists of their locations
+// (of min(out.per_point, locations - 1) entries; none when there is one location), exactly as a
+// search over the points themselves gives them.
+void expand_lists(const duplicate_groups& g, const neighbour_lists& by_location, neighbour_lists& out,
+                  unsigned threads, const std::vector<std::uint32_t>& queries = {});
 
 // Lists of `per_point` entries for every point, unfilled.
 neighbour_lists empty_lists(std::size_t count, std::size_t per_point);

@@ -10,6 +10,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -70,8 +71,18 @@ neighbour_lists empty_lists(std::size_t count, std::size_t per_point) {
     return lists;
 }
 
-// Every exact neighbour that an approximate list holds, as a share of all exact neighbours, on
-// a seeded sample of points. The exact lists of the sample come from the k-d tree or brute force.
+// The lists of `queries` (every point when empty) by the exact search that suits the dimension.
+void exact_search(const points& p, neighbour_lists& out, unsigned threads, const std::vector<std::uint32_t>& queries) {
+    if (p.dims <= kd_tree_dimension_limit)
+        kd_tree_search(p, out, threads, queries);
+    else
+        blas_search(p, out, threads, queries);
+}
+
+// The exact neighbours that an approximate list holds, as a share of all exact neighbours, on a
+// seeded sample of points. A neighbour counts as found when the approximate list holds a point at
+// its distance: among points at equal distance the choice is the tie-break's, not the search's,
+// and many duplicates make such ties the rule.
 double measure_recall(const points& p, const neighbour_lists& approximate, std::size_t sample_size,
                       std::uint64_t seed, unsigned threads) {
     const std::size_t n = p.count, m = approximate.per_point;
@@ -97,16 +108,33 @@ double measure_recall(const points& p, const neighbour_lists& approximate, std::
         std::sort(sample.begin(), sample.end());
     }
     neighbour_lists exact = empty_lists(n, m);
-    if (p.dims <= kd_tree_dimension_limit)
-        kd_tree_search(p, exact, threads, sample);
-    else
-        blas_search(p, exact, threads, sample);
+    if (const std::optional<duplicate_groups> g = find_duplicates(p)) {
+        std::vector<std::uint32_t> locations;
+        for (const std::uint32_t i : sample) locations.push_back(g->location[i]);
+        std::sort(locations.begin(), locations.end());
+        locations.erase(std::unique(locations.begin(), locations.end()), locations.end());
+        neighbour_lists by_location = empty_lists(g->distinct.count, std::min(m, g->distinct.count - 1));
+        if (by_location.per_point > 0) exact_search(g->distinct, by_location, threads, locations);
+        expand_lists(*g, by_location, exact, threads, sample);
+    } else {
+        exact_search(p, exact, threads, sample);
+    }
     std::size_t found = 0;
     for (const std::uint32_t i : sample) {
-        const std::uint32_t* truth = exact.neighbours_of(i);
-        const std::uint32_t* got = approximate.neighbours_of(i);
-        for (std::size_t r = 0; r < m; ++r)
-            if (std::find(got, got + m, truth[r]) != got + m) ++found;
+        // Both lists ascend by distance: count the distances they share, with multiplicity.
+        const double* truth = exact.distances_of(i);
+        const double* got = approximate.distances_of(i);
+        for (std::size_t a = 0, b = 0; a < m && b < m;) {
+            if (truth[a] < got[b]) {
+                ++a;
+            } else if (got[b] < truth[a]) {
+                ++b;
+            } else {
+                ++found;
+                ++a;
+                ++b;
+            }
+        }
     }
     return static_cast<double>(found) / static_cast<double>(sample.size() * m);
 }
@@ -174,6 +202,29 @@ neighbour_backend choose_backend(std::size_t dims) {
     return dims <= kd_tree_dimension_limit ? neighbour_backend::kd_tree : neighbour_backend::blas;
 }
 
+namespace {
+
+// The lists of every point of p by one backend; returns the points rechecked (see neighbour_search).
+std::size_t search_with(neighbour_backend backend, const points& p, neighbour_lists& out, unsigned threads,
+                        const neighbour_options& options) {
+    switch (backend) {
+    case neighbour_backend::automatic:
+    case neighbour_backend::kd_tree: detail::kd_tree_search(p, out, threads); return 0;
+    case neighbour_backend::blas: return detail::blas_search(p, out, threads);
+#ifdef ROTALIGN_HAVE_FAISS
+    case neighbour_backend::faiss: return detail::faiss_search(p, out, threads);
+#endif
+#ifdef ROTALIGN_HAVE_HNSWLIB
+    case neighbour_backend::hnsw: detail::hnsw_search(p, out, threads, options); return 0;
+#endif
+    default: break;  // not in this build: refused before
+    }
+    static_cast<void>(options);
+    return 0;
+}
+
+}  // namespace
+
 neighbour_search nearest_neighbours(const points& p, std::size_t per_point, const neighbour_options& options) {
     check_points(p, per_point);
     neighbour_search result;
@@ -182,21 +233,20 @@ neighbour_search nearest_neighbours(const points& p, std::size_t per_point, cons
         throw input_error("nearest neighbours: this build has no " + name_of(result.backend) + " search");
     const unsigned threads = thread_count(options.threads);
     result.lists = detail::empty_lists(p.count, per_point);
-    switch (result.backend) {
-    case neighbour_backend::automatic:
-    case neighbour_backend::kd_tree: detail::kd_tree_search(p, result.lists, threads); break;
-    case neighbour_backend::blas: result.rechecked = detail::blas_search(p, result.lists, threads); break;
-#ifdef ROTALIGN_HAVE_FAISS
-    case neighbour_backend::faiss: result.rechecked = detail::faiss_search(p, result.lists, threads); break;
-#endif
-#ifdef ROTALIGN_HAVE_HNSWLIB
-    case neighbour_backend::hnsw:
-        detail::hnsw_search(p, result.lists, threads, options);
+    // Points at one location are searched once: every backend's search among equal distances
+    // would otherwise grow with the square of their number.
+    if (const std::optional<detail::duplicate_groups> g = detail::find_duplicates(p)) {
+        const std::size_t locations = g->distinct.count;
+        neighbour_lists by_location = detail::empty_lists(locations, std::min(per_point, locations - 1));
+        if (by_location.per_point > 0)
+            result.rechecked = search_with(result.backend, g->distinct, by_location, threads, options);
+        detail::expand_lists(*g, by_location, result.lists, threads);
+    } else {
+        result.rechecked = search_with(result.backend, p, result.lists, threads, options);
+    }
+    if (result.backend == neighbour_backend::hnsw) {
         result.exact = false;
         result.recall = detail::measure_recall(p, result.lists, options.recall_sample, options.seed, threads);
-        break;
-#endif
-    default: break;  // not in this build: refused above
     }
     return result;
 }
