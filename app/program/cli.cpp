@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include "cautions.h"
 #include "output_checks.h"
 #include "summary.h"
 #include "rotalign/chain.h"
@@ -216,6 +217,9 @@ int cluster_command(const cluster_request& q, std::ostream& out, std::ostream& e
     if (q.plot_given->count() > 0 && pts.dims < 2)
         throw input_error("--plot needs points of at least two coordinates");
 
+    if (const auto warning = group_count_warning(q.distances ? d.n : pts.count, o))
+        err << "rotalign: warning: " << *warning << '\n';
+
     toolbox plugins(folder_of_plugins(q.plugins, executable_folder));
     progress report(err, show_progress);
     o.report = &report;
@@ -241,7 +245,10 @@ int cluster_command(const cluster_request& q, std::ostream& out, std::ostream& e
         }
         write_choice_svg_file(q.plot_quality, r.eigenvalues, r.quality, r.chosen, settings_of(o), title);
     }
-    if (!q.quiet) print_summary(*summary, r, o);
+    if (!q.quiet) {
+        print_summary(*summary, r, o);
+        if (const auto warning = scale_floor_warning(r, o, q.distances)) *summary << "warning: " << *warning << '\n';
+    }
     if (summary == &out) check_written(out, "the summary to standard output");
     return exit_ok;
 }

@@ -2,6 +2,8 @@
 
 #include "mexhost/errors.h"
 
+#include "neighbours/neighbour_parts.h"
+#include "rotalign/affinity/local_scales.h"
 #include "rotalign/affinity/normalise.h"
 #include "rotalign/eigen/canonical_basis.h"
 #include "rotalign/eigen/sparse_eigen.h"
@@ -112,6 +114,16 @@ mexhost::array_ptr affinities(toolbox& plugins, const mxArray* d, const cluster_
     auto out = plugins.get(name).call(2, {d, k.get()}, trusted_inputs);
     out[0].reset();
     return std::move(out[1]);
+}
+
+// Whether the affinity plug-in holds the pair scale at local_scale_floor or above.
+bool floor_applies(const cluster_options& options, const mxArray* d) {
+    switch (options.affinity) {
+    case affinity_kind::local: return true;
+    case affinity_kind::local_mean: return mxIsSparse(d);
+    case affinity_kind::global: return false;
+    }
+    return false;
 }
 
 }  // namespace
@@ -236,6 +248,7 @@ eigenpairs leading_of(const mxArray* l, std::size_t wanted, const cluster_option
         const sparse_view view = sparse_view_of(l);
         sparse_eigen_options so;
         so.method = options.solver;
+        so.interrupt_check = options.interrupt_check;
         sparse_eigen_work work;
         e = leading_eigenpairs(view, wanted, so, &work);
         components = work.components;
@@ -282,6 +295,12 @@ mexhost::array_ptr normalised_from(toolbox& plugins, mexhost::array_ptr d, const
     {
         stage_timer stage(options.report, "affinities", result.times.affinity);
         step = {"computing the affinities of " + std::to_string(n) + " points", plugin_outputs(d.get(), "two", 2)};
+        if (floor_applies(options, d.get())) {
+            const local_scale_summary scales =
+                summarise_local_scales(d.get(), static_cast<std::size_t>(std::max(options.neighbours, 0)));
+            result.scales_at_floor = scales.below_floor;
+            result.median_local_scale = scales.median;
+        }
         a = affinities(plugins, d.get(), options);
         d.reset();
     }
@@ -354,7 +373,22 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
         blocks = eigenvalue_blocks(e.values, settings);
         canonical_basis(e, blocks);
     }
+    // A graph in more pieces than the groups tried cannot be told apart: said before the
+    // searches, which cannot change it.
+    if (options.fixed_groups < 2 && components > static_cast<std::size_t>(largest))
+        throw input_error("the affinity graph falls apart into " + std::to_string(components) +
+                              " components, more than the " + std::to_string(largest) + " groups tried",
+                          {{"allow " + std::to_string(components) + " or more groups", "max_groups",
+                            std::to_string(components)},
+                           {"use a larger neighbour count", "neighbours", ""}});
 
+    // Each search may take long: the caller may stop between them, and sees which one runs.
+    const before_search_fn before_search = [&options](int groups, int done, int searches) {
+        check_interrupt(options);
+        if (options.report != nullptr)
+            options.report->detail("c = " + std::to_string(groups) + ", " + std::to_string(done) + " of " +
+                                   std::to_string(searches) + " searches done");
+    };
     rotation_searches searches;
     check_interrupt(options);
     {
@@ -362,7 +396,7 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
         step = {"searching rotations for 2 to " + std::to_string(largest) + " groups",
                 "eigenvectors of " + std::to_string(kept) + " rows"};
         searches = rotate_all(plugins, e, largest, options.numerical_search, blocks,
-                              row_sample{rotation_sample_for(options, kept), 1});
+                              row_sample{rotation_sample_for(options, kept), 1}, before_search);
     }
     result.quality = std::move(searches.quality);
     result.searched_rows = searches.searched_rows;
@@ -373,12 +407,6 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
             result.note = "eigenvalue " + std::to_string(result.chosen) + " is (nearly) repeated by the next one: " +
                           std::to_string(result.chosen) + " groups split points that the eigenvectors do not tell apart";
     } else {
-        if (components > static_cast<std::size_t>(largest))
-            throw input_error("the affinity graph falls apart into " + std::to_string(components) +
-                                  " components, more than the " + std::to_string(largest) + " groups tried",
-                              {{"allow " + std::to_string(components) + " or more groups", "max_groups",
-                                std::to_string(components)},
-                               {"use a larger neighbour count", "neighbours", ""}});
         // The size of each count's smallest group, where the searches gave groups.
         std::vector<std::size_t> smallest(searches.groups.size(), 0);
         for (std::size_t k = 0; k < searches.groups.size(); ++k)
@@ -410,7 +438,8 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
         // are exactly those that searches on every row give for that count.
         check_interrupt(options);
         stage_timer stage(options.report, "rotations", result.times.rotation);
-        rotation_searches full = rotate_all(plugins, e, result.chosen, options.numerical_search, blocks);
+        rotation_searches full =
+            rotate_all(plugins, e, result.chosen, options.numerical_search, blocks, {}, before_search);
         const std::size_t k = static_cast<std::size_t>(result.chosen - 2);
         result.quality[k] = full.quality[k];
         result.groups = std::move(full.groups[k]);
@@ -432,6 +461,7 @@ cluster_result cluster_distances(toolbox& plugins, const square& distances, cons
 cluster_result cluster_distances(toolbox& plugins, const double* values, std::size_t n,
                                  const cluster_options& options) {
     check_options(options, n, false);
+    check_interrupt(options);
     map_blas_buffer();
     chain_step step{"copying the distance matrix", dense_matrices("three", n, 3) + ", with room for the affinities"};
     return reporting_memory(step, [&] {
@@ -452,8 +482,10 @@ mexhost::array_ptr distances_of(const points& p, const cluster_options& options,
     mexhost::array_ptr d;
     if (result.graph == graph_kind::knn) {
         stage_timer stage(options.report, "neighbours", result.times.distances);
+        const detail::interrupt_scope interruptible(options.interrupt_check);
         neighbour_options search;
         search.backend = options.search;
+        search.interrupt_check = options.interrupt_check;
         std::size_t m = graph_neighbours(options);
         const auto lists = [&] {
             return std::to_string(p.count) + " lists of " + std::to_string(m) + " neighbours: " +
@@ -489,6 +521,10 @@ mexhost::array_ptr distances_of(const points& p, const cluster_options& options,
         result.exact_neighbours = g.exact;
         result.recall = g.recall;
     } else {
+        // Overflowing squared distances would reach the affinities as infinities, and a point as
+        // without affinity to any other: the cause is said instead.
+        if (squared_distances_overflow(p))
+            throw input_error("the points spread so far that their squared distances overflow");
         stage_timer stage(options.report, "distances", result.times.distances);
         step = {"computing the distances of " + std::to_string(p.count) + " points",
                 dense_matrices("three", p.count, 3) + ", with room for the affinities"};
@@ -534,8 +570,21 @@ std::optional<cluster_result> chosen_graph(toolbox& plugins, const points& p, co
     const points& on = sampled ? sample : p;
     std::vector<graph_candidate> tried;
     std::vector<cluster_result> results;
+    // The caller's interrupt ends the choice whatever it throws, also a runtime_error that the
+    // candidates' own failures would be taken for.
+    bool interrupted = false;
+    cluster_options watched = options;
+    if (options.interrupt_check)
+        watched.interrupt_check = [&interrupted, &options] {
+            try {
+                options.interrupt_check();
+            } catch (...) {
+                interrupted = true;
+                throw;
+            }
+        };
     for (const std::size_t m : graph_choice_neighbours) {
-        cluster_options o = options;
+        cluster_options o = watched;
         o.graph = graph_kind::knn;
         o.graph_neighbours = m;
         o.min_group_size = options.min_group_size > 0 ? options.min_group_size : default_min_group_size(p.count);
@@ -555,6 +604,7 @@ std::optional<cluster_result> chosen_graph(toolbox& plugins, const points& p, co
         } catch (const mexhost::plugin_error&) {
             throw;
         } catch (const std::runtime_error&) {
+            if (interrupted) throw;
             continue;
         }
     }

@@ -63,8 +63,10 @@ struct cluster_options {
     // Hand the affinity plug-in's N-by-N output back in cluster_result::affinity instead of
     // releasing it. It is no copy: the chain only holds it on, one N-by-N matrix beyond the end.
     bool keep_affinity = false;
-    // Called between the chain's stages, when given: a front end throws from it to stop the run
-    // (Python on Ctrl-C); the chain's arrays are released as the exception unwinds.
+    // Called between the stages and inside their long loops (each rotation search, the sparse
+    // eigen-solver's iterations, blocks of the neighbour search), always on the calling thread.
+    // An exception it throws leaves cluster_points or cluster_distances with every host array
+    // released. Empty: never called.
     std::function<void()> interrupt_check;
 };
 
@@ -114,6 +116,12 @@ struct cluster_result {
     // On points not standardised: the widest and narrowest columns when their spreads differ by
     // more than spread_warning_ratio times, so that the widest columns rule the distances.
     std::optional<spread_contrast> unit_contrast;
+    // Points whose local scale (the distance to their K-th neighbour, as the affinity plug-in
+    // takes it) lies below the plug-in's floor on the pair scale, local_scale_floor, and the
+    // median local scale. Among such points the floor, not the data, sets the affinities. Both
+    // 0 where no floor applies (the global scale; olvane on the dense graph).
+    std::size_t scales_at_floor = 0;
+    double median_local_scale = 0.0;
     stage_times times;
     mexhost::array_ptr affinity;  // with cluster_options::keep_affinity: the affinity plug-in's output
 };

@@ -100,7 +100,11 @@ bool solve_lanczos(const sparse_view& m, std::size_t wanted, const sparse_eigen_
     std::vector<double> v;
     const lanczos_run run =
         largest_ritz_vectors(m.n, wanted, lanczos_basis(m.n, wanted, false), options.tolerance, options.max_restarts,
-                             [&m](const double* x, double* y) { multiply(m, x, y); }, v);
+                             [&m, &options](const double* x, double* y) {
+                                 if (options.interrupt_check) options.interrupt_check();
+                                 multiply(m, x, y);
+                             },
+                             v);
     work.products += run.applications;
     work.restarts += run.restarts;
     if (run.converged) {
@@ -137,7 +141,11 @@ bool solve_shift_invert(const sparse_view& m, std::size_t wanted, const sparse_e
     std::vector<double> v;
     const lanczos_run run =
         largest_ritz_vectors(m.n, wanted, lanczos_basis(m.n, wanted, true), options.tolerance, options.max_restarts,
-                             [&factor](const double* x, double* y) { factor->solve(x, y); }, v);
+                             [&factor, &options](const double* x, double* y) {
+                                 if (options.interrupt_check) options.interrupt_check();
+                                 factor->solve(x, y);
+                             },
+                             v);
     work.solves += run.applications;
     work.restarts += run.restarts;
     factor.reset();  // before the checks take their room
@@ -200,6 +208,7 @@ eigenpairs leading_eigenpairs(const sparse_view& m, std::size_t count, const spa
 
     std::size_t largest = 0;
     eigenpairs out = leading_over_pieces(m.n, count, pieces, [&](std::size_t p, std::size_t wanted) {
+        if (options.interrupt_check) options.interrupt_check();
         eigen_solver used = eigen_solver::dense;
         piece_pairs solved;
         if (pieces.count() == 1) {

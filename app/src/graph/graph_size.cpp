@@ -27,6 +27,7 @@ std::size_t neighbours_for_share(const points& p, const neighbour_lists& lists, 
     std::vector<std::size_t> needed;
     std::vector<double> row;
     for (const std::size_t j : sampled) {
+        detail::interrupt_scope::poll();
         row.clear();
         const double* b = &p.values[j * p.dims];
         for (std::size_t i = 0; i < n; ++i) {

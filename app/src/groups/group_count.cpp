@@ -88,4 +88,8 @@ group_count choose_groups(const std::vector<double>& values, const std::vector<d
     return out;
 }
 
+std::size_t groups_supported(std::size_t points, std::size_t neighbours) {
+    return points / (std::max<std::size_t>(neighbours, 1) + 1);
+}
+
 }  // namespace rotalign

@@ -39,7 +39,7 @@ std::vector<int> groups_of(const mxArray* cell, std::size_t n, int c) {
 
 // Searches as rotate_all describes, on every row of e.
 rotation_searches search_all(toolbox& plugins, const eigenpairs& e, int largest, bool numerical,
-                             const std::vector<std::size_t>& block_starts) {
+                             const std::vector<std::size_t>& block_starts, const before_search_fn& before_search) {
     const std::size_t n = e.n;
     rotation_searches result;
     result.searched_rows = n;
@@ -59,6 +59,9 @@ rotation_searches search_all(toolbox& plugins, const eigenpairs& e, int largest,
         for (std::size_t k = kept; k < c; ++k) std::memcpy(to + n * k, e.column(k), n * sizeof(double));
         return x;
     };
+    int searches = 0, done = 0;
+    for (int c = 2; c <= largest; ++c)
+        if (c == largest || block_end(static_cast<std::size_t>(c))) ++searches;
     for (int c = 2; c <= largest; ++c) {
         const std::size_t columns = static_cast<std::size_t>(c);
         const bool at_end = block_end(columns);
@@ -67,6 +70,7 @@ rotation_searches search_all(toolbox& plugins, const eigenpairs& e, int largest,
             result.groups.emplace_back();
             continue;
         }
+        if (before_search) before_search(c, done++, searches);
         mexhost::array_ptr x = input(anchor.get(), anchored, columns);
         auto out = plugins.get("tarvik").call(3, {x.get(), method.get()}, trusted_inputs);
         const mxArray* quality = out[1].get();
@@ -87,10 +91,18 @@ rotation_searches search_all(toolbox& plugins, const eigenpairs& e, int largest,
 
 }  // namespace
 
+double rotation_work(std::size_t rows, int largest) {
+    double sum = 0.0;
+    for (int c = 2; c <= largest; ++c) sum += static_cast<double>(c) * c * c;
+    return static_cast<double>(rows) * sum;
+}
+
 rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest, bool numerical,
-                             const std::vector<std::size_t>& block_starts, const row_sample& sample) {
+                             const std::vector<std::size_t>& block_starts, const row_sample& sample,
+                             const before_search_fn& before_search) {
     const std::size_t n = e.n;
-    if (sample.rows == 0 || sample.rows >= n) return search_all(plugins, e, largest, numerical, block_starts);
+    if (sample.rows == 0 || sample.rows >= n)
+        return search_all(plugins, e, largest, numerical, block_starts, before_search);
 
     const std::vector<std::size_t> rows = sample_rows(n, std::max(sample.rows, e.count), sample.seed);
     const std::size_t m = rows.size();
@@ -101,7 +113,7 @@ rotation_searches rotate_all(toolbox& plugins, const eigenpairs& e, int largest,
     on_sample.vectors.resize(m * e.count);
     for (std::size_t k = 0; k < e.count; ++k)
         for (std::size_t i = 0; i < m; ++i) on_sample.vectors[i + k * m] = e.vectors[rows[i] + k * n];
-    rotation_searches result = search_all(plugins, on_sample, largest, numerical, block_starts);
+    rotation_searches result = search_all(plugins, on_sample, largest, numerical, block_starts, before_search);
     // Groups of the sampled rows only: they are not the points' groups.
     for (std::vector<int>& g : result.groups) g.clear();
     return result;

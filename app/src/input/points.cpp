@@ -5,7 +5,9 @@
 #include "rotalign/support/memory.h"
 #include "support/table.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -134,6 +136,19 @@ square read_distances(std::istream& in, const std::string& source) {
 
 square read_distances_file(const std::string& path) {
     return distances_of(read_table_file(path, "distance"), input_name(path));
+}
+
+bool squared_distances_overflow(const points& p) {
+    double spread = 0.0;
+    for (std::size_t k = 0; k < p.dims; ++k) {
+        double lo = HUGE_VAL, hi = -HUGE_VAL;
+        for (std::size_t i = 0; i < p.count; ++i) {
+            lo = std::min(lo, p.values[i * p.dims + k]);
+            hi = std::max(hi, p.values[i * p.dims + k]);
+        }
+        if (p.count > 0) spread += (hi - lo) * (hi - lo);
+    }
+    return !(spread <= DBL_MAX / 4);
 }
 
 void squared_distances(const points& p, double* out) {

@@ -69,10 +69,27 @@ private:
 // backend must equal, and the last resort of the brute-force ones.
 void scan_all(const points& p, std::uint32_t i, nearest_so_far& list);
 
+// The caller's interrupt check (neighbour_options::interrupt_check) for the searches that run on
+// this thread while the scope lives. parallel_chunks calls it on the calling thread only, between
+// its chunks: a caller's check may rely on running in the caller's thread, as Python's signal
+// handling does.
+class interrupt_scope {
+public:
+    explicit interrupt_scope(const std::function<void()>& check);
+    ~interrupt_scope();
+    interrupt_scope(const interrupt_scope&) = delete;
+    interrupt_scope& operator=(const interrupt_scope&) = delete;
+    // Calls the check of the innermost scope of this thread, if any.
+    static void poll();
+
+private:
+    const std::function<void()>* outer_;
+};
+
 // Runs body(first, last) over [0, count) in chunks of `chunk`, on `threads` threads (the
 // calling one included). Chunks are handed out in turn, so the split varies from run to run;
-// callers write only to the entries of their own range. An exception stops the handing out and
-// reaches the caller once every thread has finished.
+// callers write only to the entries of their own range. An exception, the interrupt check's
+// included, stops the handing out and reaches the caller once every thread has finished.
 void parallel_chunks(std::size_t count, std::size_t chunk, unsigned threads,
                      const std::function<void(std::size_t, std::size_t)>& body);
 

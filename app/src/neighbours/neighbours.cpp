@@ -26,14 +26,31 @@ void scan_all(const points& p, std::uint32_t i, nearest_so_far& list) {
     }
 }
 
+namespace {
+thread_local const std::function<void()>* current_check = nullptr;
+}
+
+interrupt_scope::interrupt_scope(const std::function<void()>& check) : outer_(current_check) {
+    current_check = check ? &check : nullptr;
+}
+
+interrupt_scope::~interrupt_scope() { current_check = outer_; }
+
+void interrupt_scope::poll() {
+    if (current_check != nullptr) (*current_check)();
+}
+
 void parallel_chunks(std::size_t count, std::size_t chunk, unsigned threads,
                      const std::function<void(std::size_t, std::size_t)>& body) {
     std::atomic<std::size_t> next{0};
     std::mutex failure_lock;
     std::exception_ptr failure;
+    const std::function<void()>* const check = current_check;
+    const std::thread::id caller = std::this_thread::get_id();
     auto work = [&] {
         try {
             for (;;) {
+                if (check != nullptr && std::this_thread::get_id() == caller) (*check)();
                 const std::size_t first = next.fetch_add(chunk);
                 if (first >= count) return;
                 body(first, std::min(count, first + chunk));
@@ -158,21 +175,11 @@ void check_points(const points& p, std::size_t per_point) {
     if (p.dims == 0) throw input_error("nearest neighbours: the points have no coordinates");
     if (p.count > std::numeric_limits<std::uint32_t>::max())
         throw input_error("nearest neighbours: more than 4,294,967,295 points");
-    double spread = 0.0;
-    for (std::size_t k = 0; k < p.dims; ++k) {
-        double lo = std::numeric_limits<double>::infinity(), hi = -lo;
-        for (std::size_t i = 0; i < p.count; ++i) {
-            const double v = p.values[i * p.dims + k];
-            if (!std::isfinite(v))
-                throw input_error("nearest neighbours: coordinate " + std::to_string(k + 1) + " of point " +
-                                  std::to_string(i + 1) + " is not finite");
-            lo = std::min(lo, v);
-            hi = std::max(hi, v);
-        }
-        const double span = hi - lo;
-        spread += span * span;
-    }
-    if (!(spread <= DBL_MAX / 4))
+    for (std::size_t i = 0; i < p.count * p.dims; ++i)
+        if (!std::isfinite(p.values[i]))
+            throw input_error("nearest neighbours: coordinate " + std::to_string(i % p.dims + 1) + " of point " +
+                              std::to_string(i / p.dims + 1) + " is not finite");
+    if (squared_distances_overflow(p))
         throw input_error("nearest neighbours: the points spread so far that their squared distances overflow");
 }
 
@@ -227,6 +234,7 @@ std::size_t search_with(neighbour_backend backend, const points& p, neighbour_li
 
 neighbour_search nearest_neighbours(const points& p, std::size_t per_point, const neighbour_options& options) {
     check_points(p, per_point);
+    const detail::interrupt_scope interruptible(options.interrupt_check);
     neighbour_search result;
     result.backend = options.backend == neighbour_backend::automatic ? choose_backend(p.dims) : options.backend;
     if (!available(result.backend))

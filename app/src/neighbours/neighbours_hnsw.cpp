@@ -21,7 +21,10 @@ void hnsw_search(const points& p, neighbour_lists& out, unsigned threads, const 
     hnswlib::HierarchicalNSW<float> graph(&metric, n, static_cast<std::size_t>(std::max(2, options.hnsw_links)),
                                           static_cast<std::size_t>(std::max(1, options.hnsw_build_width)),
                                           static_cast<std::size_t>(options.seed));
-    for (std::size_t i = 0; i < n; ++i) graph.addPoint(&space.values[i * d], i);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i % 1024 == 0) interrupt_scope::poll();
+        graph.addPoint(&space.values[i * d], i);
+    }
     const int width = options.hnsw_search_width > 0 ? options.hnsw_search_width : static_cast<int>(2 * m + 16);
     graph.setEf(static_cast<std::size_t>(width));
 

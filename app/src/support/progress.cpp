@@ -29,6 +29,7 @@ void progress::begin(const std::string& stage) {
     std::lock_guard<std::mutex> lock(mutex_);
     erase();
     stage_ = stage;
+    detail_.clear();
     started_ = std::chrono::steady_clock::now();
     share_ = -1.0;
     running_ = true;
@@ -39,6 +40,12 @@ void progress::done(double share) {
     if (!enabled_) return;
     std::lock_guard<std::mutex> lock(mutex_);
     share_ = share;
+}
+
+void progress::detail(const std::string& text) {
+    if (!enabled_) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    detail_ = text;
 }
 
 void progress::end() {
@@ -58,11 +65,12 @@ void progress::watch() {
 
 void progress::draw(std::unique_lock<std::mutex>&) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    char text[160];
+    const std::string stage = detail_.empty() ? stage_ : stage_ + " (" + detail_ + ")";
+    char text[200];
     if (share_ >= 0.0)
-        std::snprintf(text, sizeof text, "%s: %.0f%%, %.1f s", stage_.c_str(), 100.0 * share_, seconds);
+        std::snprintf(text, sizeof text, "%s: %.0f%%, %.1f s", stage.c_str(), 100.0 * share_, seconds);
     else
-        std::snprintf(text, sizeof text, "%s: %.1f s", stage_.c_str(), seconds);
+        std::snprintf(text, sizeof text, "%s: %.1f s", stage.c_str(), seconds);
     std::string line = text;
     const std::size_t length = line.size();
     if (length < drawn_) line.append(drawn_ - length, ' ');

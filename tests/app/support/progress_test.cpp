@@ -15,12 +15,13 @@ TEST(progress, a_running_stage_is_shown_and_erased_when_it_ends) {
         {
             rotalign::stage_timer stage(&report, "eigenvectors", seconds);
             report.done(0.5);
+            report.detail("c = 3, 1 of 9 searches done");
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
         }
     }
     EXPECT_GE(seconds, 0.3);
     const std::string text = out.str();
-    EXPECT_NE(text.find("\reigenvectors: 50%, 0."), std::string::npos) << text;
+    EXPECT_NE(text.find("\reigenvectors (c = 3, 1 of 9 searches done): 50%, 0."), std::string::npos) << text;
     // The line ends erased: blanks over it and the cursor back at its start.
     ASSERT_GE(text.size(), 2u);
     EXPECT_EQ(text.back(), '\r');

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace rotalign {
@@ -43,6 +44,9 @@ struct sparse_eigen_options {
     double tolerance = 1e-10;
     // Restarts of the Lanczos iterations at most, per piece.
     int max_restarts = 3000;
+    // Called before each piece and each application of the operator; an exception it throws
+    // ends the solve and leaves leading_eigenpairs. Empty: never called.
+    std::function<void()> interrupt_check;
 };
 
 // What a solve did, summed over the pieces.

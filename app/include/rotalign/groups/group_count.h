@@ -56,6 +56,11 @@ bool clear_cut(const std::vector<double>& values, std::size_t c, const group_cou
 // after the leading c values.
 std::vector<std::size_t> eigenvalue_blocks(const std::vector<double>& values, const group_count_settings& settings);
 
+// The most groups that `points` points support under local scales of `neighbours` neighbours:
+// a group needs more points than the neighbour count, or its points' scales reach outside it.
+// With a global scale (neighbours 0) a group needs two points.
+std::size_t groups_supported(std::size_t points, std::size_t neighbours);
+
 struct group_count {
     int chosen = 0;    // number of groups; 1 when the data show no split at all; 0 when nothing fits
     std::string note;  // why, when the choice is not an ordinary one

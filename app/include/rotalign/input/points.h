@@ -48,6 +48,11 @@ points read_points_file(const std::string& path);
 square read_distances(std::istream& in, const std::string& source);
 square read_distances_file(const std::string& path);
 
+// Whether a squared distance between the points may overflow: the sum over the coordinates of
+// the squared span bounds every one, and must stay below a quarter of the largest double.
+// Assumes finite coordinates.
+bool squared_distances_overflow(const points& p);
+
 // Squared Euclidean distances between all pairs of points, summed over the coordinates in
 // order. The matrix is exactly symmetric with a zero diagonal. The second form writes the
 // p.count-by-p.count matrix by columns to `out`.

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ struct neighbour_options {
     int hnsw_links = 16;               // links per node of the graph
     int hnsw_build_width = 200;        // candidate list while inserting
     int hnsw_search_width = 0;         // candidate list while searching; 0: 2 * per_point + 16
+    // Called now and then on the calling thread while the search runs (between blocks of points);
+    // an exception it throws ends the search and leaves nearest_neighbours. Empty: never called.
+    std::function<void()> interrupt_check;
 };
 
 // `per_point` neighbours of each of `count` points: point i's neighbours occupy positions

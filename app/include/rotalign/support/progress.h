@@ -24,6 +24,8 @@ public:
     void begin(const std::string& stage);
     // The share of the current stage done, from 0 to 1.
     void done(double share);
+    // Where the current stage is, shown after its name (such as "c = 12, 10 of 59 searches done").
+    void detail(const std::string& text);
     void end();
 
 private:
@@ -37,6 +39,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::string stage_;
+    std::string detail_;
     std::chrono::steady_clock::time_point started_;
     double share_ = -1.0;
     std::size_t drawn_ = 0;  // length of the line on screen
