@@ -19,6 +19,7 @@
 #include <functional>
 #include <filesystem>
 #include <limits>
+#include <thread>
 
 #include <unistd.h>
 
@@ -159,6 +160,124 @@ TEST(chain, a_point_without_affinity_stops_the_chain_with_its_number) {
     o.max_groups = 2;
     EXPECT_EQ(message_of([&] { rotalign::cluster_points(plugins(), p, o); }),
               "point 1 has no affinity to any other point (try a larger scale or neighbour count)");
+}
+
+TEST(chain, squared_distances_that_overflow_are_named_on_both_graphs) {
+    rotalign::points far = rotalign::generate("blobs", 60, 4).data;
+    for (double& v : far.values) v *= 1e160;
+    cluster_options o;
+    o.max_groups = 3;
+    for (const rotalign::graph_kind graph : {rotalign::graph_kind::dense, rotalign::graph_kind::knn}) {
+        o.graph = graph;
+        const std::string m = message_of([&] { rotalign::cluster_points(plugins(), far, o); });
+        EXPECT_NE(m.find("the points spread so far that their squared distances overflow"), std::string::npos) << m;
+    }
+}
+
+// The interrupt hook may throw at any of its calls, on every route: the exception leaves the
+// chain as thrown and nothing calls the hook after it (the sanitize build finds what a stopped
+// run leaks). Every call comes from the caller's thread.
+TEST(chain, an_interrupt_at_any_check_stops_the_run) {
+    struct stopped {};
+    const rotalign::labelled_points data = rotalign::generate("blobs", 400, 6);
+    struct route {
+        rotalign::graph_kind graph;
+        rotalign::eigen_solver solver;
+        rotalign::neighbour_backend search;
+        std::size_t sample;
+    };
+    for (const route r : {route{rotalign::graph_kind::dense, rotalign::eigen_solver::dense,
+                                rotalign::neighbour_backend::automatic, 0},
+                          route{rotalign::graph_kind::knn, rotalign::eigen_solver::lanczos,
+                                rotalign::neighbour_backend::blas, 150},
+                          route{rotalign::graph_kind::knn, rotalign::eigen_solver::automatic,
+                                rotalign::neighbour_backend::kd_tree, 0}}) {
+        cluster_options o;
+        o.max_groups = 6;
+        o.graph = r.graph;
+        o.solver = r.solver;
+        o.search = r.search;
+        o.rotation_sample = r.sample;
+        const std::thread::id caller = std::this_thread::get_id();
+        int calls = 0;
+        bool elsewhere = false;
+        o.interrupt_check = [&] {
+            ++calls;
+            elsewhere |= std::this_thread::get_id() != caller;
+        };
+        const rotalign::cluster_result whole = rotalign::cluster_points(plugins(), data.data, o);
+        EXPECT_FALSE(elsewhere);
+        // The stages and the five searches at the least.
+        ASSERT_GE(calls, 10) << rotalign::name_of(r.graph);
+        for (int stop_at = 1; stop_at <= calls; stop_at += 1 + calls / 40) {
+            int seen = 0;
+            o.interrupt_check = [&] {
+                if (++seen == stop_at) throw stopped{};
+            };
+            EXPECT_THROW(rotalign::cluster_points(plugins(), data.data, o), stopped) << stop_at << " of " << calls;
+            EXPECT_EQ(seen, stop_at);
+        }
+        o.interrupt_check = nullptr;
+        EXPECT_EQ(rotalign::cluster_points(plugins(), data.data, o).groups, whole.groups);
+    }
+    // The same from a distance matrix.
+    cluster_options o;
+    o.max_groups = 4;
+    int calls = 0;
+    o.interrupt_check = [&calls] { ++calls; };
+    const rotalign::square d = rotalign::squared_distances(data.data);
+    rotalign::cluster_distances(plugins(), d, o);
+    for (int stop_at = 1; stop_at <= calls; ++stop_at) {
+        int seen = 0;
+        o.interrupt_check = [&] {
+            if (++seen == stop_at) throw stopped{};
+        };
+        EXPECT_THROW(rotalign::cluster_distances(plugins(), d, o), stopped);
+    }
+}
+
+// The points whose local scale lies below the plug-ins' bound on the pair scale, against their
+// K-th neighbour distances, on the dense and the sparse graph, from groups so small that the
+// bound holds everywhere to groups large enough that it holds nowhere.
+TEST(chain, points_at_the_scale_bound_are_counted) {
+    const rotalign::labelled_points blobs = rotalign::uneven_blobs(300, 8);
+    for (const double size : {1e-3, 0.02, 0.05, 1.0}) {
+        rotalign::points p = blobs.data;
+        for (double& v : p.values) v *= size;
+        const rotalign::square d = rotalign::squared_distances(p);
+        cluster_options o;
+        o.max_groups = 4;
+        std::size_t below = 0;
+        std::vector<double> scales;
+        for (std::size_t j = 0; j < p.count; ++j) {
+            std::vector<double> column(&d.values[j * p.count], &d.values[(j + 1) * p.count]);
+            std::sort(column.begin(), column.end());
+            scales.push_back(column[static_cast<std::size_t>(o.neighbours)]);
+            below += scales.back() < 0.004;
+        }
+        std::sort(scales.begin(), scales.end());
+        for (const rotalign::graph_kind graph : {rotalign::graph_kind::dense, rotalign::graph_kind::knn}) {
+            o.graph = graph;
+            o.affinity = affinity_kind::local;
+            const rotalign::cluster_result r = rotalign::cluster_points(plugins(), p, o);
+            EXPECT_EQ(r.scales_at_floor, below) << size << ' ' << rotalign::name_of(graph);
+            EXPECT_EQ(r.median_local_scale, scales[(p.count - 1) / 2]) << size << ' ' << rotalign::name_of(graph);
+            // olvane bounds its scale on the sparse graph only; pellor has no local scales.
+            o.affinity = affinity_kind::local_mean;
+            EXPECT_EQ(rotalign::cluster_points(plugins(), p, o).scales_at_floor,
+                      graph == rotalign::graph_kind::knn ? below : 0u);
+            o.affinity = affinity_kind::global;
+            o.scale = size;
+            EXPECT_EQ(rotalign::cluster_points(plugins(), p, o).scales_at_floor, 0u);
+        }
+        // The extremes: the bound everywhere, and nowhere.
+        if (size == 1e-3) {
+            EXPECT_EQ(below, p.count);
+        }
+        if (size == 1.0) {
+            EXPECT_EQ(below, 0u);
+        }
+    }
 }
 
 TEST(toolbox, missing_plugins_and_the_folder_search) {

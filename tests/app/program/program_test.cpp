@@ -408,6 +408,38 @@ TEST_F(program, demo_meets_its_goals_and_draws_every_set) {
     EXPECT_EQ(lines_of(o.out), 6u) << o.out;
 }
 
+// Warnings on standard error: before a search for more groups than the points support, and in
+// the summary when the plug-ins' bound on the scale, not the data, set the affinities.
+TEST_F(program, warns_of_needless_work_and_of_the_scale_bound) {
+    file("m.csv", moons(120));
+    const outcome plain = run("cluster m.csv --max-groups 4");
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(plain.err.find("warning"), std::string::npos) << plain.err;
+    const outcome many = run("cluster m.csv --max-groups 20 --quiet");
+    ASSERT_EQ(many.status, 0) << many.err;
+    EXPECT_EQ(many.err.rfind("rotalign: warning: --max-groups 20 on 120 points: 120 points support at most 15 groups "
+                             "(more points each than the 7 neighbours of the local scales); the rotation searches for 2 "
+                             "to 20 groups take roughly 15 times the work of those for 2 to 10",
+                             0),
+              0u)
+        << many.err;
+
+    const rotalign::labelled_points m = rotalign::two_moons(120, 21);
+    std::ostringstream tiny;
+    tiny << "x,y\n";
+    for (std::size_t i = 0; i < m.data.count; ++i) tiny << m.data.at(i, 0) * 1e-4 << ',' << m.data.at(i, 1) * 1e-4 << '\n';
+    file("tiny.csv", tiny.str());
+    const outcome small = run("cluster tiny.csv --max-groups 4");
+    ASSERT_EQ(small.status, 0) << small.err;
+    EXPECT_NE(small.err.find("\nwarning: the local scales of 120 of 120 points (the squared distance to their 7th "
+                             "neighbour, median "),
+              std::string::npos)
+        << small.err;
+    EXPECT_NE(small.err.find("Rescale the data (coordinates times about 10000) or standardise the columns\n"),
+              std::string::npos)
+        << small.err;
+}
+
 TEST_F(program, the_neighbour_graph_from_the_command_line) {
     file("m.csv", moons(400));
     const outcome dense = run("cluster m.csv --max-groups 4 --graph dense");
