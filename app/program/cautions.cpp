@@ -38,7 +38,7 @@ std::optional<std::string> group_count_warning(std::size_t points, const cluster
     const std::size_t supported = groups_supported(points, neighbours);
     const std::size_t rows = rotation_sample_for(o, points) == 0 ? points : std::min(points, rotation_sample_for(o, points));
     const double ratio = rotation_work(rows, largest) / rotation_work(rows, cluster_options{}.max_groups);
-    const bool beyond = static_cast<std::size_t>(largest) > supported;
+    const bool beyond = static_cast<std::size_t>(largest) > 2 * supported;
     if (!beyond && ratio < 1000.0) return std::nullopt;
     std::string m = std::string(fixed ? "--groups " : "--max-groups ") + std::to_string(largest) + " on " +
                     std::to_string(points) + " points: ";

@@ -11,8 +11,8 @@
 
 namespace rotalign {
 
-// Before the run: when the largest number of groups tried exceeds what `points` points support,
-// or its rotation searches cost a thousand times those of the default --max-groups.
+// Before the run: when the largest number of groups tried exceeds twice what `points` points
+// support, or its rotation searches cost a thousand times those of the default --max-groups.
 std::optional<std::string> group_count_warning(std::size_t points, const cluster_options& options);
 
 // After the run: when most points' local scales lie a hundred times or more below the floor.

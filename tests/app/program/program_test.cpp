@@ -415,11 +415,11 @@ TEST_F(program, warns_of_needless_work_and_of_the_scale_bound) {
     const outcome plain = run("cluster m.csv --max-groups 4");
     ASSERT_EQ(plain.status, 0) << plain.err;
     EXPECT_EQ(plain.err.find("warning"), std::string::npos) << plain.err;
-    const outcome many = run("cluster m.csv --max-groups 20 --quiet");
+    const outcome many = run("cluster m.csv --max-groups 40 --quiet");
     ASSERT_EQ(many.status, 0) << many.err;
-    EXPECT_EQ(many.err.rfind("rotalign: warning: --max-groups 20 on 120 points: 120 points support at most 15 groups "
+    EXPECT_EQ(many.err.rfind("rotalign: warning: --max-groups 40 on 120 points: 120 points support at most 15 groups "
                              "(more points each than the 7 neighbours of the local scales); the rotation searches for 2 "
-                             "to 20 groups take roughly 15 times the work of those for 2 to 10",
+                             "to 40 groups take roughly 220 times the work of those for 2 to 10",
                              0),
               0u)
         << many.err;
