@@ -126,6 +126,21 @@ void search_blobs(benchmark::State& state, neighbour_backend backend) {
     state.counters["cpu_s"] = cpu / static_cast<double>(state.iterations());
 }
 
+// Blobs of range(0) points in range(2) dimensions, all at the first range(1) of them: points at
+// one location must cost what distinct ones do (the run with range(1) = range(0) is the baseline).
+void search_duplicates(benchmark::State& state, neighbour_backend backend) {
+    const std::size_t n = static_cast<std::size_t>(state.range(0)), locations = static_cast<std::size_t>(state.range(1));
+    rotalign::points p = blobs(n, static_cast<std::size_t>(state.range(2)));
+    for (std::size_t i = locations; i < n; ++i)
+        std::copy_n(&p.values[(i % locations) * p.dims], p.dims, &p.values[i * p.dims]);
+    rotalign::neighbour_options options;
+    options.backend = backend;
+    for (auto _ : state) {
+        rotalign::neighbour_search s = rotalign::nearest_neighbours(p, 14, options);
+        benchmark::DoNotOptimize(s.lists.index.data());
+    }
+}
+
 void dimensions(benchmark::internal::Benchmark* b, std::int64_t n, std::vector<std::int64_t> dims) {
     for (const std::int64_t d : dims) b->Args({n, d});
 }
@@ -160,5 +175,15 @@ SEARCH_BLOBS(blas)
         dimensions(b, 20000, {2, 3, 5, 8, 10, 12, 16, 24, 32});
         dimensions(b, 100000, {5, 8, 10, 12, 16});
     })
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(search_duplicates, kd_tree, neighbour_backend::kd_tree)
+    ->Name("search/duplicates/kd_tree")
+    ->Args({20000, 20000, 2})->Args({20000, 100, 2})->Args({20000, 1, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(search_duplicates, blas, neighbour_backend::blas)
+    ->Name("search/duplicates/blas")
+    ->Args({20000, 20000, 50})->Args({20000, 100, 50})->Args({20000, 1, 50})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
