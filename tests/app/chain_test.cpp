@@ -174,68 +174,6 @@ TEST(chain, squared_distances_that_overflow_are_named_on_both_graphs) {
     }
 }
 
-// The interrupt hook may throw at any of its calls, on every route: the exception leaves the
-// chain as thrown and nothing calls the hook after it (the sanitize build finds what a stopped
-// run leaks). Every call comes from the caller's thread.
-TEST(chain, an_interrupt_at_any_check_stops_the_run) {
-    struct stopped {};
-    const rotalign::labelled_points data = rotalign::generate("blobs", 400, 6);
-    struct route {
-        rotalign::graph_kind graph;
-        rotalign::eigen_solver solver;
-        rotalign::neighbour_backend search;
-        std::size_t sample;
-    };
-    for (const route r : {route{rotalign::graph_kind::dense, rotalign::eigen_solver::dense,
-                                rotalign::neighbour_backend::automatic, 0},
-                          route{rotalign::graph_kind::knn, rotalign::eigen_solver::lanczos,
-                                rotalign::neighbour_backend::blas, 150},
-                          route{rotalign::graph_kind::knn, rotalign::eigen_solver::automatic,
-                                rotalign::neighbour_backend::kd_tree, 0}}) {
-        cluster_options o;
-        o.max_groups = 6;
-        o.graph = r.graph;
-        o.solver = r.solver;
-        o.search = r.search;
-        o.rotation_sample = r.sample;
-        const std::thread::id caller = std::this_thread::get_id();
-        int calls = 0;
-        bool elsewhere = false;
-        o.interrupt_check = [&] {
-            ++calls;
-            elsewhere |= std::this_thread::get_id() != caller;
-        };
-        const rotalign::cluster_result whole = rotalign::cluster_points(plugins(), data.data, o);
-        EXPECT_FALSE(elsewhere);
-        // The stages and the five searches at the least.
-        ASSERT_GE(calls, 10) << rotalign::name_of(r.graph);
-        for (int stop_at = 1; stop_at <= calls; stop_at += 1 + calls / 40) {
-            int seen = 0;
-            o.interrupt_check = [&] {
-                if (++seen == stop_at) throw stopped{};
-            };
-            EXPECT_THROW(rotalign::cluster_points(plugins(), data.data, o), stopped) << stop_at << " of " << calls;
-            EXPECT_EQ(seen, stop_at);
-        }
-        o.interrupt_check = nullptr;
-        EXPECT_EQ(rotalign::cluster_points(plugins(), data.data, o).groups, whole.groups);
-    }
-    // The same from a distance matrix.
-    cluster_options o;
-    o.max_groups = 4;
-    int calls = 0;
-    o.interrupt_check = [&calls] { ++calls; };
-    const rotalign::square d = rotalign::squared_distances(data.data);
-    rotalign::cluster_distances(plugins(), d, o);
-    for (int stop_at = 1; stop_at <= calls; ++stop_at) {
-        int seen = 0;
-        o.interrupt_check = [&] {
-            if (++seen == stop_at) throw stopped{};
-        };
-        EXPECT_THROW(rotalign::cluster_distances(plugins(), d, o), stopped);
-    }
-}
-
 // The points whose local scale lies below the plug-ins' bound on the pair scale, against their
 // K-th neighbour distances, on the dense and the sparse graph, from groups so small that the
 // bound holds everywhere to groups large enough that it holds nowhere.
@@ -453,28 +391,67 @@ TEST(graph_size, neighbours_grow_with_the_spread_of_the_affinity_within_the_budg
 }
 
 TEST(chain, an_interrupt_check_that_throws_stops_the_run_at_any_of_its_points) {
-    // Every check of a whole run, on both graphs; then each in turn throws: the exception leaves
-    // the chain and the host has no array of the chain left in use.
-    const rotalign::labelled_points data = rotalign::uneven_blobs(150, 5);
+    // Every check of a whole run, on every route: the stages, the rotation searches (also those on
+    // a sample of the rows), the sparse eigen-solver's iterations and the neighbour search's
+    // blocks, all on the caller's thread. Then each in turn throws (every one, or a spread of
+    // them where they are many): the exception leaves the chain, nothing calls the check after
+    // it, and the host has no array of the chain left in use.
     struct interrupted {};
-    for (const rotalign::graph_kind graph : {rotalign::graph_kind::dense, rotalign::graph_kind::knn}) {
+    struct route {
+        rotalign::graph_kind graph;
+        rotalign::eigen_solver solver;
+        rotalign::neighbour_backend search;
+        std::size_t points, sample;
+    };
+    for (const route r : {route{rotalign::graph_kind::dense, rotalign::eigen_solver::automatic,
+                                rotalign::neighbour_backend::automatic, 150, 0},
+                          route{rotalign::graph_kind::knn, rotalign::eigen_solver::automatic,
+                                rotalign::neighbour_backend::kd_tree, 150, 0},
+                          route{rotalign::graph_kind::knn, rotalign::eigen_solver::lanczos,
+                                rotalign::neighbour_backend::blas, 400, 150}}) {
+        const rotalign::labelled_points data = rotalign::uneven_blobs(r.points, 5);
         cluster_options o;
         o.max_groups = 4;
-        o.graph = graph;
+        o.graph = r.graph;
+        o.solver = r.solver;
+        o.search = r.search;
+        o.rotation_sample = r.sample;
+        const std::thread::id caller = std::this_thread::get_id();
         int checks = 0;
-        o.interrupt_check = [&checks] { ++checks; };
+        bool elsewhere = false;
+        o.interrupt_check = [&] {
+            ++checks;
+            elsewhere |= std::this_thread::get_id() != caller;
+        };
         const rotalign::cluster_result whole = rotalign::cluster_points(plugins(), data.data, o);
+        EXPECT_FALSE(elsewhere);
         ASSERT_GE(checks, 5);
         const std::size_t in_use = mexhost::host_memory_usage().in_use;
-        for (int stop = 1; stop <= checks; ++stop) {
+        for (int stop = 1; stop <= checks; stop += 1 + checks / 60) {
             int seen = 0;
             o.interrupt_check = [&seen, stop] {
                 if (++seen == stop) throw interrupted{};
             };
-            EXPECT_THROW(rotalign::cluster_points(plugins(), data.data, o), interrupted) << stop;
+            EXPECT_THROW(rotalign::cluster_points(plugins(), data.data, o), interrupted) << stop << " of " << checks;
+            EXPECT_EQ(seen, stop);
             EXPECT_EQ(mexhost::host_memory_usage().in_use, in_use) << stop;
         }
         o.interrupt_check = nullptr;
         EXPECT_EQ(rotalign::cluster_points(plugins(), data.data, o).groups, whole.groups);
+        // From a distance matrix the same.
+        if (r.graph == rotalign::graph_kind::dense) {
+            const rotalign::square d = rotalign::squared_distances(data.data);
+            checks = 0;
+            o.interrupt_check = [&checks] { ++checks; };
+            rotalign::cluster_distances(plugins(), d, o);
+            for (int stop = 1; stop <= checks; ++stop) {
+                int seen = 0;
+                o.interrupt_check = [&seen, stop] {
+                    if (++seen == stop) throw interrupted{};
+                };
+                EXPECT_THROW(rotalign::cluster_distances(plugins(), d, o), interrupted) << stop;
+                EXPECT_EQ(mexhost::host_memory_usage().in_use, in_use) << stop;
+            }
+        }
     }
 }
