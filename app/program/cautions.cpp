@@ -72,7 +72,8 @@ std::optional<std::string> scale_floor_warning(const cluster_result& r, const cl
     const double lift = local_scale_floor / r.median_local_scale;
     const double factor = std::pow(10.0, std::ceil(std::log10(from_distances ? lift : std::sqrt(lift))));
     if (from_distances) return m + "Rescale the distances (times about " + rounded(factor) + ")";
-    return m + "Rescale the data (coordinates times about " + rounded(factor) + ") or standardise the columns";
+    return m + "Rescale the data (coordinates times about " + rounded(factor) +
+           ") or standardise the columns (--standardise)";
 }
 
 }  // namespace rotalign

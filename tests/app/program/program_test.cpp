@@ -435,7 +435,8 @@ TEST_F(program, warns_of_needless_work_and_of_the_scale_bound) {
                              "neighbour, median "),
               std::string::npos)
         << small.err;
-    EXPECT_NE(small.err.find("Rescale the data (coordinates times about 10000) or standardise the columns\n"),
+    EXPECT_NE(small.err.find("Rescale the data (coordinates times about 10000) or standardise the columns "
+                             "(--standardise)\n"),
               std::string::npos)
         << small.err;
 }
