@@ -88,6 +88,8 @@ neighbour_lists empty_lists(std::size_t count, std::size_t per_point) {
     return lists;
 }
 
+namespace {
+
 // The lists of `queries` (every point when empty) by the exact search that suits the dimension.
 void exact_search(const points& p, neighbour_lists& out, unsigned threads, const std::vector<std::uint32_t>& queries) {
     if (p.dims <= kd_tree_dimension_limit)
@@ -95,6 +97,8 @@ void exact_search(const points& p, neighbour_lists& out, unsigned threads, const
     else
         blas_search(p, out, threads, queries);
 }
+
+}  // namespace
 
 // The exact neighbours that an approximate list holds, as a share of all exact neighbours, on a
 // seeded sample of points. A neighbour counts as found when the approximate list holds a point at
