@@ -432,12 +432,42 @@ TEST(chain, an_interrupt_check_that_throws_stops_the_run_at_any_of_its_points) {
             o.interrupt_check = [&seen, stop] {
                 if (++seen == stop) throw interrupted{};
             };
-            EXPECT_THROW(rotalign::cluster_points(plugins(), data.data, o), interrupted) << stop << " of " << checks;
-            EXPECT_EQ(seen, stop);
+            bool thrown = false;
+            try {
+                rotalign::cluster_points(plugins(), data.data, o);
+            } catch (const interrupted&) {
+                thrown = true;
+            }
+            // The neighbour search checks between the blocks that the caller's thread takes,
+            // and the threads take them as they come: a run may check a little less often.
+            if (thrown) EXPECT_EQ(seen, stop);
+            else EXPECT_LT(seen, stop) << stop << " of " << checks;
             EXPECT_EQ(mexhost::host_memory_usage().in_use, in_use) << stop;
         }
         o.interrupt_check = nullptr;
         EXPECT_EQ(rotalign::cluster_points(plugins(), data.data, o).groups, whole.groups);
+        // On the automatic graph, whose candidates' own failures are passed over, an interrupt
+        // still ends the run, even one that throws such a failure's type.
+        if (r.graph == rotalign::graph_kind::dense) {
+            cluster_options automatic = o;
+            automatic.graph = rotalign::graph_kind::automatic;
+            int all = 0;
+            automatic.interrupt_check = [&all] { ++all; };
+            rotalign::cluster_points(plugins(), data.data, automatic);
+            for (int stop = 1; stop <= all; stop += 1 + all / 30) {
+                int seen = 0;
+                automatic.interrupt_check = [&seen, stop] {
+                    if (++seen == stop) throw std::runtime_error("interrupted");
+                };
+                try {
+                    rotalign::cluster_points(plugins(), data.data, automatic);
+                    ADD_FAILURE() << "no interrupt at check " << stop << " of " << all;
+                } catch (const std::runtime_error& e) {
+                    EXPECT_STREQ(e.what(), "interrupted");
+                }
+                EXPECT_EQ(seen, stop);
+            }
+        }
         // From a distance matrix the same.
         if (r.graph == rotalign::graph_kind::dense) {
             const rotalign::square d = rotalign::squared_distances(data.data);
