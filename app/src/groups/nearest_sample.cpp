@@ -2,6 +2,8 @@
 
 #include "rotalign/support/errors.h"
 
+#include "neighbours/point_cloud.h"
+
 #include <nanoflann.hpp>
 
 #include <cstdint>
@@ -10,20 +12,10 @@
 namespace rotalign {
 namespace {
 
-// The sample as nanoflann reads it.
-struct sample_cloud {
-    const points& p;
-    std::size_t kdtree_get_point_count() const { return p.count; }
-    double kdtree_get_pt(std::uint32_t i, std::size_t k) const { return p.values[i * p.dims + k]; }
-    template <class Box>
-    bool kdtree_get_bbox(Box&) const {
-        return false;
-    }
-};
-
+using detail::point_cloud;
 using sample_tree =
-    nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, sample_cloud, double, std::uint32_t>,
-                                        sample_cloud, -1, std::uint32_t>;
+    nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, point_cloud, double, std::uint32_t>,
+                                        point_cloud, -1, std::uint32_t>;
 
 }  // namespace
 
@@ -33,7 +25,7 @@ std::vector<int> groups_by_nearest_sample(const points& all, const points& sampl
         throw input_error("the sample does not match the points: " + std::to_string(sample.dims) + " against " +
                           std::to_string(all.dims) + " coordinates, " + std::to_string(sample_groups.size()) +
                           " groups for " + std::to_string(sample.count) + " points");
-    const sample_cloud cloud{sample};
+    const point_cloud cloud{sample};
     sample_tree tree(static_cast<int>(sample.dims), cloud, nanoflann::KDTreeSingleIndexAdaptorParams(10));
     tree.buildIndex();
     std::vector<int> groups(all.count, 0);

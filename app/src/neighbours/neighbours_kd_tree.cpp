@@ -20,6 +20,7 @@
 // offered. Underflow does not matter: sums and monotonicity hold for subnormal numbers too, and
 // the caller has excluded overflow.
 #include "neighbours/neighbour_parts.h"
+#include "neighbours/point_cloud.h"
 
 #include <nanoflann.hpp>
 
@@ -30,17 +31,6 @@
 
 namespace rotalign::detail {
 namespace {
-
-// The points as nanoflann reads them.
-struct point_cloud {
-    const points& p;
-    std::size_t kdtree_get_point_count() const { return p.count; }
-    double kdtree_get_pt(std::uint32_t i, std::size_t k) const { return p.values[i * p.dims + k]; }
-    template <class Box>
-    bool kdtree_get_bbox(Box&) const {
-        return false;
-    }
-};
 
 // The metric of the dense route (nanoflann's own adaptors sum the terms in another order).
 struct exact_metric {

@@ -14,22 +14,9 @@
 using rotalign::input_error;
 
 using app_test::message_of;
+using app_test::npy;
 
 namespace {
-
-// The bytes of a .npy file: header dict `dict`, then `data` as it stands.
-std::string npy(const std::string& dict, const std::string& data, int version = 1) {
-    std::string header = dict;
-    const std::size_t prefix = version == 1 ? 10 : 12;
-    while ((prefix + header.size() + 1) % 64 != 0) header += ' ';
-    header += '\n';
-    std::string out = "\x93NUMPY";
-    out += static_cast<char>(version);
-    out += '\0';
-    const std::uint32_t length = static_cast<std::uint32_t>(header.size());
-    for (std::size_t k = 0; k < (version == 1 ? 2u : 4u); ++k) out += static_cast<char>((length >> (8 * k)) & 0xff);
-    return out + header + data;
-}
 
 template <typename T>
 std::string bytes_of(const std::vector<T>& values, bool big_endian = false) {
