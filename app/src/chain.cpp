@@ -560,14 +560,16 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 }
 
 // The automatic graph: the chain on each candidate graph of (a sample of) the points, the best
-// score taken, then on more points than the sample the chain once on all of them with that
-// graph and count. Nothing when no candidate fits the points and options.
+// score taken; on more points than the sample every other point joins the group of its nearest
+// sampled point. Nothing when no candidate fits the points and options.
 std::optional<cluster_result> chosen_graph(toolbox& plugins, const points& p, const cluster_options& options,
                                           chain_step& step) {
     const auto start = std::chrono::steady_clock::now();
     const bool sampled = p.count > graph_choice_sample;
     const points sample = sampled ? rows_of(p, sample_rows(p.count, graph_choice_sample, 1)) : points{};
     const points& on = sampled ? sample : p;
+    const std::size_t min_size =
+        options.min_group_size > 0 ? options.min_group_size : default_min_group_size(p.count);
     std::vector<graph_candidate> tried;
     std::vector<cluster_result> results;
     // The caller's interrupt ends the choice whatever it throws, also a runtime_error that the
@@ -587,8 +589,7 @@ std::optional<cluster_result> chosen_graph(toolbox& plugins, const points& p, co
         cluster_options o = watched;
         o.graph = graph_kind::knn;
         o.graph_neighbours = m;
-        o.min_group_size = options.min_group_size > 0 ? options.min_group_size : default_min_group_size(p.count);
-        if (sampled) o.min_group_size = std::max<std::size_t>(2, o.min_group_size * on.count / p.count);
+        o.min_group_size = sampled ? std::max<std::size_t>(2, min_size * on.count / p.count) : min_size;
         // A candidate that the points cannot carry (too few of them, a neighbour count below the
         // local scales'), whose graph falls apart into more pieces than the groups tried, or on
         // which no count fits, is passed over; when none is left, the chain on the graph of
@@ -638,22 +639,17 @@ std::optional<cluster_result> chosen_graph(toolbox& plugins, const points& p, co
         if (competes(tried[k]) && tried[k].chosen == count &&
             (best_at == tried.size() || tried[k].score > tried[best_at].score))
             best_at = k;
-    std::optional<cluster_result> best = std::move(results[best_at]);
+    cluster_result r = std::move(results[best_at]);
     results.clear();
-    if (!sampled) {
-        best->candidates = std::move(tried);
-        best->choice_points = on.count;
-        best->times.choice = std::max(0.0, seconds_since(start) - best->times.total());
-        return best;
+    if (sampled) {
+        // Every point takes the group of its nearest sampled point. The sample's affinity is no
+        // matrix of these points, so it is not handed back.
+        r.groups = groups_by_nearest_sample(p, on, r.groups);
+        r.unit_contrast = spread_contrast_above(column_spreads(p), spread_warning_ratio);
+        r.stray = static_cast<std::size_t>(std::count(r.groups.begin(), r.groups.end(), 0));
+        r.min_group_size = min_size;
+        r.affinity.reset();
     }
-    // Every point takes the group of its nearest sampled point. The sample's affinity is no
-    // matrix of these points, so it is not handed back.
-    cluster_result r = std::move(*best);
-    r.groups = groups_by_nearest_sample(p, on, r.groups);
-    r.unit_contrast = spread_contrast_above(column_spreads(p), spread_warning_ratio);
-    r.stray = static_cast<std::size_t>(std::count(r.groups.begin(), r.groups.end(), 0));
-    r.min_group_size = options.min_group_size > 0 ? options.min_group_size : default_min_group_size(p.count);
-    r.affinity.reset();
     r.candidates = std::move(tried);
     r.choice_points = on.count;
     r.times.choice = std::max(0.0, seconds_since(start) - r.times.total());
@@ -670,38 +666,42 @@ double graph_choice_score(const std::vector<double>& values, int chosen) {
     return (values[c - 1] - values[c]) / spread;
 }
 
-cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_options& options) {
+namespace {
+
+// Runs `run(points, options, step)` on the points as the options give them: checked, standardised
+// when asked (a copy: the caller's points stay as they are), with the BLAS buffer mapped and an
+// allocation that fails named by its step.
+template <typename Run>
+auto on_points(const points& p, const cluster_options& options, Run run)
+    -> decltype(run(p, options, std::declval<chain_step&>())) {
     check_options(options, p.count);
     if (options.standardise) {
-        // A standardised copy: the caller's points stay as they are.
         cluster_options rest = options;
         rest.standardise = false;
-        return cluster_points(plugins, standardised(p), rest);
+        return on_points(standardised(p), rest, run);
     }
     map_blas_buffer();
     chain_step step;
-    return reporting_memory(step, [&] {
-        if (options.graph == graph_kind::automatic && options.graph_neighbours == 0) {
-            std::optional<cluster_result> r = chosen_graph(plugins, p, options, step);
+    return reporting_memory(step, [&] { return run(p, options, step); });
+}
+
+}  // namespace
+
+cluster_result cluster_points(toolbox& plugins, const points& p, const cluster_options& options) {
+    return on_points(p, options, [&plugins](const points& q, const cluster_options& o, chain_step& step) {
+        if (o.graph == graph_kind::automatic && o.graph_neighbours == 0) {
+            std::optional<cluster_result> r = chosen_graph(plugins, q, o, step);
             if (r) return std::move(*r);
         }
-        return cluster_on_graph(plugins, p, options, step);
+        return cluster_on_graph(plugins, q, o, step);
     });
 }
 
 mexhost::array_ptr normalised_affinity(toolbox& plugins, const points& p, const cluster_options& options) {
-    check_options(options, p.count);
-    if (options.standardise) {
-        cluster_options rest = options;
-        rest.standardise = false;
-        return normalised_affinity(plugins, standardised(p), rest);
-    }
-    map_blas_buffer();
-    chain_step step;
-    return reporting_memory(step, [&] {
+    return on_points(p, options, [&plugins](const points& q, const cluster_options& o, chain_step& step) {
         cluster_result result;
-        mexhost::array_ptr d = distances_of(p, options, result, step);
-        return normalised_from(plugins, std::move(d), options, result, step);
+        mexhost::array_ptr d = distances_of(q, o, result, step);
+        return normalised_from(plugins, std::move(d), o, result, step);
     });
 }
 

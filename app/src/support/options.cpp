@@ -23,57 +23,51 @@ std::string real_text(double v) {
     return text;
 }
 
-option_description whole(std::string name, std::string flag, std::string parameter, std::string noun, double least,
-                         std::string default_text, std::string help) {
+// What every kind of option has: its names, noun, kind, default and help.
+option_description described(std::string name, std::string flag, std::string parameter, std::string noun,
+                             option_kind kind, std::string default_text, std::string help) {
     option_description o;
     o.name = std::move(name);
     o.flag = std::move(flag);
     o.parameter = std::move(parameter);
     o.noun = std::move(noun);
-    o.kind = option_kind::whole;
-    o.least = least;
-    o.most = largest_whole;
+    o.kind = kind;
     o.default_text = std::move(default_text);
     o.help = std::move(help);
     return o;
 }
 
-option_description real(std::string name, std::string noun, bool positive, std::string default_text,
+option_description whole(std::string name, std::string flag, std::string parameter, std::string noun, double least,
+                         std::string default_text, std::string help) {
+    option_description o = described(std::move(name), std::move(flag), std::move(parameter), std::move(noun),
+                                     option_kind::whole, std::move(default_text), std::move(help));
+    o.least = least;
+    o.most = largest_whole;
+    return o;
+}
+
+option_description real(const std::string& name, std::string noun, bool positive, std::string default_text,
                         std::string help) {
-    option_description o;
-    o.name = o.flag = o.parameter = std::move(name);
-    o.noun = std::move(noun);
-    o.kind = option_kind::real;
+    option_description o =
+        described(name, name, name, std::move(noun), option_kind::real, std::move(default_text), std::move(help));
     o.least = 0.0;
     o.most = std::numeric_limits<double>::max();
     o.least_excluded = positive;
-    o.default_text = std::move(default_text);
-    o.help = std::move(help);
     return o;
 }
 
 option_description word(std::string name, std::string flag, std::string parameter, std::string noun,
                         std::vector<option_word> words, std::string help) {
-    option_description o;
-    o.name = std::move(name);
-    o.flag = std::move(flag);
-    o.parameter = std::move(parameter);
-    o.noun = std::move(noun);
-    o.kind = option_kind::word;
+    std::string first = words.front().word;
+    option_description o = described(std::move(name), std::move(flag), std::move(parameter), std::move(noun),
+                                     option_kind::word, std::move(first), std::move(help));
     o.words = std::move(words);
-    o.default_text = o.words.front().word;
-    o.help = std::move(help);
     return o;
 }
 
-option_description flag(std::string name, std::string noun, std::string help) {
-    option_description o;
-    o.name = o.flag = o.parameter = std::move(name);
-    o.noun = std::move(noun);
-    o.kind = option_kind::flag;
+option_description flag(const std::string& name, std::string noun, std::string help) {
+    option_description o = described(name, name, name, std::move(noun), option_kind::flag, "false", std::move(help));
     o.most = 1.0;
-    o.default_text = "false";
-    o.help = std::move(help);
     return o;
 }
 
