@@ -36,7 +36,8 @@ function [groups, chosen, quality, times, values, note, info] = rotalign_cluster
 %   below 'neighbours', below N / 2), each scored (lambda_c - lambda_c+1) /
 %   (1 - lambda_last) at the count c chosen on it; among the graphs whose count
 %   another candidate confirms (all when none is), the count of the largest
-%   summed score, on its best-scored graph. Above 4000
+%   summed score, on its best-scored graph; told the count ('groups'), the
+%   graph whose rotation reaches the best quality at it. Above 4000
 %   points the choice runs on 4000 points drawn at random (fixed seed; not the
 %   program's draw), and every other point takes the group of its nearest
 %   sampled point.
@@ -323,7 +324,12 @@ function [groups, chosen, quality, times, values, note, info, done] = chosen_gra
       end
       continue;
     end
-    candidates(end + 1, :) = [m, r{2}, graph_score(r{5}, r{2}), 0];
+    if opts.groups >= 2
+      score = told_score (r{3}, opts.groups);
+    else
+      score = graph_score (r{5}, r{2});
+    end
+    candidates(end + 1, :) = [m, r{2}, score, 0];
     results{end + 1} = r;
   end
   done = ~isempty (results);
@@ -390,6 +396,14 @@ function s = graph_score (values, c)
   s = 0;
   if c >= 2 && c < numel (values) && 1 - values(end) > 0
     s = (values(c) - values(c + 1)) / (1 - values(end));
+  end
+end
+
+function s = told_score (quality, c)
+  % Told the count: the rotation's quality at it (0 when not a number).
+  s = 0;
+  if c >= 2 && c - 1 <= numel (quality) && ~isnan (quality(c - 1))
+    s = quality(c - 1);
   end
 end
 

@@ -601,7 +601,10 @@ std::optional<cluster_result> chosen_graph(toolbox& plugins, const points& p, co
         try {
             check_options(o, on.count);
             results.push_back(cluster_on_graph(plugins, on, o, step));
-            tried.push_back({m, results.back().chosen, graph_choice_score(results.back().eigenvalues, results.back().chosen)});
+            const cluster_result& last = results.back();
+            tried.push_back({m, last.chosen,
+                             options.fixed_groups >= 2 ? told_count_score(last.quality, options.fixed_groups)
+                                                       : graph_choice_score(last.eigenvalues, last.chosen)});
         } catch (const mexhost::plugin_error&) {
             throw;
         } catch (const std::runtime_error&) {
@@ -664,6 +667,12 @@ double graph_choice_score(const std::vector<double>& values, int chosen) {
     if (!(spread > 0.0)) return 0.0;
     const std::size_t c = static_cast<std::size_t>(chosen);
     return (values[c - 1] - values[c]) / spread;
+}
+
+double told_count_score(const std::vector<double>& quality, int groups) {
+    if (groups < 2 || static_cast<std::size_t>(groups - 2) >= quality.size()) return 0.0;
+    const double q = quality[static_cast<std::size_t>(groups - 2)];
+    return std::isnan(q) ? 0.0 : q;
 }
 
 namespace {

@@ -15,6 +15,9 @@ gets points standardised here. The sets:
             segment-challenge and segment-test together)
   heart     the Statlog heart data, 270 patients of 2 classes, 13 features already scaled to
             [-1, 1] (heart_scale.dat of octave-statistics)
+  glass     214 glass fragments of 6 types, 9 features (weka's examples)
+  ionosphere  351 radar returns, good or bad, 34 features (weka's examples)
+  diabetes  768 patients with or without diabetes, 8 features (weka's examples)
 
 A set whose package is missing is left out with a note (scripts/install-deps.sh bench-data).
 For every set it prints:
@@ -101,8 +104,9 @@ def classes_of(labels):
     return np.array([order.setdefault(label, len(order) + 1) for label in labels])
 
 
-def segment():
-    paths = [os.path.join(WEKA_EXAMPLES, name) for name in ("segment-challenge.arff", "segment-test.arff")]
+def weka_set(*names):
+    """A labelled set of weka's examples, its files appended; None when weka is missing."""
+    paths = [os.path.join(WEKA_EXAMPLES, name) for name in names]
     if not all(os.path.exists(p) for p in paths):
         return None
     x, labels = read_arff(paths)
@@ -132,8 +136,11 @@ SETS = [
     ("wine", lambda: sklearn_set(datasets.load_wine), "python3-sklearn"),
     ("breast-cancer", lambda: sklearn_set(datasets.load_breast_cancer), "python3-sklearn"),
     ("digits", lambda: sklearn_set(datasets.load_digits), "python3-sklearn"),
-    ("segment", segment, "weka"),
+    ("segment", lambda: weka_set("segment-challenge.arff", "segment-test.arff"), "weka"),
     ("heart", heart, "octave-statistics"),
+    ("glass", lambda: weka_set("glass.arff"), "weka"),
+    ("ionosphere", lambda: weka_set("ionosphere.arff"), "weka"),
+    ("diabetes", lambda: weka_set("diabetes.arff"), "weka"),
 ]
 
 

@@ -47,6 +47,29 @@ TEST(graph_choice, every_size_of_a_set_gets_the_same_count_and_its_groups) {
     }
 }
 
+TEST(graph_choice, told_the_count_the_graph_that_aligns_it_best_is_taken) {
+    // Every candidate gives the told count; each scores the quality its own graph reaches at that
+    // count, and the best one is taken (the first, the fewest neighbours, of equals).
+    const rotalign::labelled_points data = rotalign::generate("moons", 600, 11);
+    cluster_options o;
+    o.fixed_groups = 3;
+    const cluster_result r = rotalign::cluster_points(plugins(), data.data, o);
+    ASSERT_FALSE(r.candidates.empty());
+    const rotalign::graph_candidate* best = nullptr;
+    for (const rotalign::graph_candidate& c : r.candidates) {
+        cluster_options one = o;
+        one.graph = rotalign::graph_kind::knn;
+        one.graph_neighbours = c.neighbours;
+        const cluster_result alone = rotalign::cluster_points(plugins(), data.data, one);
+        EXPECT_EQ(c.chosen, 3);
+        EXPECT_EQ(c.score, alone.quality[1]) << c.neighbours;
+        if (best == nullptr || c.score > best->score) best = &c;
+    }
+    EXPECT_EQ(r.graph_neighbours, best->neighbours);
+    EXPECT_EQ(r.quality[1], best->score);
+    EXPECT_EQ(r.chosen, 3);
+}
+
 TEST(graph_choice, explicit_graphs_are_taken_as_given) {
     const rotalign::labelled_points data = rotalign::generate("moons", 600, 3);
     cluster_options o;

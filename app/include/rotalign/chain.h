@@ -140,6 +140,11 @@ std::size_t rotation_sample_for(const cluster_options& options, std::size_t poin
 // a dense one blurs the groups together; either narrows this gap against the spectrum's scale.
 // 0 for no count of 2 or more.
 double graph_choice_score(const std::vector<double>& eigenvalues, int chosen);
+// Told the count C, every candidate graph gives C groups, and the one taken is the graph whose
+// eigenvectors line up best with C groups: the rotation's quality at C (0 when it is not a
+// number). Qualities at one count compare across graphs; a gap would also weigh how far the
+// graph's own spectrum spreads, which the told count makes beside the point.
+double told_count_score(const std::vector<double>& quality, int groups);
 
 // Sets the option of the option table named `name` to a value that read_option gave.
 void set_option(cluster_options& options, const std::string& name, const option_value& value);
