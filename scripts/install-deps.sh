@@ -4,8 +4,8 @@
 # tests), cross (Linux x86 and Windows builds; their tests run under Wine, and under qemu-i386
 # where 32-bit programs cannot run natively), fuzz (clang's fuzzing runtime), python (the Python
 # package, its tests and pip install; scikit-learn also serves the comparison scripts under
-# bench/), slepc (optional: SLEPc, PETSc and MPI for the benchmark that compares SLEPc with the
-# sparse eigen-step; not part of all), bench-data (labelled real data sets that Debian packages ship,
+# bench/), mpi (Open MPI, PETSc and SLEPc for rotalign-mpi and the benchmark that compares SLEPc
+# with the sparse eigen-step; slepc is another name for it), bench-data (labelled real data sets that Debian packages ship,
 # read by bench/app/real_data.py). With no argument: core only.
 set -euo pipefail
 
@@ -17,7 +17,7 @@ cross=(g++-multilib mingw-w64 wine wine64 wine32:i386 qemu-user)
 fuzz=(clang libclang-rt-14-dev)
 python=(python3-dev pybind11-dev python3-numpy python3-scipy python3-sklearn python3-pytest python3-hypothesis
         python3-matplotlib python3-pip python3-setuptools python3-wheel python3-venv)
-slepc=(libslepc-real-dev pkg-config)
+mpi=(openmpi-bin libopenmpi-dev libslepc-real-dev libpetsc-real-dev pkg-config)
 bench_data=(weka octave-statistics)
 
 packages=()
@@ -29,11 +29,11 @@ for group in "${@:-core}"; do
     cross) packages+=("${cross[@]}") ;;
     fuzz) packages+=("${fuzz[@]}") ;;
     python) packages+=("${python[@]}") ;;
-    slepc) packages+=("${slepc[@]}") ;;
+    mpi|slepc) packages+=("${mpi[@]}") ;;
     bench-data) packages+=("${bench_data[@]}") ;;
     all) packages+=("${core[@]}" "${search[@]}" "${octave[@]}" "${cross[@]}" "${fuzz[@]}" "${python[@]}"
-                    "${bench_data[@]}") ;;
-    *) echo "install-deps: unknown group '$group' (core, search, octave, cross, fuzz, python, slepc, bench-data, all)" >&2
+                    "${mpi[@]}" "${bench_data[@]}") ;;
+    *) echo "install-deps: unknown group '$group' (core, search, octave, cross, fuzz, python, mpi, bench-data, all)" >&2
        exit 2 ;;
   esac
 done
