@@ -203,10 +203,28 @@ cluster_options cluster_options_of(const cluster_request& q) {
     return o;
 }
 
+// The request as the front ends take it.
+cluster_call call_of(const cluster_request& q, const std::string& executable_folder) {
+    cluster_call c;
+    c.options = cluster_options_of(q);
+    c.file = q.file;
+    c.output = q.output;
+    c.plot = q.plot;
+    c.plot_quality = q.plot_quality;
+    c.distances = q.distances;
+    c.quiet = q.quiet;
+    c.csv = q.format == "csv";
+    c.to_file = q.output_given->count() > 0;
+    c.plot_points = q.plot_given->count() > 0;
+    c.plot_choice = q.plot_quality_given->count() > 0;
+    c.plugins_folder = folder_of_plugins(q.plugins, executable_folder);
+    return c;
+}
+
 int cluster_command(const cluster_request& q, std::ostream& out, std::ostream& err,
                     const std::string& executable_folder, bool show_progress) {
-    cluster_options o = cluster_options_of(q);
-    const bool csv = q.format == "csv";
+    const cluster_call call = call_of(q, executable_folder);
+    cluster_options o = call.options;
 
     // Read and check everything before the plug-ins are loaded.
     points pts;
@@ -214,42 +232,16 @@ int cluster_command(const cluster_request& q, std::ostream& out, std::ostream& e
     if (q.distances) d = read_distances_file(q.file);
     else pts = read_points_file(q.file);
     check_options(o, q.distances ? d.n : pts.count, !q.distances);
-    if (q.plot_given->count() > 0 && pts.dims < 2)
-        throw input_error("--plot needs points of at least two coordinates");
+    if (call.plot_points && pts.dims < 2) throw input_error("--plot needs points of at least two coordinates");
 
     if (const auto warning = group_count_warning(q.distances ? d.n : pts.count, o))
         err << "rotalign: warning: " << *warning << '\n';
 
-    toolbox plugins(folder_of_plugins(q.plugins, executable_folder));
+    toolbox plugins(call.plugins_folder);
     progress report(err, show_progress);
     o.report = &report;
     const cluster_result r = q.distances ? cluster_distances(plugins, d, o) : cluster_points(plugins, pts, o);
-
-    std::ostream* summary = &err;
-    if (q.output_given->count() > 0) {
-        write_groups_file(q.output, r.groups, csv);
-        summary = &out;
-    } else {
-        write_groups(out, r.groups, csv);
-        check_written(out, "the groups to standard output");
-    }
-    if (q.plot_given->count() > 0)
-        write_svg_file(q.plot, pts, r.groups, q.file + ": " + std::to_string(r.chosen) + " groups");
-    if (q.plot_quality_given->count() > 0) {
-        std::string title = q.file + ": " + std::to_string(r.chosen) + (r.chosen == 1 ? " group" : " groups");
-        if (o.fixed_groups < 2 && r.runner_up != 0) {
-            char margin[32];
-            std::snprintf(margin, sizeof margin, "%.4f", r.margin);
-            title += std::string(", runner-up ") + std::to_string(r.runner_up) + " (quality margin " + margin +
-                     (r.clear ? ")" : ", no count stands clear)");
-        }
-        write_choice_svg_file(q.plot_quality, r.eigenvalues, r.quality, r.chosen, settings_of(o), title);
-    }
-    if (!q.quiet) {
-        print_summary(*summary, r, o);
-        if (const auto warning = scale_floor_warning(r, o, q.distances)) *summary << "warning: " << *warning << '\n';
-    }
-    if (summary == &out) check_written(out, "the summary to standard output");
+    write_cluster_outputs(call, r, pts, out, err);
     return exit_ok;
 }
 
@@ -426,6 +418,87 @@ void check_command(const std::vector<std::string>& args) {
 
 }  // namespace
 
+void write_cluster_outputs(const cluster_call& call, const cluster_result& r, const points& pts, std::ostream& out,
+                           std::ostream& err) {
+    std::ostream* summary = &err;
+    if (call.to_file) {
+        write_groups_file(call.output, r.groups, call.csv);
+        summary = &out;
+    } else {
+        write_groups(out, r.groups, call.csv);
+        check_written(out, "the groups to standard output");
+    }
+    if (call.plot_points)
+        write_svg_file(call.plot, pts, r.groups, call.file + ": " + std::to_string(r.chosen) + " groups");
+    if (call.plot_choice) {
+        std::string title = call.file + ": " + std::to_string(r.chosen) + (r.chosen == 1 ? " group" : " groups");
+        if (call.options.fixed_groups < 2 && r.runner_up != 0) {
+            char margin[32];
+            std::snprintf(margin, sizeof margin, "%.4f", r.margin);
+            title += std::string(", runner-up ") + std::to_string(r.runner_up) + " (quality margin " + margin +
+                     (r.clear ? ")" : ", no count stands clear)");
+        }
+        write_choice_svg_file(call.plot_quality, r.eigenvalues, r.quality, r.chosen, settings_of(call.options), title);
+    }
+    if (!call.quiet) {
+        print_summary(*summary, r, call.options);
+        if (const auto warning = scale_floor_warning(r, call.options, call.distances))
+            *summary << "warning: " << *warning << '\n';
+    }
+    if (summary == &out) check_written(out, "the summary to standard output");
+}
+
+int report_failure(std::ostream& err) {
+    try {
+        throw;
+    } catch (const usage_error& e) {
+        err << "rotalign: " << e.what() << "\n\n" << usage_hint;
+        return exit_usage;
+    } catch (const mexhost::plugin_error& e) {
+        err << "rotalign: a plug-in stopped with: " << e.what() << '\n';
+    } catch (const input_error& e) {
+        err << "rotalign: " << worded(e, spelled) << '\n';
+    } catch (const memory_error& e) {
+        err << "rotalign: " << e.what() << '\n';  // what was being built, and its size
+    } catch (const std::bad_alloc&) {
+        err << "rotalign: out of memory\n";
+    } catch (const std::exception& e) {
+        err << "rotalign: " << e.what() << '\n';
+    } catch (...) {
+        err << "rotalign: an unknown error\n";
+    }
+    return exit_failure;
+}
+
+int read_cluster_call(const std::vector<std::string>& args, cluster_call& call, std::ostream& out, std::ostream& err,
+                      const std::string& executable_folder) {
+    try {
+        CLI::App app("rotalign: spectral clustering through the toolbox's plug-ins", "rotalign");
+        app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        app.require_subcommand(1);
+        cluster_request cluster;
+        declare_cluster(app, cluster);
+        try {
+            if (args.empty() || args[0] != "cluster") throw usage_error("the only command here is cluster");
+            std::vector<std::string> reversed(args.rbegin(), args.rend());
+            app.parse(reversed);
+        } catch (const CLI::CallForHelp&) {
+            out << cluster.command->help();
+            check_written(out, "the help to standard output");
+            return exit_ok;
+        } catch (const CLI::ParseError& e) {
+            throw usage_error(e.what());
+        }
+        for (const std::string& extra : cluster.command->remaining())
+            throw usage_error(extra.rfind("-", 0) == 0 && extra.size() > 1 ? "unknown option " + extra
+                                                                          : "unexpected argument '" + extra + "'");
+        call = call_of(cluster, executable_folder);
+        return -1;
+    } catch (...) {
+        return report_failure(err);
+    }
+}
+
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
         const std::string& executable_folder, bool show_progress) {
     try {
@@ -459,23 +532,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if (cluster.command->parsed()) return cluster_command(cluster, out, err, executable_folder, show_progress);
         if (demo.command->parsed()) return demo_command(demo, out, err, executable_folder);
         return generate_command(generate, out);
-    } catch (const usage_error& e) {
-        err << "rotalign: " << e.what() << "\n\n" << usage_hint;
-        return exit_usage;
-    } catch (const mexhost::plugin_error& e) {
-        err << "rotalign: a plug-in stopped with: " << e.what() << '\n';
-    } catch (const input_error& e) {
-        err << "rotalign: " << worded(e, spelled) << '\n';
-    } catch (const memory_error& e) {
-        err << "rotalign: " << e.what() << '\n';  // what was being built, and its size
-    } catch (const std::bad_alloc&) {
-        err << "rotalign: out of memory\n";
-    } catch (const std::exception& e) {
-        err << "rotalign: " << e.what() << '\n';
     } catch (...) {
-        err << "rotalign: an unknown error\n";
+        return report_failure(err);
     }
-    return exit_failure;
 }
 
 }  // namespace rotalign

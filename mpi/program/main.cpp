@@ -1,28 +1,93 @@
 // rotalign-mpi: `rotalign cluster` across MPI ranks (mpirun -n P rotalign-mpi cluster POINTS ...).
+// Every rank reads the same command line; rank 0 alone writes the groups and the summary.
+#include "cautions.h"
 #include "cli.h"
+#include "distributed_chain.h"
+#include "input/local_points.h"
 #include "rotalign/support/blas_threads.h"
+#include "support/together.h"
 
 #include <mpi.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <sstream>
 #include <system_error>
+
+namespace {
+
+using namespace rotalign;
+using namespace rotalign::mpi;
+
+// The chain on the points of all ranks and rank 0's outputs.
+int cluster_on_ranks(const rank_context& c, const cluster_call& call, std::ostream& out, std::ostream& err) {
+    const local_points p = read_local_points(c, call.file);
+    if (call.plot_points)
+        together(c.comm, [&] {
+            if (p.own.dims < 2) throw input_error("--plot needs points of at least two coordinates");
+        });
+    if (c.root())
+        if (const auto warning = group_count_warning(p.total, call.options))
+            err << "rotalign: warning: " << *warning << '\n';
+    std::optional<toolbox> plugins;
+    together(c.comm, [&] { plugins.emplace(call.plugins_folder); });
+    const distributed_result d = cluster_across(c, *plugins, p, call.options);
+    const points all = call.plot_points ? gather_points(c, p) : points{};
+    together(c.comm, [&] {
+        if (c.root()) write_cluster_outputs(call, d.result, all, out, err);
+    });
+    return exit_ok;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     MPI_Init(&argc, &argv);
-    int rank = 0;
-    MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-    const rotalign::single_blas_thread one_thread(true);
+    const rank_context c = context_of(MPI_COMM_WORLD);
+    // The chain's BLAS work is small, and the ranks share the machine's cores.
+    const single_blas_thread one_thread(true);
     std::error_code ec;
     std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec) self = std::filesystem::absolute(argv[0], ec);
+    const std::string folder = self.parent_path().string();
     const std::vector<std::string> args(argv + 1, argv + argc);
-    // Rank 0 runs the whole chain; the others wait for its status.
-    int status = 0;
-    if (rank == 0) status = rotalign::run(args, std::cout, std::cerr, self.parent_path().string(), false);
+
+    // Every rank reads the command line alike; only rank 0 speaks about it.
+    std::ostringstream quiet;
+    std::ostream& out = c.root() ? std::cout : quiet;
+    std::ostream& err = c.root() ? std::cerr : quiet;
+    cluster_call call;
+    int status = read_cluster_call(args, call, out, err, folder);
+    if (status < 0) {
+        try {
+            if (call.distances) {
+                // A distance matrix holds N^2 values: one process runs on it.
+                if (c.root()) status = run(args, std::cout, std::cerr, folder, false);
+                MPI_Bcast(&status, 1, MPI_INT, 0, c.comm);
+            } else {
+                status = cluster_on_ranks(c, call, out, err);
+            }
+        } catch (const failed_elsewhere&) {
+            status = exit_failure;
+        } catch (...) {
+            // This rank failed first: its message is the run's only one.
+            status = report_failure(std::cerr);
+        }
+    }
     std::cout.flush();
-    MPI_Bcast(&status, 1, MPI_INT, 0, MPI_COMM_WORLD);
+    if (c.root()) {
+        errno = 0;
+        if (std::fflush(stdout) != 0 && status == exit_ok) {
+            std::fprintf(stderr, "rotalign: cannot write to standard output: %s\n", std::strerror(errno));
+            status = exit_failure;
+        }
+    }
+    // Every rank ends with the worst status of any.
+    int worst = status;
+    MPI_Allreduce(&status, &worst, 1, MPI_INT, MPI_MAX, c.comm);
     MPI_Finalize();
-    return status;
+    return worst;
 }

@@ -4,13 +4,17 @@
 
 #include "input/byte_source.h"
 #include "input/quoted_bytes.h"
+#include "rotalign/input/npy_rows.h"
 #include "rotalign/input/points.h"
 #include "rotalign/support/memory.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 namespace rotalign::detail {
 namespace {
@@ -97,11 +101,8 @@ std::uint32_t little_endian(const unsigned char* p, std::size_t bytes) {
     return v;
 }
 
-}  // namespace
-
-bool is_npy(byte_source& in) { return in.peek(magic_size) == std::string_view(magic, magic_size); }
-
-table read_npy(byte_source& in, const std::string& source, const char* what) {
+// Reads the magic, version and header, leaving `in` at the first value.
+npy_header header_of(byte_source& in, const std::string& source) {
     unsigned char prefix[12];
     const auto take = [&](unsigned char* to, std::size_t n) { return in.read(reinterpret_cast<char*>(to), n) == n; };
     if (!take(prefix, 10) || std::memcmp(prefix, magic, magic_size) != 0) bad(source, "not a .npy file");
@@ -116,18 +117,41 @@ table read_npy(byte_source& in, const std::string& source, const char* what) {
     if (const auto left = in.remaining(); left && *left < length) bad(source, "the file ends inside the .npy header");
     std::string text(length, '\0');
     if (in.read(&text[0], length) != length) bad(source, "the file ends inside the .npy header");
-    const npy_header h = parse_header(text, source);
+    return parse_header(text, source);
+}
 
+// The rows and columns of the header's shape: one row a point.
+void shape_of(const npy_header& h, const std::string& source, table& t) {
     if (h.shape.empty() || h.shape.size() > 2)
         bad(source, "an array of " + std::to_string(h.shape.size()) + " dimensions; one row a point needs 2");
-    table t;
     t.row_count = h.shape[0];
     t.columns = h.shape.size() == 2 ? h.shape[1] : 1;
     if (t.row_count == 0) bad(source, "no data rows");
     if (t.columns == 0) bad(source, "rows without values");
+    if (t.columns > SIZE_MAX / t.row_count / 8) bad(source, "the .npy shape is too large");
+}
+
+// Throws input_error naming the first value of `values` (rows first_row.. of `columns` each)
+// that is not finite.
+void require_finite(const std::vector<double>& values, std::size_t columns, std::size_t first_row,
+                    const std::string& source, const char* what) {
+    for (std::size_t at = 0; at < values.size(); ++at)
+        if (const double v = values[at]; !std::isfinite(v))
+            throw input_error(source + ", row " + std::to_string(first_row + at / columns + 1) + ": " + what + " " +
+                              std::to_string(at % columns + 1) + " (" + (std::isnan(v) ? "nan" : v > 0 ? "inf" : "-inf") +
+                              ") is not finite");
+}
+
+}  // namespace
+
+bool is_npy(byte_source& in) { return in.peek(magic_size) == std::string_view(magic, magic_size); }
+
+table read_npy(byte_source& in, const std::string& source, const char* what) {
+    const npy_header h = header_of(in, source);
+    table t;
+    shape_of(h, source, t);
     const std::string cut_short = "the file ends before its " + std::to_string(t.row_count) + "-by-" +
                                   std::to_string(t.columns) + " values";
-    if (t.columns > SIZE_MAX / t.row_count / 8) bad(source, "the .npy shape is too large");
     const std::size_t count = t.row_count * t.columns;
     // The header alone does not decide what is allocated: with the size known, the values must
     // all be there; without (a pipe), the array grows as they arrive.
@@ -171,13 +195,82 @@ table read_npy(byte_source& in, const std::string& source, const char* what) {
             by_rows[(at % t.row_count) * t.columns + at / t.row_count] = t.values[at];
         t.values.swap(by_rows);
     }
-    for (std::size_t i = 0; i < t.row_count; ++i)
-        for (std::size_t k = 0; k < t.columns; ++k)
-            if (const double v = t.values[i * t.columns + k]; !std::isfinite(v))
-                throw input_error(source + ", row " + std::to_string(i + 1) + ": " + what + " " +
-                                  std::to_string(k + 1) + " (" + (std::isnan(v) ? "nan" : v > 0 ? "inf" : "-inf") +
-                                  ") is not finite");
+    require_finite(t.values, t.columns, 0, source, what);
     return t;
 }
 
 }  // namespace rotalign::detail
+
+namespace rotalign {
+namespace {
+
+// The header of the .npy file at `path`, its shape and the offset of its first value; the file
+// must hold every value.
+struct opened_npy {
+    std::ifstream file;
+    detail::npy_header header;
+    detail::table shape;  // rows and columns only
+    std::uint64_t data_offset = 0;
+};
+
+void open_npy(const std::string& path, opened_npy& o) {
+    o.file.open(path, std::ios::binary);
+    if (!o.file) throw input_error("cannot read " + path + ": " + std::strerror(errno));
+    std::error_code ec;
+    const std::uintmax_t bytes = std::filesystem::file_size(path, ec);
+    if (ec) throw input_error("cannot read " + path + ": " + ec.message());
+    detail::byte_source in(o.file, static_cast<std::uint64_t>(bytes));
+    o.header = detail::header_of(in, path);
+    detail::shape_of(o.header, path, o.shape);
+    o.data_offset = in.consumed();
+    const std::uint64_t values = static_cast<std::uint64_t>(o.shape.row_count) * o.shape.columns;
+    if ((bytes - o.data_offset) / o.header.item_size < values)
+        throw input_error(path + ": the file ends before its " + std::to_string(o.shape.row_count) + "-by-" +
+                          std::to_string(o.shape.columns) + " values");
+}
+
+}  // namespace
+
+bool is_npy_file(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    char start[detail::magic_size] = {};
+    return file && file.read(start, detail::magic_size) && std::memcmp(start, detail::magic, detail::magic_size) == 0;
+}
+
+npy_shape npy_shape_of(const std::string& path) {
+    opened_npy o;
+    open_npy(path, o);
+    return {o.shape.row_count, o.shape.columns};
+}
+
+points read_npy_rows(const std::string& path, std::size_t first, std::size_t count) {
+    opened_npy o;
+    open_npy(path, o);
+    const std::size_t rows = o.shape.row_count, columns = o.shape.columns, item = o.header.item_size;
+    if (first > rows || count > rows - first)
+        throw input_error(path + ": rows " + std::to_string(first + 1) + " to " + std::to_string(first + count) +
+                          " lie outside its " + std::to_string(rows) + " rows");
+    points p;
+    p.count = count;
+    p.dims = columns;
+    p.values.resize(count * columns);
+    // C order holds the block as one run; Fortran order as one run per column.
+    const std::size_t runs = o.header.fortran_order ? columns : 1;
+    const std::size_t run_values = o.header.fortran_order ? count : count * columns;
+    std::vector<unsigned char> raw(run_values * item);
+    for (std::size_t run = 0; run < runs; ++run) {
+        const std::uint64_t at = o.header.fortran_order ? static_cast<std::uint64_t>(run) * rows + first
+                                                        : static_cast<std::uint64_t>(first) * columns;
+        o.file.seekg(static_cast<std::streamoff>(o.data_offset + at * item));
+        if (!o.file.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(raw.size())))
+            throw input_error("cannot read " + path);
+        for (std::size_t k = 0; k < run_values; ++k) {
+            const std::size_t to = o.header.fortran_order ? k * columns + run : k;
+            p.values[to] = detail::value_at(&raw[k * item], o.header);
+        }
+    }
+    detail::require_finite(p.values, columns, first, path, "coordinate");
+    return p;
+}
+
+}  // namespace rotalign

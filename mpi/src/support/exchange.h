@@ -1,0 +1,82 @@
+// Moving whole arrays between the ranks: gathering blocks to rank 0, handing them out, and
+// sending one array to every rank. MPI counts are ints: larger arrays go in pieces.
+#pragma once
+
+#include <mpi.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+#include <vector>
+
+namespace rotalign::mpi {
+
+template <typename T>
+MPI_Datatype type_of() {
+    if constexpr (std::is_same_v<T, double>) return MPI_DOUBLE;
+    else if constexpr (std::is_same_v<T, int>) return MPI_INT;
+    else if constexpr (std::is_same_v<T, std::int64_t>) return MPI_INT64_T;
+    else if constexpr (std::is_same_v<T, std::uint64_t> || std::is_same_v<T, std::size_t>) return MPI_UINT64_T;
+    else if constexpr (std::is_same_v<T, std::uint32_t>) return MPI_UINT32_T;
+    else if constexpr (std::is_same_v<T, char>) return MPI_CHAR;
+    else static_assert(sizeof(T) == 0, "no MPI type");
+}
+
+// The most elements one MPI call moves here.
+constexpr std::size_t piece_elements = std::size_t{1} << 28;
+
+// Point-to-point, in pieces: `count` elements from `from` on rank `source` to `to` on rank `target`.
+template <typename T>
+void send_array(MPI_Comm comm, const T* from, std::size_t count, int target, int tag) {
+    for (std::size_t done = 0; done < count; done += piece_elements) {
+        const std::size_t n = std::min(piece_elements, count - done);
+        MPI_Send(from + done, static_cast<int>(n), type_of<T>(), target, tag, comm);
+    }
+}
+template <typename T>
+void receive_array(MPI_Comm comm, T* to, std::size_t count, int source, int tag) {
+    for (std::size_t done = 0; done < count; done += piece_elements) {
+        const std::size_t n = std::min(piece_elements, count - done);
+        MPI_Recv(to + done, static_cast<int>(n), type_of<T>(), source, tag, comm, MPI_STATUS_IGNORE);
+    }
+}
+
+// Rank 0 receives every rank's `mine` one after the other in rank order; the others get nothing.
+template <typename T>
+std::vector<T> gather_to_root(MPI_Comm comm, const std::vector<T>& mine) {
+    int rank = 0, size = 1;
+    MPI_Comm_rank(comm, &rank);
+    MPI_Comm_size(comm, &size);
+    std::uint64_t count = mine.size();
+    std::vector<std::uint64_t> counts(static_cast<std::size_t>(size));
+    MPI_Gather(&count, 1, MPI_UINT64_T, counts.data(), 1, MPI_UINT64_T, 0, comm);
+    constexpr int tag = 71;
+    if (rank != 0) {
+        send_array(comm, mine.data(), mine.size(), 0, tag);
+        return {};
+    }
+    std::size_t total = 0;
+    for (std::uint64_t c : counts) total += static_cast<std::size_t>(c);
+    std::vector<T> all(total);
+    std::copy(mine.begin(), mine.end(), all.begin());
+    std::size_t at = mine.size();
+    for (int r = 1; r < size; ++r) {
+        receive_array(comm, all.data() + at, static_cast<std::size_t>(counts[static_cast<std::size_t>(r)]), r, tag);
+        at += static_cast<std::size_t>(counts[static_cast<std::size_t>(r)]);
+    }
+    return all;
+}
+
+// Rank 0's `values` on every rank (the others' are replaced).
+template <typename T>
+void broadcast(MPI_Comm comm, std::vector<T>& values) {
+    std::uint64_t count = values.size();
+    MPI_Bcast(&count, 1, MPI_UINT64_T, 0, comm);
+    values.resize(static_cast<std::size_t>(count));
+    for (std::size_t done = 0; done < values.size(); done += piece_elements) {
+        const std::size_t n = std::min(piece_elements, values.size() - done);
+        MPI_Bcast(values.data() + done, static_cast<int>(n), type_of<T>(), 0, comm);
+    }
+}
+
+}  // namespace rotalign::mpi
