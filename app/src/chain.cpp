@@ -1,4 +1,5 @@
 #include "rotalign/chain.h"
+#include "rotalign/chain_normalised.h"
 
 #include "mexhost/errors.h"
 
@@ -323,14 +324,15 @@ mexhost::array_ptr normalised_from(toolbox& plugins, mexhost::array_ptr d, const
     return l;
 }
 
-// The chain from the distance matrix d on.
+// The chain from the distance matrix d on; or, with `normalised`, from d as the normalised
+// affinity already.
 cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options,
-                          cluster_result result, chain_step& step) {
+                          cluster_result result, chain_step& step, bool normalised = false) {
     const std::size_t n = mxGetM(d.get());
     const bool sparse = mxIsSparse(d.get());
     const int largest = options.fixed_groups >= 2 ? options.fixed_groups : options.max_groups;
     const group_count_settings settings = settings_of(options);
-    mexhost::array_ptr l = normalised_from(plugins, std::move(d), options, result, step);
+    mexhost::array_ptr l = normalised ? std::move(d) : normalised_from(plugins, std::move(d), options, result, step);
 
     // Pieces of the graph too small to be a group are set aside (in no group), so that they take
     // no count; unless too few points would be left for the groups tried.
@@ -712,6 +714,13 @@ mexhost::array_ptr normalised_affinity(toolbox& plugins, const points& p, const 
         mexhost::array_ptr d = distances_of(q, o, result, step);
         return normalised_from(plugins, std::move(d), o, result, step);
     });
+}
+
+cluster_result cluster_normalised(toolbox& plugins, mexhost::array_ptr l, const cluster_options& options,
+                                  cluster_result facts) {
+    map_blas_buffer();
+    chain_step step;
+    return reporting_memory(step, [&] { return chain_from(plugins, std::move(l), options, std::move(facts), step, true); });
 }
 
 sparse_view sparse_view_of(const mxArray* m) {

@@ -1,7 +1,12 @@
 #include "distributed_chain.h"
 
+#include "affinity/affinity_across.h"
+#include "graph/graph_columns.h"
 #include "input/local_spreads.h"
 #include "mexhost/errors.h"
+#include "neighbours/neighbours_across.h"
+#include "rotalign/chain_normalised.h"
+#include "rotalign/graph/graph.h"
 #include "rotalign/groups/nearest_sample.h"
 #include "rotalign/graph/graph_size.h"
 #include "rotalign/graph/small_pieces.h"
@@ -11,6 +16,7 @@
 #include "support/together.h"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 
 namespace rotalign::mpi {
@@ -81,6 +87,94 @@ std::optional<distributed_result> sampled(const rank_context& c, toolbox& plugin
     return d;
 }
 
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The normalised matrix on rank 0 as one host sparse matrix, every rank's columns in turn.
+mexhost::array_ptr gathered_matrix(const rank_context& c, const local_rows& a) {
+    std::vector<std::uint64_t> counts(a.count());
+    for (std::size_t j = 0; j < a.count(); ++j) counts[j] = a.starts[j + 1] - a.starts[j];
+    counts = gather_to_root(c.comm, counts);
+    std::vector<std::int64_t> rows = gather_to_root(c.comm, a.columns);
+    std::vector<double> values = gather_to_root(c.comm, a.values);
+    if (!c.root()) return nullptr;
+    if (values.size() > static_cast<std::size_t>(INT32_MAX))
+        throw input_error("the graph holds more entries than a host sparse matrix (2^31 - 1)");
+    std::vector<mwIndex> jc(1, 0), ir(rows.begin(), rows.end());
+    jc.reserve(counts.size() + 1);
+    for (const std::uint64_t n : counts) jc.push_back(jc.back() + static_cast<mwIndex>(n));
+    std::vector<std::int64_t>().swap(rows);
+    const mwSize n = static_cast<mwSize>(a.global_size);
+    return mexhost::make_sparse(n, n, jc, ir, values);
+}
+
+// The nearest-neighbour graph across the ranks: exact lists, this rank's graph columns, their
+// affinities through the plug-ins and their normalisation, each rank for its own points; then
+// rank 0 takes the normalised matrix for the eigen-step, rotations and count.
+distributed_result knn_across(const rank_context& c, toolbox& plugins, const local_points& p,
+                              const cluster_options& options) {
+    distributed_result d;
+    d.route = distributed_route::knn;
+    cluster_result& facts = d.result;
+    facts.graph = graph_kind::knn;
+    auto start = std::chrono::steady_clock::now();
+    std::size_t m = options.graph_neighbours > 0
+                        ? options.graph_neighbours
+                        : graph_neighbours(static_cast<std::size_t>(std::max(options.neighbours, 1)));
+    neighbour_lists lists;
+    together(c.comm, [&] { lists = neighbours_across(c, p, m); });
+    if (options.graph_neighbours == 0) {
+        // As many neighbours as hold nearly all of a point's affinity, within the budget.
+        affinity_kernel kernel;
+        kernel.kind = options.affinity;
+        kernel.neighbours = static_cast<std::size_t>(std::max(options.neighbours, 1));
+        kernel.scale = options.scale;
+        const std::size_t wanted =
+            neighbours_for_share_across(c, p, lists, kernel, graph_entry_budget / std::max<std::size_t>(p.total, 1));
+        if (wanted > m) {
+            m = wanted;
+            together(c.comm, [&] { lists = neighbours_across(c, p, m); });
+        }
+    }
+    local_rows graph;
+    together(c.comm, [&] { graph = graph_columns(c, p, lists); });
+    unsigned long long stored = graph.entries(), all_stored = 0;
+    MPI_Allreduce(&stored, &all_stored, 1, MPI_UNSIGNED_LONG_LONG, MPI_SUM, c.comm);
+    facts.graph_neighbours = m;
+    facts.graph_entries = static_cast<std::size_t>(all_stored);
+    facts.search = neighbour_backend::kd_tree;
+    facts.exact_neighbours = true;
+    facts.recall = 1.0;
+    facts.unit_contrast = spread_contrast_above(column_spreads_across(c, p), spread_warning_ratio);
+    facts.times.distances = seconds_since(start);
+
+    start = std::chrono::steady_clock::now();
+    local_scale_summary scales;
+    local_rows a;
+    together(c.comm, [&] {
+        a = affinities_across(c, plugins, p, lists, graph, options,
+                              options.affinity == affinity_kind::global ? nullptr : &scales);
+    });
+    facts.scales_at_floor = scales.below_floor;
+    facts.median_local_scale = scales.median;
+    std::vector<std::uint32_t>().swap(lists.index);
+    std::vector<double>().swap(lists.distance);
+    graph = local_rows{};
+    facts.times.affinity = seconds_since(start);
+
+    start = std::chrono::steady_clock::now();
+    normalise_across(c, a);
+    facts.times.normalise = seconds_since(start);
+
+    mexhost::array_ptr l = gathered_matrix(c, a);
+    a = local_rows{};
+    together(c.comm, [&] {
+        if (c.root()) d.result = cluster_normalised(plugins, std::move(l), options, std::move(facts));
+    });
+    return d;
+}
+
 }  // namespace
 
 distributed_result cluster_across(const rank_context& c, toolbox& plugins, const local_points& p,
@@ -97,6 +191,12 @@ distributed_result cluster_across(const rank_context& c, toolbox& plugins, const
             rest.standardise = false;
         }
         if (auto d = sampled(c, plugins, standard ? *standard : p, rest)) return std::move(*d);
+    }
+    if (graph_for(options, p.total) == graph_kind::knn && c.size > 1) {
+        if (!options.standardise) return knn_across(c, plugins, p, options);
+        cluster_options rest = options;
+        rest.standardise = false;
+        return knn_across(c, plugins, standardised_across(c, p), rest);
     }
     return gathered(c, plugins, p, options);
 }

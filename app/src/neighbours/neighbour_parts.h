@@ -33,8 +33,10 @@ inline bool before(double d, std::uint32_t i, double e, std::uint32_t j) {
 // caller's two arrays of `capacity` entries.
 class nearest_so_far {
 public:
-    nearest_so_far(std::uint32_t* index, double* distance, std::size_t capacity)
-        : index_(index), distance_(distance), capacity_(capacity) {}
+    // `filled`: the first entries of the arrays already hold pairs in the order above (a list
+    // built up over several searches).
+    nearest_so_far(std::uint32_t* index, double* distance, std::size_t capacity, std::size_t filled = 0)
+        : index_(index), distance_(distance), capacity_(capacity), size_(filled) {}
 
     bool full() const { return size_ == capacity_; }
     std::size_t size() const { return size_; }

@@ -21,12 +21,15 @@
 // the caller has excluded overflow.
 #include "neighbours/neighbour_parts.h"
 #include "neighbours/point_cloud.h"
+#include "rotalign/neighbours/block_search.h"
 
 #include <nanoflann.hpp>
 
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <algorithm>
+#include <thread>
 #include <utility>
 
 namespace rotalign::detail {
@@ -72,6 +75,29 @@ private:
     double inflation_;
 };
 
+// The pairs of a list offered with indices moved by `offset`: the tree numbers its own points
+// from 0, the list holds them by their indices among all points.
+class offset_result {
+public:
+    offset_result(nearest_so_far& list, std::uint64_t self, std::uint64_t offset, double inflation)
+        : list_(list), self_(self), offset_(offset), inflation_(inflation) {}
+
+    double worstDist() const {
+        if (!list_.full()) return std::numeric_limits<double>::infinity();
+        return std::nextafter(list_.last() * inflation_, std::numeric_limits<double>::infinity());
+    }
+    bool addPoint(double distance, std::uint32_t i) {
+        if (offset_ + i != self_) list_.offer(distance, static_cast<std::uint32_t>(offset_ + i));
+        return true;
+    }
+    bool full() const { return list_.full(); }
+
+private:
+    nearest_so_far& list_;
+    std::uint64_t self_, offset_;
+    double inflation_;
+};
+
 template <class Tree>
 std::size_t depth_of(const typename Tree::Node* root) {
     std::size_t deepest = 0;
@@ -111,6 +137,25 @@ void search(const points& p, neighbour_lists& out, unsigned threads, const std::
     });
 }
 
+template <int Dims>
+void offer(const points& reference, std::size_t first_reference, const points& queries, std::size_t first_query,
+           neighbour_lists& lists, unsigned threads) {
+    const point_cloud cloud{reference};
+    const tree<Dims> index(static_cast<int>(reference.dims), cloud, nanoflann::KDTreeSingleIndexAdaptorParams(16));
+    const double u = DBL_EPSILON / 2;
+    const double h = static_cast<double>(depth_of<tree<Dims>>(index.root_node));
+    const double inflation = 1.0 + 2.0 * (3.0 * h + static_cast<double>(reference.dims) + 8.0) * u;
+    const std::size_t m = lists.per_point;
+    parallel_chunks(queries.count, 256, threads, [&](std::size_t first, std::size_t last) {
+        for (std::size_t q = first; q < last; ++q) {
+            // Empty entries sort last (see unfilled_lists), so the list counts as full throughout.
+            nearest_so_far list(&lists.index[q * m], &lists.distance[q * m], m, m);
+            offset_result result(list, first_query + q, first_reference, inflation);
+            index.findNeighbors(result, &queries.values[q * queries.dims], nanoflann::SearchParams());
+        }
+    });
+}
+
 }  // namespace
 
 std::vector<std::uint32_t> tree_order(const points& p) {
@@ -128,3 +173,31 @@ void kd_tree_search(const points& p, neighbour_lists& out, unsigned threads, con
 }
 
 }  // namespace rotalign::detail
+
+namespace rotalign {
+
+neighbour_lists unfilled_lists(std::size_t count, std::size_t per_point) {
+    neighbour_lists l;
+    l.count = count;
+    l.per_point = per_point;
+    l.index.assign(count * per_point, no_neighbour);
+    l.distance.assign(count * per_point, std::numeric_limits<double>::infinity());
+    return l;
+}
+
+void offer_block(const points& reference, std::size_t first_reference, const points& queries, std::size_t first_query,
+                 neighbour_lists& lists, unsigned threads) {
+    if (reference.dims != queries.dims) throw input_error("reference points and queries differ in their coordinates");
+    if (lists.count != queries.count) throw input_error("one list per query is needed");
+    if (first_reference + reference.count > no_neighbour || first_query + queries.count > no_neighbour)
+        throw input_error("point indices beyond 2^32 - 2");
+    if (reference.count == 0 || queries.count == 0 || lists.per_point == 0) return;
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    switch (reference.dims) {
+    case 2: return detail::offer<2>(reference, first_reference, queries, first_query, lists, threads);
+    case 3: return detail::offer<3>(reference, first_reference, queries, first_query, lists, threads);
+    default: return detail::offer<-1>(reference, first_reference, queries, first_query, lists, threads);
+    }
+}
+
+}  // namespace rotalign

@@ -80,3 +80,38 @@ void broadcast(MPI_Comm comm, std::vector<T>& values) {
 }
 
 }  // namespace rotalign::mpi
+
+namespace rotalign::mpi {
+
+// All to all: `outgoing[r]` goes to rank r; the result's [r] came from rank r. Counts must fit
+// MPI's int (the callers' messages are a rank's share of lists, far below 2^31 entries).
+template <typename T>
+std::vector<std::vector<T>> all_to_all(MPI_Comm comm, const std::vector<std::vector<T>>& outgoing) {
+    const int size = static_cast<int>(outgoing.size());
+    std::vector<int> send_counts(outgoing.size()), receive_counts(outgoing.size()), send_at(outgoing.size()),
+        receive_at(outgoing.size());
+    std::vector<T> sending;
+    for (int r = 0; r < size; ++r) {
+        const auto& part = outgoing[static_cast<std::size_t>(r)];
+        send_at[static_cast<std::size_t>(r)] = static_cast<int>(sending.size());
+        send_counts[static_cast<std::size_t>(r)] = static_cast<int>(part.size());
+        sending.insert(sending.end(), part.begin(), part.end());
+    }
+    MPI_Alltoall(send_counts.data(), 1, MPI_INT, receive_counts.data(), 1, MPI_INT, comm);
+    std::size_t total = 0;
+    for (int r = 0; r < size; ++r) {
+        receive_at[static_cast<std::size_t>(r)] = static_cast<int>(total);
+        total += static_cast<std::size_t>(receive_counts[static_cast<std::size_t>(r)]);
+    }
+    std::vector<T> received(total);
+    MPI_Alltoallv(sending.data(), send_counts.data(), send_at.data(), type_of<T>(), received.data(),
+                  receive_counts.data(), receive_at.data(), type_of<T>(), comm);
+    std::vector<std::vector<T>> incoming(outgoing.size());
+    for (int r = 0; r < size; ++r) {
+        const auto from = received.begin() + receive_at[static_cast<std::size_t>(r)];
+        incoming[static_cast<std::size_t>(r)].assign(from, from + receive_counts[static_cast<std::size_t>(r)]);
+    }
+    return incoming;
+}
+
+}  // namespace rotalign::mpi

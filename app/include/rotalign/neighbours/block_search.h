@@ -1,0 +1,32 @@
+// Nearest-neighbour lists built up one block of points at a time, for points held in several
+// places (the ranks of a distributed run): every block is offered to every list in turn, and the
+// lists end exactly as nearest_neighbours makes them over all the points.
+#pragma once
+
+#include "rotalign/input/points.h"
+#include "rotalign/neighbours/neighbours.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+namespace rotalign {
+
+// The index of an entry that holds no neighbour yet; its distance is +infinity.
+constexpr std::uint32_t no_neighbour = std::numeric_limits<std::uint32_t>::max();
+
+// `count` lists of `per_point` empty entries.
+neighbour_lists unfilled_lists(std::size_t count, std::size_t per_point);
+
+// Offers the points of `reference`, whose indices among all points are first_reference + i, to
+// the lists of `queries` (first_query + q): each list keeps the per_point nearest pairs seen, in
+// the squared distance of the dense route, nearest first and ties by the smaller index; a point
+// is never its own neighbour. After every block has been offered, each list equals the list of
+// nearest_neighbours over all the points, duplicates included. An exact k-d tree search on the
+// reference block, pruned with the list's current last distance (made safe against rounding), so
+// that later blocks cost little. `threads` 0: as many as the machine has. Throws input_error
+// when the coordinates differ, the lists do not match the queries, or an index passes 2^32 - 2.
+void offer_block(const points& reference, std::size_t first_reference, const points& queries, std::size_t first_query,
+                 neighbour_lists& lists, unsigned threads = 0);
+
+}  // namespace rotalign

@@ -1,0 +1,193 @@
+#include "affinity/affinity_across.h"
+
+#include "rotalign/neighbours/neighbours.h"
+#include "support/exchange.h"
+#include "support/together.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace rotalign::mpi {
+namespace {
+
+// The rows of `a` that other ranks own, each once, ascending.
+std::vector<std::uint64_t> ghosts_of(const local_rows& a) {
+    std::vector<std::uint64_t> ghosts;
+    for (const std::int64_t row : a.columns) {
+        const std::uint64_t i = static_cast<std::uint64_t>(row);
+        if (i < a.first || i >= a.first + a.count()) ghosts.push_back(i);
+    }
+    std::sort(ghosts.begin(), ghosts.end());
+    ghosts.erase(std::unique(ghosts.begin(), ghosts.end()), ghosts.end());
+    return ghosts;
+}
+
+// For each of `wanted` (ascending, other ranks' points), `per` values that its rank computes by
+// `answer(local index, out)`: the requests go to the owners and the answers come back in order.
+template <typename T, typename Answer>
+std::vector<T> ask_owners(const rank_context& c, std::size_t total, std::size_t first,
+                          const std::vector<std::uint64_t>& wanted, std::size_t per, Answer answer) {
+    const row_blocks blocks{total, c.size};
+    std::vector<std::vector<std::uint64_t>> requests(static_cast<std::size_t>(c.size));
+    for (const std::uint64_t g : wanted) requests[static_cast<std::size_t>(blocks.owner(g))].push_back(g);
+    const auto asked = all_to_all(c.comm, requests);
+    std::vector<std::vector<T>> replies(static_cast<std::size_t>(c.size));
+    for (std::size_t r = 0; r < asked.size(); ++r) {
+        replies[r].resize(asked[r].size() * per);
+        for (std::size_t e = 0; e < asked[r].size(); ++e)
+            answer(static_cast<std::size_t>(asked[r][e]) - first, &replies[r][e * per]);
+    }
+    const auto answered = all_to_all(c.comm, replies);
+    // `wanted` is ascending and the blocks follow the point order: the answers of rank 0, 1, ...
+    // laid end to end are in the order of `wanted`.
+    std::vector<T> out;
+    out.reserve(wanted.size() * per);
+    for (const auto& part : answered) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+// The affinity plug-in's affinities of d, as the chain calls it.
+mexhost::array_ptr plugin_affinities(toolbox& plugins, const mxArray* d, const cluster_options& options) {
+    if (options.affinity == affinity_kind::global) {
+        mexhost::array_ptr scale = mexhost::make_scalar(options.scale);
+        return std::move(plugins.get("pellor").call(1, {d, scale.get()}, trusted_inputs)[0]);
+    }
+    const char* name = options.affinity == affinity_kind::local ? "brenmoss" : "olvane";
+    mexhost::array_ptr k = mexhost::make_scalar(options.neighbours);
+    auto out = plugins.get(name).call(2, {d, k.get()}, trusted_inputs);
+    out[0].reset();
+    return std::move(out[1]);
+}
+
+// The local scales of the own columns as summarise_local_scales takes them, summed up on rank 0.
+local_scale_summary summary_across(const rank_context& c, const local_rows& graph, std::size_t k) {
+    std::vector<double> sigma(graph.count()), column;
+    for (std::size_t j = 0; j < graph.count(); ++j) {
+        const std::size_t count = graph.starts[j + 1] - graph.starts[j];
+        if (count == 0) continue;
+        column.assign(graph.values.begin() + static_cast<std::ptrdiff_t>(graph.starts[j]),
+                      graph.values.begin() + static_cast<std::ptrdiff_t>(graph.starts[j + 1]));
+        const std::size_t at = std::min(k, count) - 1;
+        std::nth_element(column.begin(), column.begin() + static_cast<std::ptrdiff_t>(at), column.end());
+        sigma[j] = column[at];
+    }
+    sigma = gather_to_root(c.comm, sigma);
+    local_scale_summary s;
+    if (!c.root() || sigma.empty()) return s;
+    for (const double v : sigma)
+        if (v < local_scale_floor) ++s.below_floor;
+    const std::size_t middle = (sigma.size() - 1) / 2;
+    std::nth_element(sigma.begin(), sigma.begin() + static_cast<std::ptrdiff_t>(middle), sigma.end());
+    s.median = sigma[middle];
+    return s;
+}
+
+}  // namespace
+
+local_rows affinities_across(const rank_context& c, toolbox& plugins, const local_points& p,
+                             const neighbour_lists& lists, const local_rows& graph, const cluster_options& options,
+                             local_scale_summary* scales) {
+    const bool global = options.affinity == affinity_kind::global;
+    const std::size_t k = global ? 0 : static_cast<std::size_t>(std::max(options.neighbours, 1));
+    const std::size_t m = lists.per_point;
+    if (scales != nullptr && !global) *scales = summary_across(c, graph, k);
+
+    // The ghosts and the first k entries of each one's list (indices, then distances).
+    const std::vector<std::uint64_t> ghosts = ghosts_of(graph);
+    const std::vector<std::uint64_t> ghost_rows = ask_owners<std::uint64_t>(
+        c, p.total, p.first, ghosts, k, [&](std::size_t q, std::uint64_t* out) {
+            for (std::size_t e = 0; e < k; ++e) out[e] = lists.index[q * m + e];
+        });
+    const std::vector<double> ghost_distances =
+        ask_owners<double>(c, p.total, p.first, ghosts, k, [&](std::size_t q, double* out) {
+            for (std::size_t e = 0; e < k; ++e) out[e] = lists.distance[q * m + e];
+        });
+
+    // The points of the host matrix: own, ghosts and the ghosts' listed neighbours, in point
+    // order, so that every column keeps its rows in the order of the whole graph.
+    std::vector<std::uint64_t> held(ghosts);
+    held.insert(held.end(), ghost_rows.begin(), ghost_rows.end());
+    for (std::size_t q = 0; q < p.own.count; ++q) held.push_back(p.first + q);
+    std::sort(held.begin(), held.end());
+    held.erase(std::unique(held.begin(), held.end()), held.end());
+    const auto local = [&held](std::uint64_t g) {
+        return static_cast<mwIndex>(std::lower_bound(held.begin(), held.end(), g) - held.begin());
+    };
+
+    std::vector<mwIndex> jc(1, 0), ir;
+    std::vector<double> values;
+    std::vector<std::pair<std::uint64_t, double>> ghost_column;
+    std::size_t next_ghost = 0;
+    const mwIndex own_start = local(p.first);
+    for (const std::uint64_t g : held) {
+        if (g >= p.first && g < p.first + p.own.count) {
+            const std::size_t q = static_cast<std::size_t>(g - p.first);
+            for (std::size_t e = graph.starts[q]; e < graph.starts[q + 1]; ++e) {
+                ir.push_back(local(static_cast<std::uint64_t>(graph.columns[e])));
+                values.push_back(graph.values[e]);
+            }
+        } else if (next_ghost < ghosts.size() && ghosts[next_ghost] == g) {
+            ghost_column.clear();
+            for (std::size_t e = 0; e < k; ++e)
+                ghost_column.push_back({ghost_rows[next_ghost * k + e], ghost_distances[next_ghost * k + e]});
+            std::sort(ghost_column.begin(), ghost_column.end());
+            for (const auto& [row, d] : ghost_column) {
+                ir.push_back(local(row));
+                values.push_back(d);
+            }
+            ++next_ghost;
+        }
+        if (values.size() > static_cast<std::size_t>(INT32_MAX))
+            throw input_error("a rank's share of the graph holds more entries than a host sparse matrix (2^31 - 1)");
+        jc.push_back(static_cast<mwIndex>(values.size()));
+    }
+    const mwSize side = static_cast<mwSize>(held.size());
+    mexhost::array_ptr d = mexhost::make_sparse(side, side, jc, ir, values);
+    std::vector<mwIndex>().swap(ir);
+    std::vector<double>().swap(values);
+
+    mexhost::array_ptr a = plugin_affinities(plugins, d.get(), options);
+    d.reset();
+    mexhost::array_ptr cleared = std::move(plugins.get("nimbrel").call(1, {a.get()}, trusted_inputs)[0]);
+    a.reset();
+
+    // The own columns, which the plug-ins left in their pattern.
+    local_rows out = graph;
+    const double* pr = mxGetPr(cleared.get());
+    const mwIndex* cjc = mxGetJc(cleared.get());
+    for (std::size_t q = 0; q < p.own.count; ++q) {
+        const std::size_t from = static_cast<std::size_t>(cjc[own_start + q]);
+        std::copy(pr + from, pr + from + (graph.starts[q + 1] - graph.starts[q]),
+                  out.values.begin() + static_cast<std::ptrdiff_t>(graph.starts[q]));
+    }
+    return out;
+}
+
+void normalise_across(const rank_context& c, local_rows& a) {
+    const std::size_t own = a.count();
+    std::vector<double> factor(own);
+    together(c.comm, [&] {
+        for (std::size_t j = 0; j < own; ++j) {
+            double degree = 0.0;
+            for (std::size_t e = a.starts[j]; e < a.starts[j + 1]; ++e) degree += a.values[e];
+            if (!(degree > 0.0) || !std::isfinite(degree))
+                throw input_error("point " + std::to_string(a.first + j + 1) +
+                                  " has no affinity to any other point (try a larger scale or neighbour count)");
+            factor[j] = 1.0 / std::sqrt(degree);
+        }
+    });
+    const std::vector<std::uint64_t> ghosts = ghosts_of(a);
+    const std::vector<double> ghost_factor = ask_owners<double>(
+        c, a.global_size, a.first, ghosts, 1, [&](std::size_t q, double* out) { *out = factor[q]; });
+    for (std::size_t j = 0; j < own; ++j)
+        for (std::size_t e = a.starts[j]; e < a.starts[j + 1]; ++e) {
+            const std::uint64_t i = static_cast<std::uint64_t>(a.columns[e]);
+            const double fi = i >= a.first && i < a.first + own
+                                  ? factor[static_cast<std::size_t>(i - a.first)]
+                                  : ghost_factor[static_cast<std::size_t>(
+                                        std::lower_bound(ghosts.begin(), ghosts.end(), i) - ghosts.begin())];
+            a.values[e] *= fi * factor[j];
+        }
+}
+
+}  // namespace rotalign::mpi
