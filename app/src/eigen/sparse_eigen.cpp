@@ -20,6 +20,7 @@
 #include "rotalign/eigen/sparse_eigen.h"
 
 #include "eigen/pieces.h"
+#include "eigen/piece_solver.h"
 #include "eigen/shifted_cholesky.h"
 #include "eigen/symmetric_lanczos.h"
 #include "graph/sparse_graph.h"
@@ -157,7 +158,8 @@ bool solve_shift_invert(const sparse_view& m, std::size_t wanted, const sparse_e
     return run.converged;
 }
 
-// One connected piece by the method the options ask for, or the best one for its size.
+}  // namespace
+
 piece_pairs solve_piece(const sparse_view& m, std::size_t wanted, const sparse_eigen_options& options,
                         sparse_eigen_work& work, eigen_solver& used) {
     piece_pairs out;
@@ -185,6 +187,8 @@ piece_pairs solve_piece(const sparse_view& m, std::size_t wanted, const sparse_e
     used = eigen_solver::dense;
     return solve_dense(m, wanted, work);
 }
+
+namespace {
 
 void check_options(const sparse_eigen_options& o) {
     if (!(o.shift > 0.0) || !std::isfinite(o.shift)) throw input_error("the shift must be a positive number");
@@ -221,6 +225,7 @@ eigenpairs leading_eigenpairs(const sparse_view& m, std::size_t count, const spa
         return solved;
     });
     out.used = work.dense_pieces == pieces.count() ? eigen_solver::dense : eigen_solver::lanczos;
+    out.components = pieces.count();
     const long long applications = work.products + work.solves;
     out.products = applications > INT32_MAX ? INT32_MAX : static_cast<int>(applications);
     if (work_out != nullptr) *work_out = work;

@@ -207,6 +207,7 @@ TEST(sparse_eigenpairs, disconnected_pieces_each_bring_their_eigenvalue_one) {
         rotalign::sparse_eigen_work work;
         const rotalign::eigenpairs got = rotalign::leading_eigenpairs(a.view(), count, forced(method), &work);
         EXPECT_EQ(work.components, 6u);
+        EXPECT_EQ(got.components, 6u);  // the result states its pieces as the dense solver's does
         EXPECT_EQ(work.dense_pieces, 3u);  // the two pairs and the lone point
         // Five pieces with an edge, five eigenvalues 1, each vector on one piece of its own.
         std::vector<std::size_t> first_rows;

@@ -1,0 +1,173 @@
+#include "eigen/distributed_eigen.h"
+
+#include "eigen/distributed_pieces.h"
+#include "eigen/gathered_pieces.h"
+#include "eigen/ghost_columns.h"
+#include "eigen/leave_together.h"
+#include "eigen/pieces.h"
+#include "eigen/row_checks.h"
+#include "eigen/spread_piece.h"
+#include "rotalign/support/errors.h"
+
+#include <slepcsys.h>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <string>
+
+namespace rotalign::mpi {
+namespace {
+
+// The one-process step refuses the dense method above this order (2 GiB as a dense matrix).
+constexpr std::size_t dense_limit_forced = 16384;
+
+void check_request(MPI_Comm comm, std::size_t n, std::size_t wanted, const sparse_eigen_options& o) {
+    std::string fault;
+    if (wanted == 0 || wanted > n)
+        fault = "cannot take " + std::to_string(wanted) + " eigenvectors of a matrix of order " + std::to_string(n);
+    else if (!(o.shift > 0.0) || !std::isfinite(o.shift))
+        fault = "the shift must be a positive number";
+    else if (!(o.tolerance >= 0.0) || !std::isfinite(o.tolerance))
+        fault = "the tolerance must be a finite number of at least 0";
+    else if (o.max_restarts < 1)
+        fault = "the Lanczos solver needs at least one restart";
+    leave_together(comm, fault.empty() ? std::exception_ptr{} : std::make_exception_ptr(input_error(fault)));
+}
+
+// SLEPc is started once, by the first spread piece, unless the program started it.
+void start_slepc() {
+    PetscBool started = PETSC_FALSE;
+    SlepcInitialized(&started);
+    if (started == PETSC_FALSE && SlepcInitializeNoArguments() != 0)
+        throw std::runtime_error("SLEPc could not be initialised");
+}
+
+// This rank's rows of piece p in the piece's numbering, with only the entries inside it.
+piece_rows rows_of_piece(const local_rows& m, const distributed_pieces& pieces, const ghost_columns& ghosts,
+                         std::size_t p, std::vector<std::size_t>& own_rows) {
+    piece_rows out;
+    out.size = pieces.size[p];
+    own_rows.clear();
+    const auto first = static_cast<std::int64_t>(m.first), rows = static_cast<std::int64_t>(m.count());
+    const auto piece = static_cast<std::int64_t>(p);
+    for (std::size_t i = 0; i < m.count(); ++i) {
+        if (pieces.own_piece[i] != piece) continue;
+        if (own_rows.empty()) out.first = pieces.own_position[i];
+        own_rows.push_back(i);
+        for (std::size_t k = m.starts[i]; k < m.starts[i + 1]; ++k) {
+            const std::int64_t local = m.columns[k] - first;
+            std::int64_t column_piece = 0, position = 0;
+            if (local >= 0 && local < rows) {
+                column_piece = pieces.own_piece[static_cast<std::size_t>(local)];
+                position = pieces.own_position[static_cast<std::size_t>(local)];
+            } else {
+                const std::size_t g = ghosts.index_of(m.columns[k]);
+                column_piece = pieces.ghost_piece[g];
+                position = pieces.ghost_position[g];
+            }
+            if (column_piece != piece) continue;
+            out.columns.push_back(position);
+            out.values.push_back(m.values[k]);
+        }
+        out.starts.push_back(static_cast<std::int64_t>(out.columns.size()));
+    }
+    return out;
+}
+
+}  // namespace
+
+distributed_pairs leading_eigenpairs(MPI_Comm comm, const local_rows& m, std::size_t wanted,
+                                     const sparse_eigen_options& options, sparse_eigen_work* work_out) {
+    const block_starts blocks = check_rows(comm, m);
+    const std::size_t n = m.global_size, rows = m.count();
+    check_request(comm, n, wanted, options);
+    check_symmetric(comm, m, blocks);
+    int rank = 0;
+    MPI_Comm_rank(comm, &rank);
+
+    // The columns other ranks own, once each.
+    std::vector<std::int64_t> remote;
+    const auto first = static_cast<std::int64_t>(m.first), own_end = first + static_cast<std::int64_t>(rows);
+    for (const std::int64_t j : m.columns)
+        if (j < first || j >= own_end) remote.push_back(j);
+    std::sort(remote.begin(), remote.end());
+    remote.erase(std::unique(remote.begin(), remote.end()), remote.end());
+    const ghost_columns ghosts(comm, blocks, rank, std::move(remote));
+    const distributed_pieces pieces = find_pieces(comm, m, ghosts, negligible_at(n));
+
+    // Which pieces the one-process step would solve densely: those are gathered.
+    sparse_eigen_work work;
+    work.components = pieces.count();
+    std::vector<bool> gathered(pieces.count());
+    std::vector<std::size_t> wanted_of(pieces.count());
+    std::string too_large;
+    for (std::size_t p = 0; p < pieces.count(); ++p) {
+        const auto size = static_cast<std::size_t>(pieces.size[p]);
+        wanted_of[p] = std::min(wanted, size);
+        gathered[p] = options.method == eigen_solver::dense || size <= options.dense_limit || 2 * wanted_of[p] >= size;
+        if (gathered[p] && size > dense_limit_forced && too_large.empty())
+            too_large = "a piece of " + std::to_string(size) + " points is too large for the dense eigen-solver";
+    }
+    leave_together(comm, too_large.empty() ? std::exception_ptr{} : std::make_exception_ptr(input_error(too_large)));
+    const gathered_pieces small(comm, m, pieces, blocks, ghosts, gathered, wanted_of, options, work);
+
+    // The others one after another on all ranks.
+    std::vector<spread_pairs> spread(pieces.count());
+    std::vector<std::vector<std::size_t>> spread_rows(pieces.count());
+    for (std::size_t p = 0; p < pieces.count(); ++p) {
+        if (gathered[p]) continue;
+        std::exception_ptr failure;
+        try {
+            if (options.interrupt_check) options.interrupt_check();
+            start_slepc();
+            const piece_rows piece = rows_of_piece(m, pieces, ghosts, p, spread_rows[p]);
+            spread[p] = solve_spread_piece(comm, piece, wanted_of[p], options, work);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        leave_together(comm, failure);
+    }
+
+    // The largest values over all pieces win, equal ones in the order of the pieces.
+    struct candidate {
+        double value;
+        std::size_t piece, k;
+    };
+    std::vector<candidate> candidates;
+    for (std::size_t p = 0; p < pieces.count(); ++p) {
+        const std::vector<double>& values = gathered[p] ? small.values(p) : spread[p].pairs.values;
+        for (std::size_t k = 0; k < wanted_of[p]; ++k) candidates.push_back({values[k], p, k});
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const candidate& a, const candidate& b) { return a.value > b.value; });
+
+    distributed_pairs out;
+    out.components = pieces.count();
+    out.values.resize(wanted);
+    out.vectors.assign(rows * wanted, 0.0);
+    std::vector<gathered_pieces::choice> chosen;
+    for (std::size_t c = 0; c < wanted; ++c) {
+        const candidate& best = candidates[c];
+        out.values[c] = best.value;
+        if (gathered[best.piece]) {
+            chosen.push_back({best.piece, best.k, c});
+            continue;
+        }
+        const std::vector<std::size_t>& own = spread_rows[best.piece];
+        const std::vector<double>& v = spread[best.piece].pairs.vectors;
+        for (std::size_t t = 0; t < own.size(); ++t) out.vectors[c * rows + own[t]] = v[best.k * own.size() + t];
+    }
+    small.scatter_vectors(chosen, rows, out.vectors);
+
+    // The method of the largest piece, the first of them when several share its size.
+    std::size_t largest = 0;
+    for (std::size_t p = 1; p < pieces.count(); ++p)
+        if (pieces.size[p] > pieces.size[largest]) largest = p;
+    out.method = gathered[largest] ? name_of(small.method(largest)) : spread[largest].method;
+    work.used = gathered[largest] ? small.method(largest) : spread[largest].used;
+    if (work_out != nullptr) *work_out = work;
+    return out;
+}
+
+}  // namespace rotalign::mpi

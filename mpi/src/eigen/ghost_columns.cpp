@@ -1,0 +1,76 @@
+#include "eigen/ghost_columns.h"
+
+#include <algorithm>
+#include <climits>
+#include <stdexcept>
+
+namespace rotalign::mpi {
+
+std::vector<int> offsets_of(const std::vector<int>& counts) {
+    std::vector<int> out(counts.size(), 0);
+    long long total = 0;
+    for (std::size_t r = 0; r < counts.size(); ++r) {
+        out[r] = message_count(static_cast<std::size_t>(total));
+        total += counts[r];
+    }
+    message_count(static_cast<std::size_t>(total));
+    return out;
+}
+
+int message_count(std::size_t count) {
+    if (count > static_cast<std::size_t>(INT_MAX))
+        throw std::runtime_error("a message between ranks of " + std::to_string(count) +
+                                 " values exceeds what MPI can count; run on more ranks");
+    return static_cast<int>(count);
+}
+
+block_starts block_starts::gather(MPI_Comm comm, std::int64_t own_first, std::int64_t own_rows) {
+    int ranks = 1;
+    MPI_Comm_size(comm, &ranks);
+    std::vector<std::int64_t> mine{own_first, own_rows}, all(2 * static_cast<std::size_t>(ranks));
+    MPI_Allgather(mine.data(), 2, MPI_INT64_T, all.data(), 2, MPI_INT64_T, comm);
+    block_starts out;
+    for (int r = 0; r < ranks; ++r) {
+        out.first.push_back(all[2 * static_cast<std::size_t>(r)]);
+        out.rows.push_back(all[2 * static_cast<std::size_t>(r) + 1]);
+    }
+    out.first.push_back(all[2 * static_cast<std::size_t>(ranks - 1)] +
+                        all[2 * static_cast<std::size_t>(ranks - 1) + 1]);
+    return out;
+}
+
+int block_starts::owner(std::int64_t row) const {
+    // The last block that starts at or before the row; empty blocks share their start with the
+    // next one and are passed over.
+    const auto after = std::upper_bound(first.begin(), first.end() - 1, row);
+    return static_cast<int>(after - first.begin()) - 1;
+}
+
+ghost_columns::ghost_columns(MPI_Comm comm, const block_starts& blocks, int rank, std::vector<std::int64_t> columns)
+    : comm_(comm), columns_(std::move(columns)) {
+    const std::size_t ranks = blocks.first.size() - 1;
+    asked_counts_.assign(ranks, 0);
+    for (const std::int64_t c : columns_) ++asked_counts_[static_cast<std::size_t>(blocks.owner(c))];
+    asked_offsets_ = offsets_of(asked_counts_);
+    served_counts_.assign(ranks, 0);
+    MPI_Alltoall(asked_counts_.data(), 1, MPI_INT, served_counts_.data(), 1, MPI_INT, comm_);
+    served_offsets_ = offsets_of(served_counts_);
+    served_.resize(ranks == 0 ? 0 : static_cast<std::size_t>(served_offsets_.back() + served_counts_.back()));
+    MPI_Alltoallv(columns_.data(), asked_counts_.data(), asked_offsets_.data(), MPI_INT64_T, served_.data(),
+                  served_counts_.data(), served_offsets_.data(), MPI_INT64_T, comm_);
+    for (std::int64_t& row : served_) row -= blocks.first[static_cast<std::size_t>(rank)];
+}
+
+std::size_t ghost_columns::index_of(std::int64_t column) const {
+    return static_cast<std::size_t>(std::lower_bound(columns_.begin(), columns_.end(), column) - columns_.begin());
+}
+
+std::vector<std::int64_t> ghost_columns::fetch(const std::vector<std::int64_t>& own) const {
+    std::vector<std::int64_t> outgoing(served_.size()), out(columns_.size());
+    for (std::size_t k = 0; k < served_.size(); ++k) outgoing[k] = own[static_cast<std::size_t>(served_[k])];
+    MPI_Alltoallv(outgoing.data(), served_counts_.data(), served_offsets_.data(), MPI_INT64_T, out.data(),
+                  asked_counts_.data(), asked_offsets_.data(), MPI_INT64_T, comm_);
+    return out;
+}
+
+}  // namespace rotalign::mpi

@@ -1,0 +1,332 @@
+// Why a shell operator instead of SLEPc's own spectral transformation: the one-process step runs
+// Lanczos on ((1 + tau) I - L)^(-1) and tests convergence relative to that operator's eigenvalues;
+// handing SLEPc the same operator keeps the same test and lets the factor be analysed (its
+// predicted size checked against the limits) before it is computed. The factor is MUMPS's
+// symmetric LDL' (not its Cholesky, which does not check its pivots): its inertia tells whether
+// (1 + tau) I - L is positive definite, the condition under which the one-process Cholesky
+// factor exists.
+#include "eigen/spread_piece.h"
+
+#include <petscmat.h>
+#include <slepceps.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <exception>
+#include <functional>
+#include <limits>
+#include <numeric>
+#include <stdexcept>
+#include <string>
+
+namespace rotalign::mpi {
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+double seconds_since(clock_type::time_point start) {
+    return std::chrono::duration<double>(clock_type::now() - start).count();
+}
+
+void check(PetscErrorCode code, const char* what) {
+    if (code != 0)
+        throw std::runtime_error(std::string("PETSc failed in ") + what + " (error " + std::to_string(code) + ")");
+}
+
+// PETSc reports through return codes here, without printing: every failure becomes an exception
+// or a fallback.
+struct quiet_errors {
+    quiet_errors() { PetscPushErrorHandler(PetscIgnoreErrorHandler, nullptr); }
+    ~quiet_errors() { PetscPopErrorHandler(); }
+    quiet_errors(const quiet_errors&) = delete;
+    quiet_errors& operator=(const quiet_errors&) = delete;
+};
+
+struct mat_handle {
+    Mat m = nullptr;
+    ~mat_handle() { MatDestroy(&m); }
+};
+struct vec_handle {
+    Vec v = nullptr;
+    ~vec_handle() { VecDestroy(&v); }
+};
+struct eps_handle {
+    EPS e = nullptr;
+    ~eps_handle() { EPSDestroy(&e); }
+};
+
+PetscInt petsc_index(std::int64_t value) {
+    if (value > static_cast<std::int64_t>(std::numeric_limits<PetscInt>::max()))
+        throw std::runtime_error("a piece of " + std::to_string(value) +
+                                 " values exceeds the indices of this PETSc build");
+    return static_cast<PetscInt>(value);
+}
+
+// (1 + tau) I - L over the own rows, the diagonal inserted in order where L has none.
+void assemble_shifted(MPI_Comm comm, const piece_rows& p, double tau, Mat* out) {
+    const std::size_t rows = p.count();
+    std::vector<PetscInt> starts{0}, columns;
+    std::vector<PetscScalar> values;
+    columns.reserve(p.columns.size() + rows);
+    values.reserve(p.columns.size() + rows);
+    for (std::size_t i = 0; i < rows; ++i) {
+        const std::int64_t row = p.first + static_cast<std::int64_t>(i);
+        bool diagonal = false;
+        for (auto k = static_cast<std::size_t>(p.starts[i]); k < static_cast<std::size_t>(p.starts[i + 1]); ++k) {
+            const std::int64_t j = p.columns[k];
+            if (j > row && !diagonal) {
+                columns.push_back(petsc_index(row));
+                values.push_back(1.0 + tau);
+                diagonal = true;
+            }
+            columns.push_back(petsc_index(j));
+            values.push_back(j == row ? 1.0 + tau - p.values[k] : -p.values[k]);
+            diagonal = diagonal || j == row;
+        }
+        if (!diagonal) {
+            columns.push_back(petsc_index(row));
+            values.push_back(1.0 + tau);
+        }
+        starts.push_back(petsc_index(static_cast<std::int64_t>(columns.size())));
+    }
+    const PetscInt local = petsc_index(static_cast<std::int64_t>(rows)), global = petsc_index(p.size);
+    check(MatCreateMPIAIJWithArrays(comm, local, local, global, global, starts.data(), columns.data(), values.data(),
+                                    out),
+          "MatCreateMPIAIJWithArrays");
+    check(MatSetOption(*out, MAT_SYMMETRIC, PETSC_TRUE), "MatSetOption");
+}
+
+// What the shell operators apply: L x = (1 + tau) x - S x, or S^(-1) x through the factor. The
+// interrupt check runs on every rank before each application; when it throws on any rank, all
+// leave the solve together.
+struct operator_context {
+    Mat shifted = nullptr, factor = nullptr;
+    double tau = 0.0;
+    MPI_Comm comm = MPI_COMM_NULL;
+    const std::function<void()>* interrupt = nullptr;
+    std::exception_ptr stopped;
+    long long applications = 0;
+};
+
+PetscErrorCode check_interrupt(operator_context& c) {
+    if (c.interrupt == nullptr || !*c.interrupt) return 0;
+    int stop = 0;
+    try {
+        (*c.interrupt)();
+    } catch (...) {
+        c.stopped = std::current_exception();
+        stop = 1;
+    }
+    MPI_Allreduce(MPI_IN_PLACE, &stop, 1, MPI_INT, MPI_MAX, c.comm);
+    return stop != 0 ? PETSC_ERR_USER : 0;
+}
+
+PetscErrorCode apply_l(operator_context& c, Vec x, Vec y) {
+    PetscErrorCode code = MatMult(c.shifted, x, y);
+    if (code == 0) code = VecAXPBY(y, 1.0 + c.tau, -1.0, x);
+    return code;
+}
+
+PetscErrorCode multiply_l(Mat a, Vec x, Vec y) {
+    void* context = nullptr;
+    MatShellGetContext(a, &context);
+    operator_context& c = *static_cast<operator_context*>(context);
+    if (const PetscErrorCode stop = check_interrupt(c)) return stop;
+    ++c.applications;
+    return apply_l(c, x, y);
+}
+
+PetscErrorCode solve_shifted(Mat a, Vec x, Vec y) {
+    void* context = nullptr;
+    MatShellGetContext(a, &context);
+    operator_context& c = *static_cast<operator_context*>(context);
+    if (const PetscErrorCode stop = check_interrupt(c)) return stop;
+    ++c.applications;
+    return MatSolve(c.factor, x, y);
+}
+
+void rethrow_if_stopped(const operator_context& c) {
+    if (c.stopped) std::rethrow_exception(c.stopped);
+}
+
+// A start vector that depends on the positions alone, so that runs repeat on any number of
+// ranks; positive, hence never orthogonal to the leading (positive) vector of a piece.
+void fill_start(const piece_rows& p, Vec v) {
+    PetscScalar* x = nullptr;
+    check(VecGetArray(v, &x), "VecGetArray");
+    for (std::size_t i = 0; i < p.count(); ++i) {
+        const auto position = static_cast<std::uint64_t>(p.first) + i;
+        x[i] = 1.0 + static_cast<double>((position * 2654435761u) % 1000u) / 1000.0;
+    }
+    check(VecRestoreArray(v, &x), "VecRestoreArray");
+}
+
+// Krylov-Schur for the `wanted` largest eigenvalues of the shell operator op; false when it
+// stopped short. The vectors come back in `vectors`.
+bool krylov_schur(MPI_Comm comm, const piece_rows& p, Mat op, std::size_t wanted, const sparse_eigen_options& options,
+                  operator_context& c, std::vector<vec_handle>& vectors, long long& restarts) {
+    eps_handle eps;
+    check(EPSCreate(comm, &eps.e), "EPSCreate");
+    check(EPSSetOperators(eps.e, op, nullptr), "EPSSetOperators");
+    check(EPSSetProblemType(eps.e, EPS_HEP), "EPSSetProblemType");
+    check(EPSSetType(eps.e, EPSKRYLOVSCHUR), "EPSSetType");
+    check(EPSSetWhichEigenpairs(eps.e, EPS_LARGEST_REAL), "EPSSetWhichEigenpairs");
+    check(EPSSetDimensions(eps.e, static_cast<PetscInt>(wanted), PETSC_DEFAULT, PETSC_DEFAULT), "EPSSetDimensions");
+    const double tolerance = options.tolerance > 0.0 ? options.tolerance : PETSC_MACHINE_EPSILON;
+    check(EPSSetTolerances(eps.e, tolerance, options.max_restarts), "EPSSetTolerances");
+    vec_handle start;
+    check(MatCreateVecs(op, &start.v, nullptr), "MatCreateVecs");
+    fill_start(p, start.v);
+    check(EPSSetInitialSpace(eps.e, 1, &start.v), "EPSSetInitialSpace");
+    const PetscErrorCode solved = EPSSolve(eps.e);
+    rethrow_if_stopped(c);
+    check(solved, "EPSSolve");
+    PetscInt converged = 0, iterations = 0;
+    check(EPSGetConverged(eps.e, &converged), "EPSGetConverged");
+    check(EPSGetIterationNumber(eps.e, &iterations), "EPSGetIterationNumber");
+    restarts += iterations;
+    if (converged < static_cast<PetscInt>(wanted)) return false;
+    vectors.resize(wanted);
+    for (std::size_t k = 0; k < wanted; ++k) {
+        check(MatCreateVecs(op, &vectors[k].v, nullptr), "MatCreateVecs");
+        check(EPSGetEigenvector(eps.e, static_cast<PetscInt>(k), vectors[k].v, nullptr), "EPSGetEigenvector");
+    }
+    return true;
+}
+
+// The vectors as eigenvectors of L: their Rayleigh quotients, descending, and the own rows.
+piece_pairs rayleigh_quotients(operator_context& c, const piece_rows& p, std::vector<vec_handle>& vectors,
+                               sparse_eigen_work& work) {
+    const std::size_t wanted = vectors.size(), rows = p.count();
+    std::vector<double> lambda(wanted);
+    vec_handle product;
+    check(VecDuplicate(vectors[0].v, &product.v), "VecDuplicate");
+    for (std::size_t k = 0; k < wanted; ++k) {
+        check(VecNormalize(vectors[k].v, nullptr), "VecNormalize");
+        check(apply_l(c, vectors[k].v, product.v), "MatMult");
+        check(VecDot(product.v, vectors[k].v, &lambda[k]), "VecDot");
+        check(VecAXPY(product.v, -lambda[k], vectors[k].v), "VecAXPY");
+        PetscReal residual = 0.0;
+        check(VecNorm(product.v, NORM_2, &residual), "VecNorm");
+        work.largest_residual = std::max(work.largest_residual, static_cast<double>(residual));
+    }
+    work.products += static_cast<long long>(wanted);
+    std::vector<std::size_t> order(wanted);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&lambda](std::size_t a, std::size_t b) { return lambda[a] > lambda[b]; });
+    piece_pairs out;
+    out.values.resize(wanted);
+    out.vectors.resize(rows * wanted);
+    for (std::size_t k = 0; k < wanted; ++k) {
+        out.values[k] = lambda[order[k]];
+        const PetscScalar* x = nullptr;
+        check(VecGetArrayRead(vectors[order[k]].v, &x), "VecGetArrayRead");
+        std::copy(x, x + rows, out.vectors.begin() + static_cast<std::ptrdiff_t>(k * rows));
+        check(VecRestoreArrayRead(vectors[order[k]].v, &x), "VecRestoreArrayRead");
+    }
+    return out;
+}
+
+// The distributed factor of the shifted matrix, or nothing when it is refused (its predicted size
+// is over a limit and the method is not forced) or (1 + tau) I - L is not positive definite.
+bool factorise(const piece_rows& p, Mat shifted, const sparse_eigen_options& options, sparse_eigen_work& work,
+               mat_handle& factor) {
+    clock_type::time_point start = clock_type::now();
+    check(MatGetFactor(shifted, MATSOLVERMUMPS, MAT_FACTOR_CHOLESKY, &factor.m), "MatGetFactor");
+    // The count of negative pivots needs the root front kept off ScaLAPACK when the factor is
+    // spread over several ranks.
+    check(MatMumpsSetIcntl(factor.m, 13, 1), "MatMumpsSetIcntl");
+    MatFactorInfo info;
+    check(MatFactorInfoInitialize(&info), "MatFactorInfoInitialize");
+    check(MatCholeskyFactorSymbolic(factor.m, shifted, nullptr, &info), "MatCholeskyFactorSymbolic");
+    work.analyse_seconds += seconds_since(start);
+    PetscInt entries_code = 0;
+    PetscReal flops = 0.0;
+    check(MatMumpsGetInfog(factor.m, 3, &entries_code), "MatMumpsGetInfog");
+    check(MatMumpsGetRinfog(factor.m, 1, &flops), "MatMumpsGetRinfog");
+    // Negative counts are in millions.
+    const double entries = entries_code < 0 ? -1e6 * entries_code : static_cast<double>(entries_code);
+    const double bytes = entries * sizeof(double), order = static_cast<double>(p.size);
+    const double density = entries / (order * (order + 1.0) / 2.0);
+    const bool forced = options.method == eigen_solver::shift_invert;
+    if (!forced && (bytes > options.factor_bytes_limit || flops > options.factor_flops_limit ||
+                    density > options.factor_density_limit)) {
+        ++work.refused_factors;
+        work.refused_factor_bytes = std::max(work.refused_factor_bytes, bytes);
+        return false;
+    }
+    start = clock_type::now();
+    const PetscErrorCode numeric = MatCholeskyFactorNumeric(factor.m, shifted, &info);
+    work.factorise_seconds += seconds_since(start);
+    MatFactorError failed = MAT_FACTOR_NOERROR;
+    if (numeric == 0) MatFactorGetError(factor.m, &failed);
+    // The negative pivots of LDL' are the negative eigenvalues (Sylvester's law of inertia).
+    PetscInt negative = 0;
+    if (numeric != 0 || failed != MAT_FACTOR_NOERROR || MatMumpsGetInfog(factor.m, 12, &negative) != 0 || negative > 0)
+        return false;
+    ++work.factorisations;
+    if (bytes > work.factor_bytes) {
+        work.factor_bytes = bytes;
+        work.factor_flops = flops;
+    }
+    return true;
+}
+
+}  // namespace
+
+spread_pairs solve_spread_piece(MPI_Comm comm, const piece_rows& piece, std::size_t wanted,
+                                const sparse_eigen_options& options, sparse_eigen_work& work) {
+    const quiet_errors quiet;
+    mat_handle shifted;
+    assemble_shifted(comm, piece, options.shift, &shifted.m);
+    operator_context c;
+    c.shifted = shifted.m;
+    c.tau = options.shift;
+    c.comm = comm;
+    c.interrupt = &options.interrupt_check;
+    const PetscInt local = petsc_index(static_cast<std::int64_t>(piece.count())), global = petsc_index(piece.size);
+    std::vector<vec_handle> vectors;
+    spread_pairs out;
+
+    if (options.method == eigen_solver::automatic || options.method == eigen_solver::shift_invert) {
+        mat_handle factor;
+        if (factorise(piece, shifted.m, options, work, factor)) {
+            c.factor = factor.m;
+            mat_handle inverse;
+            check(MatCreateShell(comm, local, local, global, global, &c, &inverse.m), "MatCreateShell");
+            check(MatShellSetOperation(inverse.m, MATOP_MULT, reinterpret_cast<void (*)(void)>(solve_shifted)),
+                  "MatShellSetOperation");
+            const clock_type::time_point start = clock_type::now();
+            const bool converged = krylov_schur(comm, piece, inverse.m, wanted, options, c, vectors, work.restarts);
+            work.solves += c.applications;
+            c.applications = 0;
+            if (converged) {
+                out.pairs = rayleigh_quotients(c, piece, vectors, work);
+                out.method = "shift-invert Krylov-Schur (MUMPS)";
+                ++work.shift_invert_pieces;
+            }
+            work.iterate_seconds += seconds_since(start);
+            if (converged) return out;
+        }
+    }
+    mat_handle l;
+    check(MatCreateShell(comm, local, local, global, global, &c, &l.m), "MatCreateShell");
+    check(MatShellSetOperation(l.m, MATOP_MULT, reinterpret_cast<void (*)(void)>(multiply_l)), "MatShellSetOperation");
+    const clock_type::time_point start = clock_type::now();
+    const bool converged = krylov_schur(comm, piece, l.m, wanted, options, c, vectors, work.restarts);
+    work.products += c.applications;
+    work.iterate_seconds += seconds_since(start);
+    if (!converged)
+        throw std::runtime_error("the Krylov-Schur eigen-solver did not converge on a piece of " +
+                                 std::to_string(piece.size) + " points");
+    out.pairs = rayleigh_quotients(c, piece, vectors, work);
+    out.method = "Krylov-Schur";
+    out.used = eigen_solver::lanczos;
+    ++work.lanczos_pieces;
+    return out;
+}
+
+}  // namespace rotalign::mpi
