@@ -325,9 +325,11 @@ mexhost::array_ptr normalised_from(toolbox& plugins, mexhost::array_ptr d, const
 }
 
 // The chain from the distance matrix d on; or, with `normalised`, from d as the normalised
-// affinity already.
+// affinity already; or, with `given` eigenpairs (found elsewhere, on the whole graph, with
+// `given_components` pieces), from the rotations on (d then only gives the size).
 cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options,
-                          cluster_result result, chain_step& step, bool normalised = false) {
+                          cluster_result result, chain_step& step, bool normalised = false,
+                          const eigenpairs* given = nullptr, std::size_t given_components = 0) {
     const std::size_t n = mxGetM(d.get());
     const bool sparse = mxIsSparse(d.get());
     const int largest = options.fixed_groups >= 2 ? options.fixed_groups : options.max_groups;
@@ -338,7 +340,7 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     // no count; unless too few points would be left for the groups tried.
     const std::size_t min_size = options.min_group_size > 0 ? options.min_group_size : default_min_group_size(n);
     result.min_group_size = min_size;
-    std::vector<char> left_out = points_in_small_pieces(l.get(), min_size);
+    std::vector<char> left_out = given != nullptr ? std::vector<char>{} : points_in_small_pieces(l.get(), min_size);
     if (!left_out.empty()) {
         const std::size_t out = static_cast<std::size_t>(std::count(left_out.begin(), left_out.end(), 1));
         if (n - out >= std::max(static_cast<std::size_t>(largest) + 1, min_size)) l = without_points(l.get(), left_out);
@@ -367,7 +369,12 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
                 sparse ? std::to_string(wanted) + " vectors of " + std::to_string(kept) + " values: " +
                              byte_size(8.0 * static_cast<double>(wanted * kept)) + ", and the solver's workspace"
                        : "a working copy of the " + dense_matrices("one", kept, 1).substr(4)};
-        e = leading_of(l.get(), wanted, options, result, components);
+        if (given != nullptr) {
+            e = *given;
+            components = given_components;
+        } else {
+            e = leading_of(l.get(), wanted, options, result, components);
+        }
         l.reset();
         result.eigenvalues = e.values;
         // Blocks of repeated eigenvalues get a basis that does not depend on the solver, so that
@@ -721,6 +728,18 @@ cluster_result cluster_normalised(toolbox& plugins, mexhost::array_ptr l, const 
     map_blas_buffer();
     chain_step step;
     return reporting_memory(step, [&] { return chain_from(plugins, std::move(l), options, std::move(facts), step, true); });
+}
+
+cluster_result cluster_eigenpairs(toolbox& plugins, std::size_t n, eigenpairs e, std::size_t components,
+                                  const cluster_options& options, cluster_result facts) {
+    map_blas_buffer();
+    chain_step step;
+    return reporting_memory(step, [&] {
+        // An n-by-n matrix without entries stands for the graph, which the rotations do not read.
+        mexhost::array_ptr size_only = mexhost::make_sparse(static_cast<mwSize>(n), static_cast<mwSize>(n),
+                                                            std::vector<mwIndex>(n + 1, 0), {}, {});
+        return chain_from(plugins, std::move(size_only), options, std::move(facts), step, true, &e, components);
+    });
 }
 
 sparse_view sparse_view_of(const mxArray* m) {

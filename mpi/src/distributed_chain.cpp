@@ -1,6 +1,9 @@
 #include "distributed_chain.h"
 
 #include "affinity/affinity_across.h"
+#include "eigen/distributed_eigen.h"
+#include "eigen/distributed_pieces.h"
+#include "eigen/ghost_columns.h"
 #include "graph/graph_columns.h"
 #include "input/local_spreads.h"
 #include "mexhost/errors.h"
@@ -109,6 +112,69 @@ mexhost::array_ptr gathered_matrix(const rank_context& c, const local_rows& a) {
     return mexhost::make_sparse(n, n, jc, ir, values);
 }
 
+// Whether the graph of the normalised matrix holds a piece too small to be a group (a
+// collective), which one process sets aside before the eigen-step.
+bool small_pieces(const rank_context& c, const local_rows& a, const cluster_options& options) {
+    const std::size_t n = a.global_size;
+    const std::size_t min_size = options.min_group_size > 0 ? options.min_group_size : default_min_group_size(n);
+    std::vector<std::int64_t> remote;
+    const auto first = static_cast<std::int64_t>(a.first), end = first + static_cast<std::int64_t>(a.count());
+    for (const std::int64_t j : a.columns)
+        if (j < first || j >= end) remote.push_back(j);
+    std::sort(remote.begin(), remote.end());
+    remote.erase(std::unique(remote.begin(), remote.end()), remote.end());
+    const block_starts blocks = block_starts::gather(c.comm, first, static_cast<std::int64_t>(a.count()));
+    const ghost_columns ghosts(c.comm, blocks, c.rank, std::move(remote));
+    const distributed_pieces pieces = find_pieces(c.comm, a, ghosts, 1e-12 / static_cast<double>(n));
+    return std::any_of(pieces.size.begin(), pieces.size.end(),
+                       [min_size](std::int64_t s) { return static_cast<std::size_t>(s) < min_size; });
+}
+
+// The eigen-step across the ranks; rank 0 gathers the eigenvectors' rows and runs the rotations
+// and the count.
+void distributed_eigen(const rank_context& c, toolbox& plugins, const local_rows& a, const cluster_options& options,
+                       distributed_result& d) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::size_t n = a.global_size;
+    const int largest = options.fixed_groups >= 2 ? options.fixed_groups : options.max_groups;
+    const std::size_t wanted = std::min(n, static_cast<std::size_t>(largest) + 1);
+    sparse_eigen_options so;
+    so.method = options.solver;
+    distributed_pairs pairs;
+    together(c.comm, [&] { pairs = leading_eigenpairs(c.comm, a, wanted, so); });
+    // Each rank's rows by columns; rank 0 lays them into whole columns.
+    std::vector<double> blocks = gather_to_root(c.comm, pairs.vectors);
+    const row_blocks rows{n, c.size};
+    if (c.root()) {
+        eigenpairs e;
+        e.n = n;
+        e.count = wanted;
+        e.values = pairs.values;
+        e.vectors.resize(n * wanted);
+        e.components = pairs.components;
+        e.used = pairs.method == name_of(eigen_solver::dense) ? eigen_solver::dense : eigen_solver::lanczos;
+        std::ptrdiff_t at = 0;
+        for (int r = 0; r < c.size; ++r) {
+            const std::size_t count = rows.count(r), first = rows.first(r);
+            for (std::size_t k = 0; k < wanted; ++k)
+                std::copy(blocks.begin() + at + static_cast<std::ptrdiff_t>(k * count),
+                          blocks.begin() + at + static_cast<std::ptrdiff_t>((k + 1) * count),
+                          e.vectors.begin() + static_cast<std::ptrdiff_t>(k * n + first));
+            at += static_cast<std::ptrdiff_t>(count * wanted);
+        }
+        d.result.solver = e.used;
+        d.result.eigen_method = pairs.method;
+        d.result.times.eigen = seconds_since(start);
+        std::vector<double>().swap(blocks);
+        const std::size_t components = e.components;
+        together(c.comm, [&] {
+            d.result = cluster_eigenpairs(plugins, n, std::move(e), components, options, std::move(d.result));
+        });
+    } else {
+        together(c.comm, [] {});
+    }
+}
+
 // The nearest-neighbour graph across the ranks: exact lists, this rank's graph columns, their
 // affinities through the plug-ins and their normalisation, each rank for its own points; then
 // rank 0 takes the normalised matrix for the eigen-step, rotations and count.
@@ -167,6 +233,11 @@ distributed_result knn_across(const rank_context& c, toolbox& plugins, const loc
     normalise_across(c, a);
     facts.times.normalise = seconds_since(start);
 
+    if (!small_pieces(c, a, options)) {
+        distributed_eigen(c, plugins, a, options, d);
+        return d;
+    }
+    // Pieces too small for a group are set aside by the one-process code, on rank 0.
     mexhost::array_ptr l = gathered_matrix(c, a);
     a = local_rows{};
     together(c.comm, [&] {

@@ -1,5 +1,5 @@
-// The chain from a normalised affinity on, for front ends that build that matrix their own way
-// (across several processes): small pieces, eigen-step, rotations, count and groups.
+// The chain from a normalised affinity, or from its eigenpairs, on: for front ends that build
+// them their own way (across several processes).
 #pragma once
 
 #include "rotalign/chain.h"
@@ -12,5 +12,13 @@ namespace rotalign {
 // times); the result adds the rest. Throws what cluster_points throws in those stages.
 cluster_result cluster_normalised(toolbox& plugins, mexhost::array_ptr l, const cluster_options& options,
                                   cluster_result facts);
+
+// The chain of cluster_points after the eigen-step, from the leading eigenpairs `e` of the
+// normalised affinity of n points (one more pair than the most groups tried, or all n) with no
+// small pieces set aside, found elsewhere (across several processes); `components`: the graph's
+// connected pieces. `facts` as above, with the solver and its method. Throws what cluster_points
+// throws in the rotations and the count.
+cluster_result cluster_eigenpairs(toolbox& plugins, std::size_t n, eigenpairs e, std::size_t components,
+                                  const cluster_options& options, cluster_result facts);
 
 }  // namespace rotalign

@@ -167,7 +167,9 @@ TEST(Across, ChainGivesOneProcessGroups) {
         EXPECT_EQ(r.chosen, expected->chosen) << all.count << " points";
         EXPECT_EQ(r.graph_neighbours, expected->graph_neighbours);
         EXPECT_EQ(r.graph_entries, expected->graph_entries);
-        EXPECT_EQ(r.eigenvalues, expected->eigenvalues);
+        // The eigen-step across ranks solves large pieces by another Krylov solver.
+        ASSERT_EQ(r.eigenvalues.size(), expected->eigenvalues.size());
+        for (std::size_t k = 0; k < r.eigenvalues.size(); ++k) EXPECT_NEAR(r.eigenvalues[k], expected->eigenvalues[k], 1e-9);
         EXPECT_GE(adjusted_rand_index(r.groups, expected->groups), 0.999) << all.count << " points";
         ++compared;
     }
