@@ -139,7 +139,7 @@ void search(const points& p, neighbour_lists& out, unsigned threads, const std::
 
 template <int Dims>
 void offer(const points& reference, std::size_t first_reference, const points& queries, std::size_t first_query,
-           neighbour_lists& lists, unsigned threads) {
+           neighbour_lists& lists, unsigned threads, const std::vector<std::uint32_t>& order) {
     const point_cloud cloud{reference};
     const tree<Dims> index(static_cast<int>(reference.dims), cloud, nanoflann::KDTreeSingleIndexAdaptorParams(16));
     const double u = DBL_EPSILON / 2;
@@ -147,7 +147,8 @@ void offer(const points& reference, std::size_t first_reference, const points& q
     const double inflation = 1.0 + 2.0 * (3.0 * h + static_cast<double>(reference.dims) + 8.0) * u;
     const std::size_t m = lists.per_point;
     parallel_chunks(queries.count, 256, threads, [&](std::size_t first, std::size_t last) {
-        for (std::size_t q = first; q < last; ++q) {
+        for (std::size_t at = first; at < last; ++at) {
+            const std::size_t q = order.empty() ? at : order[at];
             // Empty entries sort last (see unfilled_lists), so the list counts as full throughout.
             nearest_so_far list(&lists.index[q * m], &lists.distance[q * m], m, m);
             offset_result result(list, first_query + q, first_reference, inflation);
@@ -176,6 +177,11 @@ void kd_tree_search(const points& p, neighbour_lists& out, unsigned threads, con
 
 namespace rotalign {
 
+std::vector<std::uint32_t> search_order(const points& p) {
+    if (p.count == 0) return {};
+    return detail::tree_order(p);
+}
+
 neighbour_lists unfilled_lists(std::size_t count, std::size_t per_point) {
     neighbour_lists l;
     l.count = count;
@@ -186,17 +192,18 @@ neighbour_lists unfilled_lists(std::size_t count, std::size_t per_point) {
 }
 
 void offer_block(const points& reference, std::size_t first_reference, const points& queries, std::size_t first_query,
-                 neighbour_lists& lists, unsigned threads) {
+                 neighbour_lists& lists, unsigned threads, const std::vector<std::uint32_t>& order) {
     if (reference.dims != queries.dims) throw input_error("reference points and queries differ in their coordinates");
     if (lists.count != queries.count) throw input_error("one list per query is needed");
     if (first_reference + reference.count > no_neighbour || first_query + queries.count > no_neighbour)
         throw input_error("point indices beyond 2^32 - 2");
+    if (!order.empty() && order.size() != queries.count) throw input_error("an order must name every query once");
     if (reference.count == 0 || queries.count == 0 || lists.per_point == 0) return;
     if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
     switch (reference.dims) {
-    case 2: return detail::offer<2>(reference, first_reference, queries, first_query, lists, threads);
-    case 3: return detail::offer<3>(reference, first_reference, queries, first_query, lists, threads);
-    default: return detail::offer<-1>(reference, first_reference, queries, first_query, lists, threads);
+    case 2: return detail::offer<2>(reference, first_reference, queries, first_query, lists, threads, order);
+    case 3: return detail::offer<3>(reference, first_reference, queries, first_query, lists, threads, order);
+    default: return detail::offer<-1>(reference, first_reference, queries, first_query, lists, threads, order);
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <thread>
 
 namespace rotalign::mpi {
 namespace {
@@ -27,6 +28,16 @@ bool spans_overflow(const rank_context& c, const points& own) {
     return !(spread <= DBL_MAX / 4);
 }
 
+// The machine's cores shared among the ranks that run on it.
+unsigned threads_per_rank(const rank_context& c) {
+    MPI_Comm node;
+    MPI_Comm_split_type(c.comm, MPI_COMM_TYPE_SHARED, c.rank, MPI_INFO_NULL, &node);
+    int here = 1;
+    MPI_Comm_size(node, &here);
+    MPI_Comm_free(&node);
+    return std::max(1u, std::thread::hardware_concurrency() / static_cast<unsigned>(here));
+}
+
 // Sends `mine` to rank `to` while receiving `theirs` (of known size) from rank `from`, in pieces.
 void swap_blocks(MPI_Comm comm, const std::vector<double>& mine, int to, std::vector<double>& theirs, int from) {
     constexpr int tag = 73;
@@ -46,8 +57,10 @@ void swap_blocks(MPI_Comm comm, const std::vector<double>& mine, int to, std::ve
 neighbour_lists neighbours_across(const rank_context& c, const local_points& p, std::size_t per_point) {
     if (spans_overflow(c, p.own)) throw input_error("the points spread so far that their squared distances overflow");
     const row_blocks blocks{p.total, c.size};
+    const unsigned threads = threads_per_rank(c);
+    const std::vector<std::uint32_t> order = search_order(p.own);
     neighbour_lists lists = unfilled_lists(p.own.count, per_point);
-    offer_block(p.own, p.first, p.own, p.first, lists);
+    offer_block(p.own, p.first, p.own, p.first, lists, threads, order);
     points visiting;
     visiting.dims = p.own.dims;
     for (int step = 1; step < c.size; ++step) {
@@ -55,7 +68,7 @@ neighbour_lists neighbours_across(const rank_context& c, const local_points& p, 
         visiting.count = blocks.count(from);
         visiting.values.resize(visiting.count * visiting.dims);
         swap_blocks(c.comm, p.own.values, to, visiting.values, from);
-        offer_block(visiting, blocks.first(from), p.own, p.first, lists);
+        offer_block(visiting, blocks.first(from), p.own, p.first, lists, threads, order);
     }
     return lists;
 }
