@@ -254,19 +254,26 @@ points read_npy_rows(const std::string& path, std::size_t first, std::size_t cou
     p.count = count;
     p.dims = columns;
     p.values.resize(count * columns);
-    // C order holds the block as one run; Fortran order as one run per column.
+    // C order holds the block as one run; Fortran order as one run per column. Each run is read
+    // in pieces, so that the raw bytes never need a second copy of the block.
     const std::size_t runs = o.header.fortran_order ? columns : 1;
     const std::size_t run_values = o.header.fortran_order ? count : count * columns;
-    std::vector<unsigned char> raw(run_values * item);
+    constexpr std::size_t piece_values = std::size_t{1} << 16;
+    std::vector<unsigned char> raw(std::min(run_values, piece_values) * item);
     for (std::size_t run = 0; run < runs; ++run) {
         const std::uint64_t at = o.header.fortran_order ? static_cast<std::uint64_t>(run) * rows + first
                                                         : static_cast<std::uint64_t>(first) * columns;
         o.file.seekg(static_cast<std::streamoff>(o.data_offset + at * item));
-        if (!o.file.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(raw.size())))
-            throw input_error("cannot read " + path);
-        for (std::size_t k = 0; k < run_values; ++k) {
-            const std::size_t to = o.header.fortran_order ? k * columns + run : k;
-            p.values[to] = detail::value_at(&raw[k * item], o.header);
+        for (std::size_t done = 0; done < run_values;) {
+            const std::size_t take = std::min(piece_values, run_values - done);
+            if (!o.file.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(take * item)))
+                throw input_error("cannot read " + path);
+            for (std::size_t k = 0; k < take; ++k) {
+                const std::size_t from = done + k;
+                const std::size_t to = o.header.fortran_order ? from * columns + run : from;
+                p.values[to] = detail::value_at(&raw[k * item], o.header);
+            }
+            done += take;
         }
     }
     detail::require_finite(p.values, columns, first, path, "coordinate");

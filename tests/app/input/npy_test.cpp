@@ -1,4 +1,5 @@
 // Reading points and distances from NumPy .npy files, and CSV files larger than one read block.
+#include "rotalign/input/npy_rows.h"
 #include "rotalign/input/points.h"
 
 #include "app_support.h"
@@ -8,7 +9,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 using rotalign::input_error;
@@ -114,4 +117,76 @@ TEST(read_points, csv_across_read_blocks_and_unusual_number_forms) {
     // A leading plus and hexadecimal notation are numbers as before.
     std::istringstream unusual("+1.5,0x1p-2\n");
     EXPECT_EQ(rotalign::read_points(unusual, "u.csv").values, (std::vector<double>{1.5, 0.25}));
+}
+
+// Blocks of rows read at their offsets (as the ranks of rotalign-mpi read them) equal the same
+// rows of the whole file, for every layout, type and byte order and every split; rows outside
+// the file and a value that is not finite are refused, the latter named by its row in the file.
+TEST(NpyRows, BlocksEqualTheWholeFile) {
+    const std::size_t rows = 7, columns = 3;
+    std::vector<double> by_rows(rows * columns), by_columns(rows * columns);
+    for (std::size_t i = 0; i < rows; ++i)
+        for (std::size_t k = 0; k < columns; ++k) {
+            by_rows[i * columns + k] = static_cast<double>(i) * 10.0 + static_cast<double>(k) + 0.25;
+            by_columns[k * rows + i] = by_rows[i * columns + k];
+        }
+    const std::string path = ::testing::TempDir() + "npy_rows_test.npy";
+    for (const bool fortran : {false, true})
+        for (const bool single : {false, true})
+            for (const bool big : {false, true}) {
+                const std::vector<double>& stored = fortran ? by_columns : by_rows;
+                const std::string descr = std::string(big ? ">" : "<") + (single ? "f4" : "f8");
+                const std::string bytes =
+                    single ? bytes_of(std::vector<float>(stored.begin(), stored.end()), big) : bytes_of(stored, big);
+                {
+                    std::ofstream f(path, std::ios::binary);
+                    f << npy("{'descr': '" + descr + "', 'fortran_order': " + (fortran ? "True" : "False") +
+                                 ", 'shape': (7, 3), }",
+                             bytes);
+                }
+                ASSERT_TRUE(rotalign::is_npy_file(path));
+                const rotalign::npy_shape shape = rotalign::npy_shape_of(path);
+                ASSERT_EQ(shape.rows, rows);
+                ASSERT_EQ(shape.columns, columns);
+                const rotalign::points whole = rotalign::read_points_file(path);
+                for (std::size_t first = 0; first <= rows; ++first)
+                    for (std::size_t count = 0; first + count <= rows; ++count) {
+                        const rotalign::points block = rotalign::read_npy_rows(path, first, count);
+                        ASSERT_EQ(block.count, count);
+                        ASSERT_EQ(block.values, std::vector<double>(whole.values.begin() + first * columns,
+                                                                    whole.values.begin() + (first + count) * columns))
+                            << descr << (fortran ? " by columns" : " by rows") << ", rows " << first << " + " << count;
+                    }
+                EXPECT_THROW(rotalign::read_npy_rows(path, 5, 3), input_error);
+            }
+    // Runs longer than one read piece (2^16 values).
+    std::vector<double> long_rows(2 * 40000);
+    for (std::size_t at = 0; at < long_rows.size(); ++at) long_rows[at] = static_cast<double>(at) * 0.5;
+    for (const bool fortran : {false, true}) {
+        {
+            std::ofstream f(path, std::ios::binary);
+            f << npy(std::string("{'descr': '<f8', 'fortran_order': ") + (fortran ? "True" : "False") +
+                         ", 'shape': (40000, 2), }",
+                     bytes_of(long_rows));
+        }
+        const rotalign::points whole = rotalign::read_points_file(path);
+        for (const auto& [first, count] : {std::pair<std::size_t, std::size_t>{0, 40000}, {3, 39990}, {33000, 7000}})
+            ASSERT_EQ(rotalign::read_npy_rows(path, first, count).values,
+                      std::vector<double>(whole.values.begin() + first * 2, whole.values.begin() + (first + count) * 2));
+    }
+    std::vector<double> with_nan = by_rows;
+    with_nan[5 * columns + 1] = std::nan("");
+    {
+        std::ofstream f(path, std::ios::binary);
+        f << npy("{'descr': '<f8', 'fortran_order': False, 'shape': (7, 3), }", bytes_of(with_nan));
+    }
+    EXPECT_NO_THROW(rotalign::read_npy_rows(path, 0, 5));
+    EXPECT_EQ(message_of([&] { rotalign::read_npy_rows(path, 4, 3); }), path + ", row 6: coordinate 2 (nan) is not finite");
+    // Cut short: the header promises more rows than the file holds.
+    {
+        std::ofstream f(path, std::ios::binary);
+        f << npy("{'descr': '<f8', 'fortran_order': False, 'shape': (8, 3), }", bytes_of(by_rows));
+    }
+    EXPECT_THROW(rotalign::npy_shape_of(path), input_error);
+    std::remove(path.c_str());
 }
