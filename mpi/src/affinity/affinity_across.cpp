@@ -2,6 +2,7 @@
 
 #include "rotalign/neighbours/neighbours.h"
 #include "support/exchange.h"
+#include "support/positions.h"
 #include "support/together.h"
 
 #include <algorithm>
@@ -110,9 +111,8 @@ local_rows affinities_across(const rank_context& c, toolbox& plugins, const loca
     for (std::size_t q = 0; q < p.own.count; ++q) held.push_back(p.first + q);
     std::sort(held.begin(), held.end());
     held.erase(std::unique(held.begin(), held.end()), held.end());
-    const auto local = [&held](std::uint64_t g) {
-        return static_cast<mwIndex>(std::lower_bound(held.begin(), held.end(), g) - held.begin());
-    };
+    const positions position(held, p.total);
+    const auto local = [&position](std::uint64_t g) { return static_cast<mwIndex>(position(g)); };
 
     std::vector<mwIndex> jc(1, 0), ir;
     std::vector<double> values;
@@ -179,13 +179,13 @@ void normalise_across(const rank_context& c, local_rows& a) {
     const std::vector<std::uint64_t> ghosts = ghosts_of(a);
     const std::vector<double> ghost_factor = ask_owners<double>(
         c, a.global_size, a.first, ghosts, 1, [&](std::size_t q, double* out) { *out = factor[q]; });
+    const positions ghost_at(ghosts, a.global_size);
     for (std::size_t j = 0; j < own; ++j)
         for (std::size_t e = a.starts[j]; e < a.starts[j + 1]; ++e) {
             const std::uint64_t i = static_cast<std::uint64_t>(a.columns[e]);
             const double fi = i >= a.first && i < a.first + own
                                   ? factor[static_cast<std::size_t>(i - a.first)]
-                                  : ghost_factor[static_cast<std::size_t>(
-                                        std::lower_bound(ghosts.begin(), ghosts.end(), i) - ghosts.begin())];
+                                  : ghost_factor[ghost_at(i)];
             a.values[e] *= fi * factor[j];
         }
 }
