@@ -479,8 +479,12 @@ int read_cluster_call(const std::vector<std::string>& args, cluster_call& call, 
         cluster_request cluster;
         declare_cluster(app, cluster);
         try {
-            if (args.empty() || args[0] != "cluster") throw usage_error("the only command here is cluster");
             std::vector<std::string> reversed(args.rbegin(), args.rend());
+            // Help without the command is the command's help: it is the only one.
+            if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h" || args[0] == "help"))
+                reversed = {"--help", "cluster"};
+            else if (args.empty() || args[0] != "cluster")
+                throw usage_error("the only command here is cluster");
             app.parse(reversed);
         } catch (const CLI::CallForHelp&) {
             out << cluster.command->help();
