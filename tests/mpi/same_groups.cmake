@@ -1,0 +1,36 @@
+# rotalign-mpi on RANKS ranks writes the same groups and summary (stage times aside) as rotalign
+# cluster in one process, for CSV text handed out by rank 0 and for each set of OPTIONS given
+# (separated by '|').
+set(csv "${WORK}/points.csv")
+file(MAKE_DIRECTORY "${WORK}")
+execute_process(COMMAND "${ONE}" generate moons --points 6000 --seed 4 OUTPUT_FILE "${csv}" RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "rotalign generate failed: ${status}")
+endif()
+string(REPLACE "|" ";" runs "${OPTIONS}")
+set(n 0)
+foreach(run IN LISTS runs)
+  separate_arguments(options UNIX_COMMAND "${run}")
+  math(EXPR n "${n} + 1")
+  execute_process(COMMAND "${ONE}" cluster "${csv}" ${options} --output "${WORK}/one${n}.txt"
+                  OUTPUT_VARIABLE one_summary RESULT_VARIABLE one_status)
+  execute_process(COMMAND ${LAUNCH} cluster "${csv}" ${options} --output "${WORK}/many${n}.txt"
+                  OUTPUT_VARIABLE many_summary ERROR_VARIABLE many_errors RESULT_VARIABLE many_status TIMEOUT 200)
+  foreach(summary one_summary many_summary)
+    string(REGEX REPLACE "stage times[^\n]*\n" "" ${summary} "${${summary}}")
+  endforeach()
+  file(READ "${WORK}/one${n}.txt" one_groups)
+  file(READ "${WORK}/many${n}.txt" many_groups)
+  if(NOT one_status EQUAL 0 OR NOT many_status EQUAL 0 OR NOT one_groups STREQUAL many_groups)
+    message(FATAL_ERROR "options '${run}': status ${one_status} and ${many_status}, groups differ or missing\n${many_errors}")
+  endif()
+  # The eigen-step across ranks agrees with one process's to its tolerance, not to the last digit
+  # of the separation of repeated eigenvalues.
+  foreach(summary one_summary many_summary)
+    string(REGEX REPLACE "clear cuts[^\n]*\n" "" ${summary} "${${summary}}")
+    string(REGEX REPLACE "eigen-solver[^\n]*\n" "" ${summary} "${${summary}}")
+  endforeach()
+  if(NOT one_summary STREQUAL many_summary)
+    message(FATAL_ERROR "options '${run}': the summaries differ\none process:\n${one_summary}\nranks:\n${many_summary}")
+  endif()
+endforeach()
