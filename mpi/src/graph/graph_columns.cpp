@@ -10,23 +10,22 @@ namespace rotalign::mpi {
 local_rows graph_columns(const rank_context& c, const local_points& p, const neighbour_lists& lists) {
     const row_blocks blocks{p.total, c.size};
     const std::size_t own = p.own.count, m = lists.per_point;
-    // Entry (row i, column j) of each list, j the listing point; its mirror (j, i) goes to i's rank.
-    std::vector<std::vector<std::pair<std::uint64_t, double>>> column(own);
+    // Entry (row i, column j) of each list, j the listing point; its mirror (j, i) belongs to
+    // i's column, here or on i's rank.
     std::vector<std::vector<std::uint64_t>> mirror_ids(static_cast<std::size_t>(c.size));
     std::vector<std::vector<double>> mirror_values(static_cast<std::size_t>(c.size));
+    std::vector<std::size_t> count(own + 1, 0);
     for (std::size_t q = 0; q < own; ++q) {
-        const std::uint64_t j = p.first + q;
+        count[q] += m;
         for (std::size_t k = 0; k < m; ++k) {
             const std::uint64_t i = lists.index[q * m + k];
-            const double d = lists.distance[q * m + k];
-            column[q].push_back({i, d});
             const int owner = blocks.owner(static_cast<std::size_t>(i));
             if (owner == c.rank) {
-                column[static_cast<std::size_t>(i) - p.first].push_back({j, d});
+                ++count[static_cast<std::size_t>(i - p.first)];
             } else {
                 mirror_ids[static_cast<std::size_t>(owner)].push_back(i);
-                mirror_ids[static_cast<std::size_t>(owner)].push_back(j);
-                mirror_values[static_cast<std::size_t>(owner)].push_back(d);
+                mirror_ids[static_cast<std::size_t>(owner)].push_back(p.first + q);
+                mirror_values[static_cast<std::size_t>(owner)].push_back(lists.distance[q * m + k]);
             }
         }
     }
@@ -35,27 +34,47 @@ local_rows graph_columns(const rank_context& c, const local_points& p, const nei
     mirror_ids.clear();
     mirror_values.clear();
     for (std::size_t r = 0; r < ids.size(); ++r)
-        for (std::size_t e = 0; e < values[r].size(); ++e)
-            column[static_cast<std::size_t>(ids[r][2 * e]) - p.first].push_back({ids[r][2 * e + 1], values[r][e]});
+        for (std::size_t e = 0; e < values[r].size(); ++e) ++count[static_cast<std::size_t>(ids[r][2 * e]) - p.first];
 
-    // Both ways listed, an entry is stored once: its two copies hold the same distance.
+    // Every column's entries in one array, then each column sorted by row; listed both ways, an
+    // entry is stored once (its two copies hold the same distance).
+    std::vector<std::size_t> at(own + 1, 0);
+    for (std::size_t q = 0; q < own; ++q) at[q + 1] = at[q] + count[q];
+    std::vector<std::pair<std::uint64_t, double>> entries(at[own]);
+    std::vector<std::size_t> next(at.begin(), at.end() - 1);
+    for (std::size_t q = 0; q < own; ++q)
+        for (std::size_t k = 0; k < m; ++k) {
+            const std::uint64_t i = lists.index[q * m + k];
+            const double d = lists.distance[q * m + k];
+            entries[next[q]++] = {i, d};
+            if (i >= p.first && i < p.first + own) entries[next[static_cast<std::size_t>(i - p.first)]++] = {p.first + q, d};
+        }
+    for (std::size_t r = 0; r < ids.size(); ++r)
+        for (std::size_t e = 0; e < values[r].size(); ++e)
+            entries[next[static_cast<std::size_t>(ids[r][2 * e]) - p.first]++] = {ids[r][2 * e + 1], values[r][e]};
+
     local_rows out;
     out.global_size = p.total;
     out.first = p.first;
     out.starts.assign(1, 0);
-    for (auto& entries : column) {
-        std::sort(entries.begin(), entries.end(),
-                  [](const auto& a, const auto& b) { return a.first < b.first; });
-        entries.erase(std::unique(entries.begin(), entries.end(),
-                                  [](const auto& a, const auto& b) { return a.first == b.first; }),
-                      entries.end());
-        for (const auto& [row, d] : entries) {
-            out.columns.push_back(static_cast<std::int64_t>(row));
-            out.values.push_back(d);
+    out.starts.reserve(own + 1);
+    out.columns.reserve(entries.size());
+    out.values.reserve(entries.size());
+    const auto by_row = [](const auto& a, const auto& b) { return a.first < b.first; };
+    const auto same_row = [](const auto& a, const auto& b) { return a.first == b.first; };
+    for (std::size_t q = 0; q < own; ++q) {
+        const auto first = entries.begin() + static_cast<std::ptrdiff_t>(at[q]);
+        const auto last = entries.begin() + static_cast<std::ptrdiff_t>(at[q + 1]);
+        std::sort(first, last, by_row);
+        const auto kept = std::unique(first, last, same_row);
+        for (auto e = first; e != kept; ++e) {
+            out.columns.push_back(static_cast<std::int64_t>(e->first));
+            out.values.push_back(e->second);
         }
         out.starts.push_back(out.columns.size());
-        std::vector<std::pair<std::uint64_t, double>>().swap(entries);
     }
+    out.columns.shrink_to_fit();
+    out.values.shrink_to_fit();
     return out;
 }
 
