@@ -252,7 +252,7 @@ bool factorise(const piece_rows& p, Mat shifted, const sparse_eigen_options& opt
     // (-rotalign_eigen_mat_mumps_icntl_7 5 and so on), where the defaults below can be overridden.
     check(MatSetOptionsPrefix(factor.m, options_prefix), "MatSetOptionsPrefix");
     // AMD ordering: on the 10^6-point two-moons graph the automatic choice (METIS) analysed in
-    // 17 to 35 s for a 645 MiB factor, AMD in 4 s for 711 MiB, the rest of the solve as fast.
+    // 17 to 35 s for a 645 MiB factor, AMD in 2.5 to 5 s for 711 MiB, the solves as fast.
     set_default_option("-rotalign_eigen_mat_mumps_icntl_7", "0");
     // The count of negative pivots needs the root front kept off ScaLAPACK when the factor is
     // spread over several ranks.
