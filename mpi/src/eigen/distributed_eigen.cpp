@@ -49,6 +49,16 @@ piece_rows rows_of_piece(const local_rows& m, const distributed_pieces& pieces, 
     piece_rows out;
     out.size = pieces.size[p];
     own_rows.clear();
+    // One piece: the matrix itself, in its own numbering (a third of the set-up time at 10^6
+    // points went to looking the columns up).
+    if (pieces.count() == 1) {
+        out.first = static_cast<std::int64_t>(m.first);
+        out.starts.assign(m.starts.begin(), m.starts.end());
+        out.columns = m.columns;
+        out.values = m.values;
+        for (std::size_t i = 0; i < m.count(); ++i) own_rows.push_back(i);
+        return out;
+    }
     const auto first = static_cast<std::int64_t>(m.first), rows = static_cast<std::int64_t>(m.count());
     const auto piece = static_cast<std::int64_t>(p);
     for (std::size_t i = 0; i < m.count(); ++i) {

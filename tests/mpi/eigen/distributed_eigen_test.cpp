@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -253,6 +254,57 @@ TEST(DistributedEigen, GatheredPiecesMatchBitForBit) {
             EXPECT_EQ(got.pairs.components, want.components);
             EXPECT_EQ(got.pairs.method, "dense");
         }
+}
+
+// Random symmetric graphs of many small pieces, some joined only by entries at or below the
+// negligible bound (which must not join them) or just above it (which must), split at random
+// places: the same pieces, pairs and bits as on one process.
+TEST(DistributedEigen, RandomGraphsSplitAnywhere) {
+    std::mt19937_64 random(11);
+    for (int round = 0; round < 12; ++round) {
+        const std::size_t n = 40 + random() % 400;
+        const double least = 1e-12 / static_cast<double>(n);
+        std::vector<std::vector<std::pair<std::int32_t, double>>> columns(n);
+        const auto link = [&columns](std::size_t i, std::size_t j, double v) {
+            columns[i].push_back({static_cast<std::int32_t>(j), v});
+            if (i != j) columns[j].push_back({static_cast<std::int32_t>(i), v});
+        };
+        for (std::size_t i = 0; i < n; ++i) {
+            if (random() % 3 == 0) link(i, i, 0.5);
+            // Mostly near neighbours, so that pieces form and cross the ranks' borders.
+            for (int e = 0; e < 2; ++e) {
+                const std::size_t j = random() % 5 == 0 ? random() % n : (i + 1 + random() % 7) % n;
+                if (j == i) continue;
+                const int kind = static_cast<int>(random() % 10);
+                link(i, j,
+                     kind == 0   ? least
+                     : kind == 1 ? 2.0 * least
+                                 : 0.1 + 0.001 * static_cast<double>(random() % 900));
+            }
+        }
+        affinity a;
+        a.starts.push_back(0);
+        for (auto& column : columns) {
+            std::sort(column.begin(), column.end());
+            // A repeated link sums, as a sparse matrix built from triplets would.
+            for (std::size_t k = 0; k < column.size(); ++k) {
+                if (k > 0 && column[k].first == column[k - 1].first) {
+                    a.values.back() += column[k].second;
+                    continue;
+                }
+                a.rows.push_back(column[k].first);
+                a.values.push_back(column[k].second);
+            }
+            a.starts.push_back(static_cast<std::int32_t>(a.rows.size()));
+        }
+        const std::size_t wanted = 1 + random() % std::min<std::size_t>(n, 30);
+        const sparse_eigen_options options = with_method(eigen_solver::dense);
+        const eigenpairs want = leading_eigenpairs(a.view(), wanted, options);
+        const outcome got = solve_spread(a, wanted, options, round % 2 == 1);
+        EXPECT_EQ(got.pairs.components, want.components) << round;
+        EXPECT_EQ(got.pairs.values, want.values) << round;
+        EXPECT_EQ(got.vectors, want.vectors) << round;
+    }
 }
 
 // Twice L has eigenvalues near 2: (1 + shift) I - 2L is indefinite, its factor's inertia says so
