@@ -5,6 +5,7 @@
 #include "summary.h"
 #include "rotalign/chain.h"
 #include "rotalign/datasets/datasets.h"
+#include "rotalign/eigen/sparse_eigen.h"
 #include "rotalign/datasets/suite_sets.h"
 #include "rotalign/groups/scores.h"
 #include "rotalign/output/svg.h"
@@ -458,6 +459,9 @@ int report_failure(std::ostream& err) {
         err << "rotalign: a plug-in stopped with: " << e.what() << '\n';
     } catch (const input_error& e) {
         err << "rotalign: " << worded(e, spelled) << '\n';
+    } catch (const resource_error& e) {
+        err << "rotalign: " << e.what()
+            << ".\nrotalign-mpi, the same chain over several processes or machines, is the route for such sizes\n";
     } catch (const memory_error& e) {
         err << "rotalign: " << e.what() << '\n';  // what was being built, and its size
     } catch (const std::bad_alloc&) {

@@ -250,6 +250,8 @@ eigenpairs leading_of(const mxArray* l, std::size_t wanted, const cluster_option
         sparse_eigen_options so;
         so.method = options.solver;
         so.interrupt_check = options.interrupt_check;
+        if (options.report != nullptr)
+            so.report = [report = options.report](const std::string& where) { report->detail(where); };
         sparse_eigen_work work;
         e = leading_eigenpairs(view, wanted, so, &work);
         components = work.components;

@@ -3,6 +3,7 @@
 #include <arpack.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
@@ -28,6 +29,40 @@ void fill_start(double* v, std::size_t n) {
     }
 }
 
+// Reads the Ritz values and their error bounds that ARPACK keeps in its workspace (at fixed
+// places: after the 2 * ncv values of the tridiagonal matrix) and updates at every restart.
+// Counts a restart when the values change, and as converged the wanted (largest) values whose
+// bound meets ARPACK's own test, |bound| <= tolerance * max(eps^(2/3), |value|).
+class restart_watch {
+public:
+    restart_watch(std::size_t nev, std::size_t ncv, double tolerance)
+        : nev_(nev), ncv_(ncv), tolerance_(tolerance), last_(ncv, 0.0), order_(ncv) {}
+
+    void look(const double* workl, lanczos_progress& at) {
+        const double* ritz = workl + 2 * ncv_;
+        const double* bounds = ritz + ncv_;
+        if (std::equal(ritz, ritz + ncv_, last_.begin())) return;
+        std::copy(ritz, ritz + ncv_, last_.begin());
+        ++at.restarts;
+        for (std::size_t i = 0; i < ncv_; ++i) order_[i] = i;
+        std::partial_sort(order_.begin(), order_.begin() + static_cast<std::ptrdiff_t>(nev_), order_.end(),
+                          [ritz](std::size_t a, std::size_t b) { return ritz[a] > ritz[b]; });
+        const double eps23 = std::pow(std::numeric_limits<double>::epsilon(), 2.0 / 3.0);
+        const double tolerance = tolerance_ > 0.0 ? tolerance_ : std::numeric_limits<double>::epsilon();
+        at.converged = 0;
+        for (std::size_t k = 0; k < nev_; ++k) {
+            const std::size_t i = order_[k];
+            if (std::fabs(bounds[i]) <= tolerance * std::max(eps23, std::fabs(ritz[i]))) ++at.converged;
+        }
+    }
+
+private:
+    std::size_t nev_, ncv_;
+    double tolerance_;
+    std::vector<double> last_;
+    std::vector<std::size_t> order_;
+};
+
 }  // namespace
 
 std::size_t lanczos_basis(std::size_t n, std::size_t wanted, bool inverted) {
@@ -36,7 +71,8 @@ std::size_t lanczos_basis(std::size_t n, std::size_t wanted, bool inverted) {
 }
 
 lanczos_run largest_ritz_vectors(std::size_t n, std::size_t nev, std::size_t ncv, double tolerance, int max_restarts,
-                                 const symmetric_operator_fn& op, std::vector<double>& vectors) {
+                                 const symmetric_operator_fn& op, std::vector<double>& vectors,
+                                 const lanczos_watch_fn& watch) {
     const a_int order = as_arpack(n), wanted = as_arpack(nev), basis = as_arpack(ncv);
     const a_int lworkl = basis * (basis + 8);
     std::vector<double> resid(n), v(n * ncv), workd(3 * n), workl(static_cast<std::size_t>(lworkl));
@@ -47,12 +83,24 @@ lanczos_run largest_ritz_vectors(std::size_t n, std::size_t nev, std::size_t ncv
     iparam[6] = 1;             // regular mode: Op x = theta x
     a_int ido = 0, info = 1;   // info 1: resid holds the start vector
     lanczos_run run;
+    restart_watch restarts(nev, ncv, tolerance);
+    lanczos_progress at;
+    at.wanted = nev;
     for (;;) {
         dsaupd_c(&ido, "I", order, "LA", wanted, tolerance, resid.data(), basis, v.data(), order, iparam, ipntr,
                  workd.data(), workl.data(), lworkl, &info);
         if (ido != -1 && ido != 1) break;
         op(&workd[static_cast<std::size_t>(ipntr[0] - 1)], &workd[static_cast<std::size_t>(ipntr[1] - 1)]);
         ++run.applications;
+        if (watch) {
+            at.applications = run.applications;
+            restarts.look(workl.data(), at);
+            watch(at);
+        }
+    }
+    if (watch) {  // the last restart's test, which needed no further application
+        restarts.look(workl.data(), at);
+        watch(at);
     }
     run.restarts = iparam[2];
     vectors.clear();

@@ -12,6 +12,15 @@ namespace rotalign {
 // y = Op x for vectors of the operator's order.
 using symmetric_operator_fn = std::function<void(const double* x, double* y)>;
 
+// Where a run stands, for a person watching: applications of the operator so far, restarts
+// seen, and how many of the wanted Ritz pairs met the tolerance at the last restart.
+struct lanczos_progress {
+    long long applications = 0;
+    long long restarts = 0;
+    std::size_t converged = 0, wanted = 0;
+};
+using lanczos_watch_fn = std::function<void(const lanczos_progress&)>;
+
 struct lanczos_run {
     bool converged = false;
     std::vector<double> values;  // the Ritz values of the returned vectors, ascending (when converged)
@@ -31,7 +40,9 @@ struct lanczos_run {
 // took 82. Never more than n.
 std::size_t lanczos_basis(std::size_t n, std::size_t wanted, bool inverted);
 
+// `watch`, when given, is called after each application of the operator.
 lanczos_run largest_ritz_vectors(std::size_t n, std::size_t nev, std::size_t ncv, double tolerance, int max_restarts,
-                                 const symmetric_operator_fn& op, std::vector<double>& vectors);
+                                 const symmetric_operator_fn& op, std::vector<double>& vectors,
+                                 const lanczos_watch_fn& watch = {});
 
 }  // namespace rotalign

@@ -35,7 +35,8 @@ std::optional<memory_room> tightest_along(const std::string& folder, std::string
             if (!best || room < best->bytes)
                 best = memory_room{room > 0.0 ? room : 0.0,
                                    "its control group's memory limit of " + byte_size(*limit) + " leaves " +
-                                       byte_size(room > 0.0 ? room : 0.0)};
+                                       byte_size(room > 0.0 ? room : 0.0),
+                                   true};
         }
         if (path.empty() || path == "/") break;
         const auto slash = path.find_last_of('/');
@@ -87,6 +88,24 @@ std::optional<memory_room> control_group_room(std::string_view proc_self_cgroup,
     return best;
 }
 
+double resident_bytes() {
+    // The second field of statm is the resident set, in pages.
+    std::ifstream in("/proc/self/statm");
+    unsigned long long size = 0, resident = 0;
+    if (!(in >> size >> resident)) return 0.0;
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
+
+std::optional<memory_room> memory_left_now() {
+    std::optional<memory_room> room = memory_room_now();
+    if (!room || room->net_of_own_use) return room;
+    const double held = resident_bytes();
+    room->bytes = room->bytes > held ? room->bytes - held : 0.0;
+    room->reason += ", " + byte_size(held) + " of it held by this process";
+    room->net_of_own_use = true;
+    return room;
+}
+
 std::optional<memory_room> memory_room_now() {
     std::optional<memory_room> best;
     const double page = static_cast<double>(sysconf(_SC_PAGESIZE));
@@ -100,7 +119,7 @@ std::optional<memory_room> memory_room_now() {
         const double cap = static_cast<double>(limit.rlim_cur);
         const double room = cap > in_use ? cap - in_use : 0.0;
         best = tighter(best, memory_room{room, "its address-space limit (ulimit -v) of " + byte_size(cap) +
-                                                   " leaves " + byte_size(room)});
+                                                   " leaves " + byte_size(room), true});
     }
 
     std::ifstream in("/proc/self/cgroup");

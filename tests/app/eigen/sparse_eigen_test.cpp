@@ -5,6 +5,7 @@
 #include "rotalign/datasets/datasets.h"
 #include "rotalign/eigen/eigen.h"
 #include "rotalign/eigen/sparse_eigen.h"
+#include "rotalign/support/errors.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <cstdint>
 #include <numeric>
+#include <string>
 #include <vector>
 
 using rotalign::eigen_solver;
@@ -284,6 +286,92 @@ TEST(sparse_eigenpairs, a_refused_or_failed_factor_leaves_the_piece_to_plain_lan
     EXPECT_EQ(work.factorisations, 0);
     for (std::size_t k = 0; k < 4; ++k) EXPECT_NEAR(doubled.values[k], 2.0 * want.values[k], 1e-10);
     expect_eigenpairs(a, doubled, 1e-9);
+}
+
+TEST(sparse_eigenpairs, the_factor_budget_follows_memory_and_large_pieces_beyond_it_are_refused) {
+    // The budget: three quarters of what is left, less the basis and six vectors beside the factor.
+    EXPECT_EQ(rotalign::factor_bytes_budget(8e9, 1000000, 14), 0.75 * 8e9 - 8.0 * 1e6 * 20);
+    EXPECT_EQ(rotalign::factor_bytes_budget(1e8, 10000000, 22), 0.0);  // the basis alone does not fit
+
+    const test_matrix a = knn_affinity(moons(700, 5));
+    const rotalign::eigenpairs want = rotalign::leading_eigenpairs(a.dense.data(), a.n, 4, eigen_solver::dense);
+    rotalign::sparse_eigen_options o = forced(eigen_solver::automatic);
+    rotalign::sparse_eigen_work work;
+    // The automatic budget, from the memory of this process, takes the small factor.
+    expect_same_eigenspace(rotalign::leading_eigenpairs(a.view(), 4, o, &work), want, 1e-10, 1e-6);
+    EXPECT_EQ(work.used, eigen_solver::shift_invert);
+
+    // Above the size that plain Lanczos is trusted with, the operations no longer refuse a factor
+    // (the factor is the only route there), and a factor that fills in still goes to plain Lanczos.
+    o.plain_lanczos_limit = 100;
+    o.factor_flops_limit = 1.0;
+    rotalign::leading_eigenpairs(a.view(), 4, o, &work);
+    EXPECT_EQ(work.used, eigen_solver::shift_invert);
+    rotalign::sparse_eigen_options dense_factor = o;
+    dense_factor.factor_density_limit = 1e-9;
+    expect_same_eigenspace(rotalign::leading_eigenpairs(a.view(), 4, dense_factor, &work), want, 1e-10, 1e-6);
+    EXPECT_EQ(work.used, eigen_solver::lanczos);
+
+    // A factor beyond the byte limit is refused before it is computed, with the facts in words.
+    o.factor_bytes_limit = 1000.0;
+    try {
+        rotalign::leading_eigenpairs(a.view(), 4, o, &work);
+        FAIL() << "a piece beyond every method was solved";
+    } catch (const rotalign::resource_error& e) {
+        const std::string text = e.what();
+        for (const char* part : {"a piece of 350 points needs a Cholesky factor of ", "beyond 1000 B, the limit set",
+                                 "above 100 points"})
+            EXPECT_NE(text.find(part), std::string::npos) << text;
+    }
+    // (Two moons of 350 points each.) Up to that size the pieces go to plain Lanczos as before;
+    // an explicit shift-invert takes the factor whatever its size.
+    o.plain_lanczos_limit = 700;
+    rotalign::leading_eigenpairs(a.view(), 4, o, &work);
+    EXPECT_EQ(work.used, eigen_solver::lanczos);
+    o.plain_lanczos_limit = 100;
+    o.method = eigen_solver::shift_invert;
+    rotalign::leading_eigenpairs(a.view(), 4, o, &work);
+    EXPECT_EQ(work.used, eigen_solver::shift_invert);
+
+    o.factor_bytes_limit = -1.0;
+    EXPECT_THROW(rotalign::leading_eigenpairs(a.view(), 4, o), rotalign::input_error);
+}
+
+TEST(sparse_eigenpairs, the_solve_reports_its_phases_and_iterations) {
+    // Two grids far apart: two pieces, each reported under its own name.
+    rotalign::points p{0, 2, {}};
+    add_grid(p, 12, 20, 0.0);
+    add_grid(p, 10, 15, 100.0);
+    const test_matrix a = knn_affinity(p);
+    for (eigen_solver method : {eigen_solver::shift_invert, eigen_solver::lanczos}) {
+        std::vector<std::string> said;
+        rotalign::sparse_eigen_options o = forced(method);
+        o.report = [&said](const std::string& where) { said.push_back(where); };
+        rotalign::sparse_eigen_work work;
+        rotalign::leading_eigenpairs(a.view(), 3, o, &work);
+        ASSERT_FALSE(said.empty());
+        const bool inverted = method == eigen_solver::shift_invert;
+        const std::string iterations = inverted ? "shift-invert Lanczos: " : "Lanczos: ";
+        long long applications = 0;
+        for (const char* piece : {"piece 1 of 2, 240 points: ", "piece 2 of 2, 150 points: "}) {
+            std::vector<std::string> mine;
+            for (const std::string& line : said)
+                if (line.rfind(piece, 0) == 0) mine.push_back(line.substr(std::string(piece).size()));
+            ASSERT_FALSE(mine.empty()) << piece;
+            if (inverted) {
+                EXPECT_EQ(mine[0], "ordering the factor");
+                EXPECT_EQ(mine[1].rfind("factorising: ", 0), 0u) << mine[1];
+                EXPECT_EQ(mine.back(), "checking the pairs against the matrix");
+                mine.pop_back();
+            }
+            // The last word on the iterations: every pair converged, and the applications counted.
+            const std::string& last = mine.back();
+            ASSERT_EQ(last.rfind(iterations, 0), 0u) << last;
+            EXPECT_NE(last.find("3 of 3 pairs converged"), std::string::npos) << last;
+            applications += std::stoll(last.substr(iterations.size()));
+        }
+        EXPECT_EQ(applications, inverted ? work.solves : work.products - 6);  // less the final checks
+    }
 }
 
 TEST(sparse_eigenpairs, runs_repeat_bit_for_bit) {

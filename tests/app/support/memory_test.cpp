@@ -62,3 +62,19 @@ TEST(memory_room, control_group_limits_along_the_path_and_the_tightest_wins) {
     ASSERT_TRUE(now.has_value());
     EXPECT_GT(now->bytes, 0.0);
 }
+
+TEST(memory_room, what_is_left_counts_the_process_own_memory_once) {
+    const auto room = rotalign::memory_room_now();
+    const auto left = rotalign::memory_left_now();
+    ASSERT_TRUE(room.has_value() && left.has_value());  // /proc is there on every machine we build on
+    EXPECT_TRUE(left->net_of_own_use);
+    const double held = rotalign::resident_bytes();
+    EXPECT_GT(held, 0.0);
+    if (room->net_of_own_use) {
+        EXPECT_EQ(left->bytes, room->bytes);
+    } else {
+        // The machine's size less what this process holds, and the reason says so.
+        EXPECT_NEAR(left->bytes, room->bytes - held, 64.0 * 1024 * 1024);
+        EXPECT_NE(left->reason.find("held by this process"), std::string::npos) << left->reason;
+    }
+}

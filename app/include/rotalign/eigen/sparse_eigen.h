@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 namespace rotalign {
@@ -35,11 +36,21 @@ struct sparse_eigen_options {
     // tau in (1 + tau) I - L. The matrix is positive definite for every tau > 0 since no
     // eigenvalue of a normalised affinity exceeds 1; see sparse_eigen.cpp for the choice.
     double shift = 1e-8;
-    // The largest Cholesky factor (bytes of its values, as the symbolic analysis predicts it)
-    // and the most floating-point operations its computation may take. A piece whose factor
-    // would exceed either is solved by plain Lanczos.
-    double factor_bytes_limit = 1024.0 * 1024.0 * 1024.0;
+    // The largest Cholesky factor (bytes of its values and row indices, as the symbolic analysis
+    // predicts it) and the most floating-point operations its computation may take. A piece
+    // whose factor would exceed either is solved by plain Lanczos, up to plain_lanczos_limit
+    // points. 0 bytes: the budget is taken from the memory left to the process when the piece is
+    // analysed (factor_bytes_budget).
+    double factor_bytes_limit = 0.0;
     double factor_flops_limit = 2e11;
+    // Above this many points, a piece is not left to plain Lanczos for the size of its factor:
+    // on a low-dimensional graph its leading eigenvalues crowd within 1e-7 of 1 (two moons at
+    // 3*10^6 points), where plain Lanczos makes no visible progress in 20 minutes. Such a piece
+    // is factored whatever the operations, if the factor fits the byte limit; otherwise the
+    // solve is refused with a resource_error before the factorisation starts. (Pieces refused a
+    // factor for its density go to plain Lanczos at every size: there the wanted pairs lie in
+    // the bulk of the spectrum.)
+    std::size_t plain_lanczos_limit = 1000000;
     // Residual tolerance of the Krylov solvers, relative to the operator's eigenvalue.
     double tolerance = 1e-10;
     // Restarts of the Lanczos iterations at most, per piece.
@@ -47,6 +58,24 @@ struct sparse_eigen_options {
     // Called before each piece and each application of the operator; an exception it throws
     // ends the solve and leaves leading_eigenpairs. Empty: never called.
     std::function<void()> interrupt_check;
+    // Told where the solve is, in words for a person watching ("shift-invert Lanczos: 12 solves,
+    // 2 restarts, 4 of 11 pairs converged"): at each phase of a large piece and after each
+    // application of its operator. Empty: never called.
+    std::function<void(const std::string&)> report;
+};
+
+// The bytes that a piece's Cholesky factor may take when the limit comes from memory: three
+// quarters of `memory_left` (what the process may still take; the rest is headroom for the
+// factorisation's workspace and for other programs) less what the iterations then hold beside
+// the factor, the Lanczos basis of `basis` vectors and six more of `order` values. Never below 0.
+double factor_bytes_budget(double memory_left, std::size_t order, std::size_t basis);
+
+// A piece that none of the methods can solve on this machine in useful time: its factor would
+// not fit in the memory left, and plain Lanczos cannot converge on it. what() names the piece's
+// size, the predicted factor and the limit with the memory behind it.
+class resource_error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 // What a solve did, summed over the pieces.
@@ -76,13 +105,15 @@ struct sparse_eigen_work {
 //
 // Each piece is solved by `options.method`, or, when automatic: densely up to dense_limit points
 // (or where the pairs wanted leave a Krylov solver no room), by shift-invert Lanczos where the
-// predicted Cholesky factor stays within the limits of size, cost and density, and by plain
-// Lanczos otherwise or when the factorisation fails (a matrix with an eigenvalue above
+// predicted Cholesky factor stays within the limits of size, cost and density (beyond
+// plain_lanczos_limit points: size and density), and by plain Lanczos otherwise or when the
+// factorisation fails (a matrix with an eigenvalue above
 // 1 + shift). Runs repeat exactly: start
 // vectors are fixed. The result's `used` is dense when every piece was solved densely and
 // lanczos otherwise; `products` counts every application of L or of the inverse.
 //
-// Throws input_error when count is 0 or above n, or m is malformed: offsets that do not start at
+// Throws resource_error when a piece above plain_lanczos_limit points needs a factor above the
+// byte limit. Throws input_error when count is 0 or above n, or m is malformed: offsets that do not start at
 // 0 or decrease, a row outside 0 .. n - 1 or out of order within its column, a value that is not
 // finite, or a pattern or values that are not symmetric; and when the dense method is asked
 // for a piece above 16,384 points. Throws std::runtime_error when a solver fails or a large

@@ -29,12 +29,22 @@ std::string byte_size(double bytes);
 struct memory_room {
     double bytes = 0.0;
     std::string reason;
+    // Whether bytes is already net of what the process holds: true for the address-space and
+    // control group limits, which count the process's use; false for the machine's size.
+    bool net_of_own_use = false;
 };
 
 // The tightest of: the machine's physical memory; the address-space limit (RLIMIT_AS) less the
 // address space in use; the memory limit of the process's control group less the group's use.
 // Nothing when none of them is known.
 std::optional<memory_room> memory_room_now();
+
+// The memory the process may take on top of what it already holds: memory_room_now(), less the
+// process's resident memory where the room is the machine's size. The reason then says both.
+std::optional<memory_room> memory_left_now();
+
+// The process's resident memory in bytes; 0 when it cannot be read.
+double resident_bytes();
 
 // The control group part of the above, from the text of /proc/self/cgroup and the folder where
 // the control groups are mounted (/sys/fs/cgroup): cgroup v2 (memory.max and memory.current, or
