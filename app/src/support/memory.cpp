@@ -98,11 +98,23 @@ double resident_bytes() {
 
 std::optional<memory_room> memory_left_now() {
     std::optional<memory_room> room = memory_room_now();
-    if (!room || room->net_of_own_use) return room;
-    const double held = resident_bytes();
-    room->bytes = room->bytes > held ? room->bytes - held : 0.0;
-    room->reason += ", " + byte_size(held) + " of it held by this process";
-    room->net_of_own_use = true;
+    if (room && !room->net_of_own_use) {
+        const double held = resident_bytes();
+        room->bytes = room->bytes > held ? room->bytes - held : 0.0;
+        room->reason += ", " + byte_size(held) + " of it held by this process";
+        room->net_of_own_use = true;
+    }
+    // What other programs hold is not this process's to take: the kernel's estimate of the
+    // memory that can be had without swapping, where it is lower.
+    std::ifstream in("/proc/meminfo");
+    for (std::string line; std::getline(in, line);) {
+        unsigned long long kib = 0;
+        if (std::sscanf(line.c_str(), "MemAvailable: %llu kB", &kib) != 1) continue;
+        const double available = static_cast<double>(kib) * 1024.0;
+        if (!room || available < room->bytes)
+            room = memory_room{available, "the machine has " + byte_size(available) + " available", true};
+        break;
+    }
     return room;
 }
 

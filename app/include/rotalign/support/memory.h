@@ -40,7 +40,8 @@ struct memory_room {
 std::optional<memory_room> memory_room_now();
 
 // The memory the process may take on top of what it already holds: memory_room_now(), less the
-// process's resident memory where the room is the machine's size. The reason then says both.
+// process's resident memory where the room is the machine's size (the reason then says both),
+// or the memory the machine has available (MemAvailable), where that is less.
 std::optional<memory_room> memory_left_now();
 
 // The process's resident memory in bytes; 0 when it cannot be read.
