@@ -2,6 +2,7 @@
 #include "rotalign/chain_normalised.h"
 
 #include "mexhost/errors.h"
+#include "mexhost/host.h"
 
 #include "neighbours/neighbour_parts.h"
 #include "rotalign/affinity/local_scales.h"
@@ -239,6 +240,10 @@ void check_options(const cluster_options& o, std::size_t points, bool from_point
 
 namespace {
 
+// Kept blocks of the host are released before the sparse eigen-step from this many bytes on; below
+// it the samples of the automatic graph's choice keep reusing theirs from one candidate to the next.
+constexpr std::size_t kept_blocks_released_from = std::size_t{64} << 20;
+
 // The leading eigenpairs of the normalised affinity l, dense or sparse; `components` receives the
 // number of connected pieces of its graph, each of which brings an eigenvalue 1.
 eigenpairs leading_of(const mxArray* l, std::size_t wanted, const cluster_options& options, cluster_result& result,
@@ -246,6 +251,11 @@ eigenpairs leading_of(const mxArray* l, std::size_t wanted, const cluster_option
     const std::size_t n = mxGetM(l);
     eigenpairs e;
     if (mxIsSparse(l)) {
+        // The blocks that the graph's and the affinities' arrays left for reuse (at 10^7 points
+        // about 4 GB) would stay resident beside the Cholesky factor, whose memory comes from
+        // elsewhere and whose budget is what the process does not hold; nothing after this step
+        // takes arrays of their size.
+        if (mexhost::host_memory_usage().kept >= kept_blocks_released_from) mexhost::release_kept_memory();
         const sparse_view view = sparse_view_of(l);
         sparse_eigen_options so;
         so.method = options.solver;

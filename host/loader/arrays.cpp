@@ -129,6 +129,8 @@ void set_memory_reuse(bool enabled) noexcept { memory::set_reuse(enabled); }
 
 void prepare_memory(std::size_t bytes, std::size_t count) noexcept { memory::prepare(bytes, count); }
 
+void release_kept_memory() noexcept { memory::drop_cached_blocks(); }
+
 memory_usage host_memory_usage() noexcept {
     const memory::usage u = memory::current_usage();
     memory_usage out;

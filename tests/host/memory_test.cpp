@@ -84,6 +84,14 @@ TEST(host_memory, blocks_in_use_together_are_all_reused_and_no_more_are_kept) {
     EXPECT_GT(after.mapped, before.mapped);
     EXPECT_LT(after.kept, before.kept);
     EXPECT_LE(after.in_use + after.kept, after.peak_in_use + (std::size_t{1} << 30));
+    // Released on request, the kept blocks are gone; the arrays in use stay, and the next array
+    // of a kept size maps its block anew.
+    mexhost::release_kept_memory();
+    const mexhost::memory_usage released = mexhost::host_memory_usage();
+    EXPECT_EQ(released.kept, 0u);
+    EXPECT_EQ(released.in_use, after.in_use);
+    const array_ptr fresh = mexhost::make_matrix_for_overwrite(n, n);
+    EXPECT_GT(mexhost::host_memory_usage().mapped, released.mapped);
 }
 
 TEST(host_memory, prepared_blocks_serve_the_next_arrays_of_their_size) {

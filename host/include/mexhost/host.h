@@ -97,6 +97,11 @@ void set_memory_reuse(bool enabled) noexcept;
 // caller goes on. Changes no result; a no-op where array storage comes from the C heap.
 void prepare_memory(std::size_t bytes, std::size_t count) noexcept;
 
+// Unmaps the blocks kept for reuse after release, for a caller about to need much memory that no
+// array of the host will take (a sparse factorisation): kept, they would stay resident beside it.
+// Changes no result; later arrays map their blocks anew.
+void release_kept_memory() noexcept;
+
 // What the host's separately mapped blocks (64 KiB and more, on Linux) hold, in bytes: in use by
 // arrays and mxCalloc blocks, kept for reuse after release, the most in use at once, and all
 // ever mapped fresh. All zero where array storage comes from the C heap.
