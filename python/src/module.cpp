@@ -11,6 +11,7 @@
 #include "rotalign/support/blas_threads.h"
 
 #include "rotalign/chain.h"
+#include "rotalign/eigen/sparse_eigen.h"
 #include "rotalign/graph/graph_size.h"
 #include "rotalign/support/toolbox.h"
 
@@ -124,6 +125,12 @@ PYBIND11_MODULE(_core, m) {
             PyErr_SetString(PyExc_ValueError, message.c_str());
         } catch (const rotalign::input_error& e) {
             PyErr_SetString(PyExc_ValueError, rotalign::worded(e, spelled).c_str());
+        } catch (const rotalign::resource_error& e) {
+            // More than this machine can take: the MPI program spreads it over several.
+            const std::string message =
+                std::string(e.what()) + ". rotalign-mpi, the same chain over several processes or machines, is the "
+                                        "route for such sizes";
+            PyErr_SetString(PyExc_MemoryError, message.c_str());
         }
     });
 
