@@ -83,12 +83,14 @@ public:
     }
     // Called after each application: the words change at most once per restart or per ten
     // applications, which keeps the reporter's lock off the iterations.
-    lanczos_watch_fn lanczos(const char* method, const char* applications) const {
+    // `application` names one application of the operator ("solve"), which takes an s in plural.
+    lanczos_watch_fn lanczos(const char* method, const char* application) const {
         if (!options_.report) return {};
-        return [this, method, applications](const lanczos_progress& at) {
+        return [this, method, application](const lanczos_progress& at) {
             if (at.applications % 10 != 0 && at.restarts == shown_restarts_) return;
             shown_restarts_ = at.restarts;
-            say(std::string(method) + ": " + std::to_string(at.applications) + " " + applications + ", " +
+            say(std::string(method) + ": " + std::to_string(at.applications) + " " + application +
+                (at.applications == 1 ? ", " : "s, ") +
                 std::to_string(at.restarts) + (at.restarts == 1 ? " restart, " : " restarts, ") +
                 std::to_string(at.converged) + " of " + std::to_string(at.wanted) + " pairs converged");
         };
@@ -155,7 +157,7 @@ bool solve_lanczos(const sparse_view& m, std::size_t wanted, const sparse_eigen_
                                  if (options.interrupt_check) options.interrupt_check();
                                  multiply(m, x, y);
                              },
-                             v, report.lanczos("Lanczos", "products"));
+                             v, report.lanczos("Lanczos", "product"));
     work.products += run.applications;
     work.restarts += run.restarts;
     if (run.converged) {
@@ -225,7 +227,7 @@ bool solve_shift_invert(const sparse_view& m, std::size_t wanted, const sparse_e
                                  if (options.interrupt_check) options.interrupt_check();
                                  factor->solve(x, y);
                              },
-                             v, report.lanczos("shift-invert Lanczos", "solves"));
+                             v, report.lanczos("shift-invert Lanczos", "solve"));
     work.solves += run.applications;
     work.restarts += run.restarts;
     factor.reset();  // before the checks take their room
