@@ -243,10 +243,9 @@ bool solve_shift_invert(const sparse_view& m, std::size_t wanted, const sparse_e
     return run.converged;
 }
 
-}  // namespace
-
-piece_pairs solve_piece(const sparse_view& m, std::size_t wanted, const sparse_eigen_options& options,
-                        const eigen_report& report, sparse_eigen_work& work, eigen_solver& used) {
+// solve_piece, telling `report` where it is.
+piece_pairs solve_reported_piece(const sparse_view& m, std::size_t wanted, const sparse_eigen_options& options,
+                                 const eigen_report& report, sparse_eigen_work& work, eigen_solver& used) {
     piece_pairs out;
     // A Krylov solver needs more basis vectors than wanted pairs; when they are half the order
     // or more it saves nothing anyway.
@@ -271,6 +270,14 @@ piece_pairs solve_piece(const sparse_view& m, std::size_t wanted, const sparse_e
                                  " points");
     used = eigen_solver::dense;
     return solve_dense(m, wanted, work);
+}
+
+}  // namespace
+
+piece_pairs solve_piece(const sparse_view& m, std::size_t wanted, const sparse_eigen_options& options,
+                        sparse_eigen_work& work, eigen_solver& used) {
+    const eigen_report report(options);
+    return solve_reported_piece(m, wanted, options, report, work, used);
 }
 
 namespace {
@@ -310,10 +317,10 @@ eigenpairs leading_eigenpairs(const sparse_view& m, std::size_t count, const spa
         eigen_solver used = eigen_solver::dense;
         piece_pairs solved;
         if (pieces.count() == 1) {
-            solved = solve_piece(m, wanted, options, report, work, used);
+            solved = solve_reported_piece(m, wanted, options, report, work, used);
         } else {
             const sparse_matrix piece = submatrix(m, pieces, p);
-            solved = solve_piece(piece.view(), wanted, options, report, work, used);
+            solved = solve_reported_piece(piece.view(), wanted, options, report, work, used);
         }
         if (pieces.size(p) > largest) largest = pieces.size(p), work.used = used;
         return solved;

@@ -270,8 +270,11 @@ bool factorise(const piece_rows& p, Mat shifted, const sparse_eigen_options& opt
     const double bytes = entries * sizeof(double), order = static_cast<double>(p.size);
     const double density = entries / (order * (order + 1.0) / 2.0);
     const bool forced = options.method == eigen_solver::shift_invert;
-    if (!forced && (bytes > options.factor_bytes_limit || flops > options.factor_flops_limit ||
-                    density > options.factor_density_limit)) {
+    // 0 bytes asks one process for a budget from its own memory; a factor spread over ranks, on
+    // one machine or several, keeps the fixed limit of 1 GiB in all, which every rank applies alike.
+    const double byte_limit =
+        options.factor_bytes_limit > 0.0 ? options.factor_bytes_limit : 1024.0 * 1024.0 * 1024.0;
+    if (!forced && (bytes > byte_limit || flops > options.factor_flops_limit || density > options.factor_density_limit)) {
         ++work.refused_factors;
         work.refused_factor_bytes = std::max(work.refused_factor_bytes, bytes);
         return false;
