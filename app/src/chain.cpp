@@ -7,6 +7,7 @@
 #include "neighbours/neighbour_parts.h"
 #include "rotalign/affinity/local_scales.h"
 #include "rotalign/affinity/normalise.h"
+#include "rotalign/affinity/plugin_affinities.h"
 #include "rotalign/eigen/canonical_basis.h"
 #include "rotalign/eigen/sparse_eigen.h"
 #include "rotalign/graph/graph.h"
@@ -104,20 +105,6 @@ void check_interrupt(const cluster_options& options) {
     if (options.interrupt_check) options.interrupt_check();
 }
 
-// The affinities of the distance matrix d: the plug-in's output, dense or sparse as d is.
-mexhost::array_ptr affinities(toolbox& plugins, const mxArray* d, const cluster_options& options) {
-    if (options.affinity == affinity_kind::global) {
-        mexhost::array_ptr scale = mexhost::make_scalar(options.scale);
-        return std::move(plugins.get("pellor").call(1, {d, scale.get()}, trusted_inputs)[0]);
-    }
-    const char* name = options.affinity == affinity_kind::local ? "brenmoss" : "olvane";
-    mexhost::array_ptr k = mexhost::make_scalar(options.neighbours);
-    // The scaled distances come first and are dropped at once; the affinities are the second output.
-    auto out = plugins.get(name).call(2, {d, k.get()}, trusted_inputs);
-    out[0].reset();
-    return std::move(out[1]);
-}
-
 // Whether the affinity plug-in holds the pair scale at local_scale_floor or above.
 bool floor_applies(const cluster_options& options, const mxArray* d) {
     switch (options.affinity) {
@@ -134,6 +121,14 @@ group_count_settings settings_of(const cluster_options& options) {
     group_count_settings s;
     s.tolerance = options.tolerance;
     return s;
+}
+
+affinity_kernel kernel_of(const cluster_options& options) {
+    affinity_kernel kernel;
+    kernel.kind = options.affinity;
+    kernel.neighbours = static_cast<std::size_t>(std::max(options.neighbours, 1));
+    kernel.scale = options.scale;
+    return kernel;
 }
 
 std::string name_of(graph_kind graph) {
@@ -314,7 +309,7 @@ mexhost::array_ptr normalised_from(toolbox& plugins, mexhost::array_ptr d, const
             result.scales_at_floor = scales.below_floor;
             result.median_local_scale = scales.median;
         }
-        a = affinities(plugins, d.get(), options);
+        a = plugin_affinities(plugins, d.get(), kernel_of(options));
         d.reset();
     }
     check_interrupt(options);
@@ -516,12 +511,8 @@ mexhost::array_ptr distances_of(const points& p, const cluster_options& options,
         neighbour_search found = nearest_neighbours(p, m, search);
         if (options.graph_neighbours == 0) {
             // As many neighbours as hold nearly all of a point's affinity, within the budget.
-            affinity_kernel kernel;
-            kernel.kind = options.affinity;
-            kernel.neighbours = static_cast<std::size_t>(std::max(options.neighbours, 1));
-            kernel.scale = options.scale;
-            const std::size_t wanted =
-                neighbours_for_share(p, found.lists, kernel, graph_entry_budget / std::max<std::size_t>(p.count, 1));
+            const std::size_t wanted = neighbours_for_share(p, found.lists, kernel_of(options),
+                                                            graph_entry_budget / std::max<std::size_t>(p.count, 1));
             check_interrupt(options);
             if (wanted > m) {
                 m = wanted;

@@ -192,12 +192,8 @@ distributed_result knn_across(const rank_context& c, toolbox& plugins, const loc
     together(c.comm, [&] { lists = neighbours_across(c, p, m); });
     if (options.graph_neighbours == 0) {
         // As many neighbours as hold nearly all of a point's affinity, within the budget.
-        affinity_kernel kernel;
-        kernel.kind = options.affinity;
-        kernel.neighbours = static_cast<std::size_t>(std::max(options.neighbours, 1));
-        kernel.scale = options.scale;
-        const std::size_t wanted =
-            neighbours_for_share_across(c, p, lists, kernel, graph_entry_budget / std::max<std::size_t>(p.total, 1));
+        const std::size_t wanted = neighbours_for_share_across(c, p, lists, kernel_of(options),
+                                                               graph_entry_budget / std::max<std::size_t>(p.total, 1));
         if (wanted > m) {
             m = wanted;
             together(c.comm, [&] { lists = neighbours_across(c, p, m); });

@@ -128,6 +128,8 @@ struct cluster_result {
 
 // The group-count rule's settings that the options give.
 group_count_settings settings_of(const cluster_options& options);
+// The affinity that the options ask of the plug-ins.
+affinity_kernel kernel_of(const cluster_options& options);
 
 // The graph that the options give for this many points (never automatic).
 graph_kind graph_for(const cluster_options& options, std::size_t points);

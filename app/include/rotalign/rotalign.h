@@ -12,9 +12,11 @@
 #include "rotalign/support/sparse_view.h"
 #include "rotalign/support/toolbox.h"
 
+#include "rotalign/input/npy_rows.h"
 #include "rotalign/input/points.h"
 #include "rotalign/input/standardise.h"
 
+#include "rotalign/neighbours/block_search.h"
 #include "rotalign/neighbours/neighbours.h"
 
 #include "rotalign/graph/graph.h"
@@ -23,6 +25,7 @@
 
 #include "rotalign/affinity/local_scales.h"
 #include "rotalign/affinity/normalise.h"
+#include "rotalign/affinity/plugin_affinities.h"
 
 #include "rotalign/eigen/canonical_basis.h"
 #include "rotalign/eigen/eigen.h"
@@ -39,3 +42,4 @@
 #include "rotalign/datasets/suite_sets.h"
 
 #include "rotalign/chain.h"
+#include "rotalign/chain_normalised.h"

@@ -1,5 +1,6 @@
 #include "affinity/affinity_across.h"
 
+#include "rotalign/affinity/plugin_affinities.h"
 #include "rotalign/neighbours/neighbours.h"
 #include "support/exchange.h"
 #include "support/positions.h"
@@ -45,19 +46,6 @@ std::vector<T> ask_owners(const rank_context& c, std::size_t total, std::size_t 
     out.reserve(wanted.size() * per);
     for (const auto& part : answered) out.insert(out.end(), part.begin(), part.end());
     return out;
-}
-
-// The affinity plug-in's affinities of d, as the chain calls it.
-mexhost::array_ptr plugin_affinities(toolbox& plugins, const mxArray* d, const cluster_options& options) {
-    if (options.affinity == affinity_kind::global) {
-        mexhost::array_ptr scale = mexhost::make_scalar(options.scale);
-        return std::move(plugins.get("pellor").call(1, {d, scale.get()}, trusted_inputs)[0]);
-    }
-    const char* name = options.affinity == affinity_kind::local ? "brenmoss" : "olvane";
-    mexhost::array_ptr k = mexhost::make_scalar(options.neighbours);
-    auto out = plugins.get(name).call(2, {d, k.get()}, trusted_inputs);
-    out[0].reset();
-    return std::move(out[1]);
 }
 
 // The local scales of the own columns as summarise_local_scales takes them, summed up on rank 0.
@@ -146,7 +134,7 @@ local_rows affinities_across(const rank_context& c, toolbox& plugins, const loca
     std::vector<mwIndex>().swap(ir);
     std::vector<double>().swap(values);
 
-    mexhost::array_ptr a = plugin_affinities(plugins, d.get(), options);
+    mexhost::array_ptr a = plugin_affinities(plugins, d.get(), kernel_of(options));
     d.reset();
     mexhost::array_ptr cleared = std::move(plugins.get("nimbrel").call(1, {a.get()}, trusted_inputs)[0]);
     a.reset();
