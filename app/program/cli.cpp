@@ -36,6 +36,13 @@ const char* const usage_hint =
     "       rotalign generate --list\n"
     "'rotalign COMMAND --help' shows the options of a command.\n";
 
+// The usage of a program that has only the cluster command (the one over MPI ranks).
+std::string usage_hint_of(const std::string& program) {
+    if (program == "rotalign") return usage_hint;
+    return "usage: " + program + " cluster POINTS [options]   groups of the points of a CSV or .npy file\n'" +
+           program + " cluster --help' shows the options.\n";
+}
+
 // A mistake in the command line itself: exit status 2 with the usage.
 class usage_error : public std::runtime_error {
 public:
@@ -449,35 +456,37 @@ void write_cluster_outputs(const cluster_call& call, const cluster_result& r, co
     if (summary == &out) check_written(out, "the summary to standard output");
 }
 
-int report_failure(std::ostream& err) {
+int report_failure(std::ostream& err, const std::string& program) {
+    const std::string me = program + ": ";
     try {
         throw;
     } catch (const usage_error& e) {
-        err << "rotalign: " << e.what() << "\n\n" << usage_hint;
+        err << me << e.what() << "\n\n" << usage_hint_of(program);
         return exit_usage;
     } catch (const mexhost::plugin_error& e) {
-        err << "rotalign: a plug-in stopped with: " << e.what() << '\n';
+        err << me << "a plug-in stopped with: " << e.what() << '\n';
     } catch (const input_error& e) {
-        err << "rotalign: " << worded(e, spelled) << '\n';
+        err << me << worded(e, spelled) << '\n';
     } catch (const resource_error& e) {
-        err << "rotalign: " << e.what()
-            << ".\nrotalign-mpi, the same chain over several processes or machines, is the route for such sizes\n";
+        err << me << e.what() << ".\n";
+        if (program == "rotalign")
+            err << "rotalign-mpi, the same chain over several processes or machines, is the route for such sizes\n";
     } catch (const memory_error& e) {
-        err << "rotalign: " << e.what() << '\n';  // what was being built, and its size
+        err << me << e.what() << '\n';  // what was being built, and its size
     } catch (const std::bad_alloc&) {
-        err << "rotalign: out of memory\n";
+        err << me << "out of memory\n";
     } catch (const std::exception& e) {
-        err << "rotalign: " << e.what() << '\n';
+        err << me << e.what() << '\n';
     } catch (...) {
-        err << "rotalign: an unknown error\n";
+        err << me << "an unknown error\n";
     }
     return exit_failure;
 }
 
 int read_cluster_call(const std::vector<std::string>& args, cluster_call& call, std::ostream& out, std::ostream& err,
-                      const std::string& executable_folder) {
+                      const std::string& executable_folder, const std::string& program) {
     try {
-        CLI::App app("rotalign: spectral clustering through the toolbox's plug-ins", "rotalign");
+        CLI::App app(program + ": spectral clustering through the toolbox's plug-ins", program);
         app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         app.require_subcommand(1);
         cluster_request cluster;
@@ -503,7 +512,7 @@ int read_cluster_call(const std::vector<std::string>& args, cluster_call& call, 
         call = call_of(cluster, executable_folder);
         return -1;
     } catch (...) {
-        return report_failure(err);
+        return report_failure(err, program);
     }
 }
 

@@ -33,8 +33,9 @@ struct cluster_call {
 
 // Reads `cluster POINTS [options]` as `run` does. Returns -1 with `call` filled in; otherwise the
 // program has answered (the help on `out`, a mistake on `err`) and this is its exit status.
+// `program` names the program in its messages, help and usage.
 int read_cluster_call(const std::vector<std::string>& args, cluster_call& call, std::ostream& out, std::ostream& err,
-                      const std::string& executable_folder);
+                      const std::string& executable_folder, const std::string& program = "rotalign");
 
 // Writes what `rotalign cluster` writes after the chain: the groups, the pictures (`pts`: the
 // points, needed for --plot only) and the summary. Throws input_error when an output fails.
@@ -43,6 +44,7 @@ void write_cluster_outputs(const cluster_call& call, const cluster_result& r, co
 
 // Inside a catch block: writes the caught failure to `err` as the program words it and returns
 // the exit status (exit_usage for a mistake on the command line, exit_failure otherwise).
-int report_failure(std::ostream& err);
+// `program` starts every message; a program other than rotalign shows its own one-command usage.
+int report_failure(std::ostream& err, const std::string& program = "rotalign");
 
 }  // namespace rotalign

@@ -31,7 +31,7 @@ int cluster_on_ranks(const rank_context& c, const cluster_call& call, std::ostre
         });
     if (c.root())
         if (const auto warning = group_count_warning(p.total, call.options))
-            err << "rotalign: warning: " << *warning << '\n';
+            err << "rotalign-mpi: warning: " << *warning << '\n';
     std::optional<toolbox> plugins;
     together(c.comm, [&] { plugins.emplace(call.plugins_folder); });
     const distributed_result d = cluster_across(c, *plugins, p, call.options);
@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
     std::ostream& out = c.root() ? std::cout : quiet;
     std::ostream& err = c.root() ? std::cerr : quiet;
     cluster_call call;
-    int status = read_cluster_call(args, call, out, err, folder);
+    int status = read_cluster_call(args, call, out, err, folder, "rotalign-mpi");
     if (status < 0) {
         try {
             if (call.distances) {
@@ -74,14 +74,14 @@ int main(int argc, char** argv) {
             status = exit_failure;
         } catch (...) {
             // This rank failed first: its message is the run's only one.
-            status = report_failure(std::cerr);
+            status = report_failure(std::cerr, "rotalign-mpi");
         }
     }
     std::cout.flush();
     if (c.root()) {
         errno = 0;
         if (std::fflush(stdout) != 0 && status == exit_ok) {
-            std::fprintf(stderr, "rotalign: cannot write to standard output: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "rotalign-mpi: cannot write to standard output: %s\n", std::strerror(errno));
             status = exit_failure;
         }
     }
