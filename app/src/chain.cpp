@@ -333,10 +333,10 @@ mexhost::array_ptr normalised_from(toolbox& plugins, mexhost::array_ptr d, const
 
 // The chain from the distance matrix d on; or, with `normalised`, from d as the normalised
 // affinity already; or, with `given` eigenpairs (found elsewhere, on the whole graph, with
-// `given_components` pieces), from the rotations on (d then only gives the size).
+// `given_components` pieces, taken over), from the rotations on (d then only gives the size).
 cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options,
                           cluster_result result, chain_step& step, bool normalised = false,
-                          const eigenpairs* given = nullptr, std::size_t given_components = 0) {
+                          eigenpairs* given = nullptr, std::size_t given_components = 0) {
     const std::size_t n = mxGetM(d.get());
     const bool sparse = mxIsSparse(d.get());
     const int largest = options.fixed_groups >= 2 ? options.fixed_groups : options.max_groups;
@@ -377,7 +377,7 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
                              byte_size(8.0 * static_cast<double>(wanted * kept)) + ", and the solver's workspace"
                        : "a working copy of the " + dense_matrices("one", kept, 1).substr(4)};
         if (given != nullptr) {
-            e = *given;
+            e = std::move(*given);
             components = given_components;
         } else {
             e = leading_of(l.get(), wanted, options, result, components);

@@ -15,7 +15,8 @@
 #include "rotalign/input/points.h"
 #include "rotalign/support/toolbox.h"
 
-#include <malloc.h>
+#include "peak_memory.h"
+
 #include <mpi.h>
 #include <slepcsys.h>
 
@@ -28,26 +29,9 @@
 
 namespace {
 
-double status_mib(const std::string& field) {
-    std::ifstream in("/proc/self/status");
-    std::string key;
-    double kib = 0.0;
-    while (in >> key) {
-        if (key == field + ":") {
-            in >> kib;
-            return kib / 1024.0;
-        }
-        in.ignore(1 << 12, '\n');
-    }
-    return 0.0;
-}
+double status_mib(const std::string& field) { return bench::status_kib(field) / 1024.0; }
 
-// The resident size now, from which VmHWM then counts the peak.
-double reset_peak_mib() {
-    malloc_trim(0);
-    std::ofstream("/proc/self/clear_refs") << "5";
-    return status_mib("VmRSS");
-}
+double reset_peak_mib() { return bench::reset_peak_kib() / 1024.0; }
 
 template <typename T>
 void read_at(std::ifstream& in, std::int64_t offset, T* out, std::size_t count) {

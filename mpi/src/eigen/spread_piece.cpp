@@ -133,22 +133,23 @@ PetscErrorCode apply_l(operator_context& c, Vec x, Vec y) {
     return code;
 }
 
-PetscErrorCode multiply_l(Mat a, Vec x, Vec y) {
+// One application of the shell operator a: the interrupt checked first, then `apply` on its context.
+template <typename Apply>
+PetscErrorCode applied(Mat a, Apply apply) {
     void* context = nullptr;
     MatShellGetContext(a, &context);
     operator_context& c = *static_cast<operator_context*>(context);
     if (const PetscErrorCode stop = check_interrupt(c)) return stop;
     ++c.applications;
-    return apply_l(c, x, y);
+    return apply(c);
+}
+
+PetscErrorCode multiply_l(Mat a, Vec x, Vec y) {
+    return applied(a, [&](operator_context& c) { return apply_l(c, x, y); });
 }
 
 PetscErrorCode solve_shifted(Mat a, Vec x, Vec y) {
-    void* context = nullptr;
-    MatShellGetContext(a, &context);
-    operator_context& c = *static_cast<operator_context*>(context);
-    if (const PetscErrorCode stop = check_interrupt(c)) return stop;
-    ++c.applications;
-    return MatSolve(c.factor, x, y);
+    return applied(a, [&](operator_context& c) { return MatSolve(c.factor, x, y); });
 }
 
 void rethrow_if_stopped(const operator_context& c) {
