@@ -1,6 +1,8 @@
 #include "rotalign/chain.h"
 #include "rotalign/chain_normalised.h"
 
+#include "chain_parts.h"
+
 #include "mexhost/errors.h"
 #include "mexhost/host.h"
 
@@ -13,14 +15,11 @@
 #include "rotalign/graph/graph.h"
 #include "rotalign/graph/graph_size.h"
 #include "rotalign/graph/small_pieces.h"
-#include "rotalign/groups/nearest_sample.h"
 #include "rotalign/groups/rotation.h"
 #include "rotalign/input/standardise.h"
 #include "rotalign/support/memory.h"
-#include "rotalign/support/sample_rows.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -47,16 +46,6 @@ void map_blas_buffer() {
     dgemv_("N", &one, &one, &alpha, &a, &one, &x, &one, &beta, &y, &one, 1);
 }
 
-// The room for the BLAS library's work buffer (see above): below it no route is started.
-constexpr double blas_buffers = 128.0 * 1024 * 1024;
-
-// The chain's current step, for the message when memory runs out in it: what the step does and
-// the arrays it builds, with their size.
-struct chain_step {
-    std::string doing, building;
-
-    memory_error out_of_memory() const { return memory_error("out of memory while " + doing + " (" + building + ")"); }
-};
 
 // "two 2000-by-2000 matrices of doubles: 61.0 MiB"
 std::string dense_matrices(const char* count, std::size_t n, double matrices) {
@@ -116,122 +105,6 @@ bool floor_applies(const cluster_options& options, const mxArray* d) {
 }
 
 }  // namespace
-
-group_count_settings settings_of(const cluster_options& options) {
-    group_count_settings s;
-    s.tolerance = options.tolerance;
-    return s;
-}
-
-affinity_kernel kernel_of(const cluster_options& options) {
-    affinity_kernel kernel;
-    kernel.kind = options.affinity;
-    kernel.neighbours = static_cast<std::size_t>(std::max(options.neighbours, 1));
-    kernel.scale = options.scale;
-    return kernel;
-}
-
-std::string name_of(graph_kind graph) {
-    return word_of(option_named("graph"), static_cast<std::size_t>(graph), option_vocabulary::library);
-}
-
-void set_option(cluster_options& o, const std::string& name, const option_value& v) {
-    const int whole = static_cast<int>(v.number);
-    if (name == "affinity") o.affinity = static_cast<affinity_kind>(v.word);
-    else if (name == "neighbours") o.neighbours = whole;
-    else if (name == "scale") o.scale = v.number;
-    else if (name == "max_groups") o.max_groups = whole;
-    else if (name == "fixed_groups") o.fixed_groups = whole;
-    else if (name == "tolerance") o.tolerance = v.number;
-    else if (name == "search") o.numerical_search = v.word == 1;
-    else if (name == "graph") o.graph = static_cast<graph_kind>(v.word);
-    else if (name == "graph_neighbours") o.graph_neighbours = static_cast<std::size_t>(whole);
-    else if (name == "neighbour_search") o.search = static_cast<neighbour_backend>(v.word);
-    else if (name == "solver") o.solver = static_cast<eigen_solver>(v.word);
-    else if (name == "rotation_sample") o.rotation_sample = static_cast<std::size_t>(whole);
-    else if (name == "min_group_size") o.min_group_size = static_cast<std::size_t>(whole);
-    else if (name == "standardise") o.standardise = v.number != 0.0;
-    else throw std::out_of_range("no option named " + name);
-}
-
-graph_kind graph_for(const cluster_options& options, std::size_t points) {
-    if (options.graph != graph_kind::automatic) return options.graph;
-    return points >= knn_graph_from ? graph_kind::knn : graph_kind::dense;
-}
-
-std::size_t rotation_sample_for(const cluster_options& options, std::size_t points) {
-    if (options.rotation_sample != automatic_rotation_sample) return options.rotation_sample;
-    return points >= rotation_sample_from ? rotation_sample_rows : 0;
-}
-
-namespace {
-
-// Neighbours per point in the knn graph.
-std::size_t graph_neighbours(const cluster_options& o) {
-    return o.graph_neighbours > 0 ? o.graph_neighbours
-                                  : rotalign::graph_neighbours(static_cast<std::size_t>(std::max(o.neighbours, 1)));
-}
-
-// Throws option_error when `value` lies outside the range of the option `name`.
-void check_range(const std::string& name, double value) {
-    const option_description& option = option_named(name);
-    if (in_range(option, value)) return;
-    const std::string needed = requirement(option, option_vocabulary::library);
-    throw option_error(name, value_text(option, value), needed, option.noun + " must be " + needed);
-}
-
-}  // namespace
-
-void check_options(const cluster_options& o, std::size_t points, bool from_points) {
-    const graph_kind graph = from_points ? graph_for(o, points) : graph_kind::dense;
-    if (!from_points && o.graph == graph_kind::knn)
-        throw input_error("the nearest-neighbour graph is built from points, not from a distance matrix");
-    if (!from_points && o.standardise)
-        throw input_error("standardising the columns needs points, not a distance matrix");
-    if (graph == graph_kind::dense) {
-        // At the peak the dense chain holds three N-by-N matrices of doubles (the distances and the
-        // plug-in's two outputs), four for a distance file, and the BLAS library's work buffer.
-        // More than the process may take would end in the kernel killing the program, or in an
-        // allocation failing minutes later.
-        const double needed = 4.0 * 8.0 * static_cast<double>(points) * static_cast<double>(points) + blas_buffers;
-        if (const auto room = memory_room_now(); room && needed > room->bytes) {
-            constexpr double gib = 1024.0 * 1024.0 * 1024.0;
-            std::vector<remedy> remedies;
-            if (from_points) remedies.push_back({"the nearest-neighbour graph needs far less", "graph", "knn"});
-            throw input_error(std::to_string(points) + " points need about " +
-                                  std::to_string(static_cast<long long>(std::ceil(needed / gib))) +
-                                  " GiB for the chain's N-by-N matrices; " + room->reason,
-                              std::move(remedies));
-        }
-    } else {
-        if (const auto room = memory_room_now(); room && room->bytes < blas_buffers)
-            throw input_error("the chain needs at least " + byte_size(blas_buffers) +
-                              " for the work buffer of the BLAS library; " + room->reason);
-        const std::size_t m = graph_neighbours(o);
-        if (m >= points)
-            throw input_error(std::to_string(points) + " points are too few for a graph of " + std::to_string(m) +
-                              " neighbours per point");
-        if (o.affinity != affinity_kind::global && m < static_cast<std::size_t>(std::max(o.neighbours, 0)))
-            throw input_error("the graph needs at least as many neighbours per point (" + std::to_string(m) +
-                              ") as the local scales (" + std::to_string(o.neighbours) + ")");
-    }
-    if (o.affinity == affinity_kind::global) {
-        check_range("scale", o.scale);
-    } else {
-        check_range("neighbours", o.neighbours);
-        // The local scale of a point is the distance to its K-th nearest other point.
-        if (points < static_cast<std::size_t>(o.neighbours) + 1)
-            throw input_error(std::to_string(points) + " points are too few for " + std::to_string(o.neighbours) +
-                              " neighbours: at least " + std::to_string(o.neighbours + 1) + " are needed");
-    }
-    // No fixed number of groups (0): the count is chosen up to max_groups.
-    if (o.fixed_groups != 0) check_range("fixed_groups", o.fixed_groups);
-    else check_range("max_groups", o.max_groups);
-    const int largest = o.fixed_groups >= 2 ? o.fixed_groups : o.max_groups;
-    if (static_cast<std::size_t>(largest) > points)
-        throw input_error(std::to_string(points) + " points cannot form " + std::to_string(largest) + " groups");
-    check_range("tolerance", o.tolerance);
-}
 
 namespace {
 
@@ -502,7 +375,7 @@ mexhost::array_ptr distances_of(const points& p, const cluster_options& options,
         neighbour_options search;
         search.backend = options.search;
         search.interrupt_check = options.interrupt_check;
-        std::size_t m = graph_neighbours(options);
+        std::size_t m = neighbours_per_point(options);
         const auto lists = [&] {
             return std::to_string(p.count) + " lists of " + std::to_string(m) + " neighbours: " +
                    byte_size(static_cast<double>(p.count * m) * (sizeof(double) + sizeof(std::uint32_t)));
@@ -547,144 +420,13 @@ mexhost::array_ptr distances_of(const points& p, const cluster_options& options,
     return d;
 }
 
-// The chain on the graph that the options give.
+}  // namespace
+
 cluster_result cluster_on_graph(toolbox& plugins, const points& p, const cluster_options& options,
                                 chain_step& step) {
     cluster_result result;
     mexhost::array_ptr d = distances_of(p, options, result, step);
     return chain_from(plugins, std::move(d), options, std::move(result), step);
-}
-
-// The rows `rows` of p.
-points rows_of(const points& p, const std::vector<std::size_t>& rows) {
-    points out;
-    out.count = rows.size();
-    out.dims = p.dims;
-    out.values.reserve(rows.size() * p.dims);
-    for (std::size_t i : rows)
-        out.values.insert(out.values.end(), p.values.begin() + static_cast<std::ptrdiff_t>(i * p.dims),
-                          p.values.begin() + static_cast<std::ptrdiff_t>((i + 1) * p.dims));
-    return out;
-}
-
-double seconds_since(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// The automatic graph: the chain on each candidate graph of (a sample of) the points, the best
-// score taken; on more points than the sample every other point joins the group of its nearest
-// sampled point. Nothing when no candidate fits the points and options.
-std::optional<cluster_result> chosen_graph(toolbox& plugins, const points& p, const cluster_options& options,
-                                          chain_step& step) {
-    const auto start = std::chrono::steady_clock::now();
-    const bool sampled = p.count > graph_choice_sample;
-    const points sample = sampled ? rows_of(p, sample_rows(p.count, graph_choice_sample, 1)) : points{};
-    const points& on = sampled ? sample : p;
-    const std::size_t min_size =
-        options.min_group_size > 0 ? options.min_group_size : default_min_group_size(p.count);
-    std::vector<graph_candidate> tried;
-    std::vector<cluster_result> results;
-    // The caller's interrupt ends the choice whatever it throws, also a runtime_error that the
-    // candidates' own failures would be taken for.
-    bool interrupted = false;
-    cluster_options watched = options;
-    if (options.interrupt_check)
-        watched.interrupt_check = [&interrupted, &options] {
-            try {
-                options.interrupt_check();
-            } catch (...) {
-                interrupted = true;
-                throw;
-            }
-        };
-    for (const std::size_t m : graph_choice_neighbours) {
-        cluster_options o = watched;
-        o.graph = graph_kind::knn;
-        o.graph_neighbours = m;
-        o.min_group_size = sampled ? std::max<std::size_t>(2, min_size * on.count / p.count) : min_size;
-        // A candidate that the points cannot carry (too few of them, a neighbour count below the
-        // local scales'), whose graph falls apart into more pieces than the groups tried, or on
-        // which no count fits, is passed over; when none is left, the chain on the graph of
-        // fixed size says why. A plug-in's failure stops the choice.
-        // A graph that keeps half the points as each one's neighbours is no sparser than the
-        // dense one, only less regular (on ten identical points, 7 neighbours each gave a clear
-        // cut at 3 groups where the dense graph has none).
-        if (2 * m >= on.count) continue;
-        try {
-            check_options(o, on.count);
-            results.push_back(cluster_on_graph(plugins, on, o, step));
-            const cluster_result& last = results.back();
-            tried.push_back({m, last.chosen,
-                             options.fixed_groups >= 2 ? told_count_score(last.quality, options.fixed_groups)
-                                                       : graph_choice_score(last.eigenvalues, last.chosen)});
-        } catch (const mexhost::plugin_error&) {
-            throw;
-        } catch (const std::runtime_error&) {
-            if (interrupted) throw;
-            continue;
-        }
-    }
-    if (results.empty()) return std::nullopt;
-    // The candidates that compete: those whose count another candidate confirms, or all when
-    // none is confirmed. Among them the count of the largest summed score,
-    // then that count's best-scored graph; the first of equal sums or scores (the fewest
-    // neighbours) wins. The sum lets several graphs that agree outweigh a pair that scores a
-    // little higher (a 4,000-point sample of two circles: 2 groups on 7, 10 and 30 neighbours,
-    // scores near 0.10, 4 groups on 15 and 20 near 0.12, where a quality of 0.63 at 2 groups had
-    // put the rule off a cut 52 times farther from 1 than the one before).
-    for (graph_candidate& c : tried)
-        c.confirmed = std::count_if(tried.begin(), tried.end(), [&c](const auto& o) { return o.chosen == c.chosen; }) > 1;
-    const bool any_confirmed = std::any_of(tried.begin(), tried.end(), [](const auto& c) { return c.confirmed; });
-    auto competes = [any_confirmed](const graph_candidate& c) { return c.confirmed || !any_confirmed; };
-    auto summed = [&tried, &competes](int count) {
-        double sum = 0.0;
-        for (const graph_candidate& c : tried)
-            if (competes(c) && c.chosen == count) sum += c.score;
-        return sum;
-    };
-    int count = 0;
-    double best_sum = -1.0;
-    for (const graph_candidate& c : tried)
-        if (competes(c) && summed(c.chosen) > best_sum) {
-            count = c.chosen;
-            best_sum = summed(c.chosen);
-        }
-    std::size_t best_at = tried.size();
-    for (std::size_t k = 0; k < tried.size(); ++k)
-        if (competes(tried[k]) && tried[k].chosen == count &&
-            (best_at == tried.size() || tried[k].score > tried[best_at].score))
-            best_at = k;
-    cluster_result r = std::move(results[best_at]);
-    results.clear();
-    if (sampled) {
-        // Every point takes the group of its nearest sampled point. The sample's affinity is no
-        // matrix of these points, so it is not handed back.
-        r.groups = groups_by_nearest_sample(p, on, r.groups);
-        r.unit_contrast = spread_contrast_above(column_spreads(p), spread_warning_ratio);
-        r.stray = static_cast<std::size_t>(std::count(r.groups.begin(), r.groups.end(), 0));
-        r.min_group_size = min_size;
-        r.affinity.reset();
-    }
-    r.candidates = std::move(tried);
-    r.choice_points = on.count;
-    r.times.choice = std::max(0.0, seconds_since(start) - r.times.total());
-    return r;
-}
-
-}  // namespace
-
-double graph_choice_score(const std::vector<double>& values, int chosen) {
-    if (chosen < 2 || static_cast<std::size_t>(chosen) >= values.size()) return 0.0;
-    const double spread = 1.0 - values.back();
-    if (!(spread > 0.0)) return 0.0;
-    const std::size_t c = static_cast<std::size_t>(chosen);
-    return (values[c - 1] - values[c]) / spread;
-}
-
-double told_count_score(const std::vector<double>& quality, int groups) {
-    if (groups < 2 || static_cast<std::size_t>(groups - 2) >= quality.size()) return 0.0;
-    const double q = quality[static_cast<std::size_t>(groups - 2)];
-    return std::isnan(q) ? 0.0 : q;
 }
 
 namespace {
