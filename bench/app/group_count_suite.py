@@ -103,8 +103,9 @@ def sklearn_ari(points, truth, groups):
     return adjusted_rand_score(truth, labels)
 
 
-def run_octave(build, folder, cases):
-    """The Octave chain's count and groups on every case, in one Octave process."""
+def run_octave(build, folder, cases, graph):
+    """The Octave chain's count and groups on every case, on the graph the program's columns take
+    (dense or auto), in one Octave process."""
     listing = os.path.join(folder, "octave_cases.txt")
     with open(listing, "w") as out:
         for name, path, _, _, max_groups in cases:
@@ -115,13 +116,13 @@ def run_octave(build, folder, cases):
         "for k = 1:numel (names)\n"
         "  P = dlmread (paths{k}, ',', double (any (isletter (fileread (paths{k})(1:10)))), 0);\n"
         "  try\n"
-        "    [g, c] = rotalign_cluster (P, 'max_groups', largest(k));\n"
+        "    [g, c] = rotalign_cluster (P, 'max_groups', largest(k), 'graph', '%s');\n"
         "    dlmwrite ([paths{k} '.octave'], g);\n"
         "  catch\n"
         "    c = 0;\n"
         "  end\n"
         "  printf ('%%s %%d\\n', names{k}, c);\n"
-        "end\n") % (os.path.join(build, "octave"), os.path.join(ROOT, "octave"), listing)
+        "end\n") % (os.path.join(build, "octave"), os.path.join(ROOT, "octave"), listing, graph)
     done = subprocess.run(["octave-cli", "--norc", "--no-window-system", "--quiet", "--eval", script],
                           capture_output=True, text=True)
     chosen = {}
@@ -183,7 +184,7 @@ def main():
                 continue
             cases.append((name, write_set(folder, name, points, truth), points, truth, 10))
 
-        octave = run_octave(options.build, folder, cases) if options.octave else {}
+        octave = run_octave(options.build, folder, cases, options.graph) if options.octave else {}
         for name, path, points, truth, max_groups in cases:
             true_count = len(set(truth.tolist()))
             dense = run_rotalign(rotalign, path, folder, "dense", max_groups)
