@@ -248,3 +248,12 @@ end
 %! assert (info.choice_points, 4000);
 %! assert (sort (accumarray (g, 1))', [1400 1400 1400]);
 %! assert (numel (unique (g(1:1400))), 1);
+
+%!shared ring
+%! randn ('state', 5);
+%! a = kron ((0:13)' * 2 * pi / 14, ones (70, 1));
+%! ring = 10 * [cos(a), sin(a)] + 0.5 * randn (980, 2);
+%!error <falls apart into 14 components, more than the 10 groups tried> rotalign_cluster (ring)
+%!test
+%! [~, c] = rotalign_cluster (ring, 'max_groups', 14);
+%! assert (c, 14);

@@ -265,11 +265,7 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     // A graph in more pieces than the groups tried cannot be told apart: said before the
     // searches, which cannot change it.
     if (options.fixed_groups < 2 && components > static_cast<std::size_t>(largest))
-        throw input_error("the affinity graph falls apart into " + std::to_string(components) +
-                              " components, more than the " + std::to_string(largest) + " groups tried",
-                          {{"allow " + std::to_string(components) + " or more groups", "max_groups",
-                            std::to_string(components)},
-                           {"use a larger neighbour count", "neighbours", ""}});
+        throw too_many_pieces(components, largest);
 
     // Each search may take long: the caller may stop between them, and sees which one runs.
     const before_search_fn before_search = [&options](int groups, int done, int searches) {

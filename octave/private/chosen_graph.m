@@ -21,6 +21,8 @@ function [groups, chosen, quality, times, values, note, info, done] = chosen_gra
   end
   candidates = zeros (0, 4);
   results = {};
+  most_pieces = 0;
+  pieces_error = [];
   for m = [7 10 15 20 30]
     o = opts;
     o.graph = 'knn';
@@ -30,7 +32,8 @@ function [groups, chosen, quality, times, values, note, info, done] = chosen_gra
       continue;  % no sparser than the dense graph, only less regular
     end
     % A candidate that the points cannot carry, or whose graph falls apart into more pieces than
-    % the groups tried, is passed over.
+    % the groups tried, is passed over. When no candidate gives a count, the most pieces that one
+    % fell apart into are reported rather than hidden in the dense graph's count.
     try
       check_options (on, o);
       r = cell (1, 7);
@@ -38,6 +41,13 @@ function [groups, chosen, quality, times, values, note, info, done] = chosen_gra
     catch err
       if isempty (strfind (err.message, 'rotalign_cluster:'))
         rethrow (err);
+      end
+      if strcmp (err.identifier, 'rotalign:too_many_pieces')
+        pieces = sscanf (err.message(strfind (err.message, 'apart into') + 11:end), '%d', 1);
+        if pieces > most_pieces
+          most_pieces = pieces;
+          pieces_error = err;
+        end
       end
       continue;
     end
@@ -51,6 +61,9 @@ function [groups, chosen, quality, times, values, note, info, done] = chosen_gra
   end
   done = ~isempty (results);
   if ~done
+    if most_pieces > 0
+      rethrow (pieces_error);
+    end
     return;
   end
   % Candidates whose count another candidate confirms compete (all when none is confirmed); the

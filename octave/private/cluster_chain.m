@@ -141,7 +141,7 @@ function [groups, chosen, quality, times, values, note, info] = cluster_chain (P
     end
   else
     if components > largest
-      error ('rotalign_cluster: the affinity graph falls apart into %d components, more than the %d groups tried: allow %d or more groups (''max_groups'', %d), or use a larger neighbour count', ...
+      error ('rotalign:too_many_pieces', 'rotalign_cluster: the affinity graph falls apart into %d components, more than the %d groups tried: allow %d or more groups (''max_groups'', %d), or use a larger neighbour count', ...
              components, largest, components, components);
     end
     smallest = zeros (1, numel (found));

@@ -11,9 +11,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <random>
+#include <vector>
 
 using rotalign::cluster_options;
 using rotalign::cluster_result;
@@ -82,6 +85,34 @@ TEST(graph_choice, explicit_graphs_are_taken_as_given) {
     const cluster_result r = rotalign::cluster_points(plugins(), data.data, o);
     EXPECT_TRUE(r.candidates.empty());
     EXPECT_EQ(r.graph_neighbours, 12u);
+}
+
+TEST(graph_choice, pieces_beyond_the_groups_tried_are_reported_not_hidden) {
+    // Fourteen tight blobs on a ring: every candidate graph falls apart into them, while the dense
+    // graph links them faintly and would hide them in a count of 5. The refusal names the most
+    // pieces; allowing that many groups finds every blob.
+    std::mt19937 random(5);
+    std::normal_distribution<double> noise(0.0, 0.5);
+    rotalign::points p{14 * 70, 2, {}};
+    std::vector<int> truth;
+    for (int b = 0; b < 14; ++b)
+        for (int i = 0; i < 70; ++i) {
+            const double angle = b * 2.0 * 3.141592653589793 / 14.0;
+            p.values.push_back(10.0 * std::cos(angle) + noise(random));
+            p.values.push_back(10.0 * std::sin(angle) + noise(random));
+            truth.push_back(b);
+        }
+    try {
+        rotalign::cluster_points(plugins(), p, cluster_options{});
+        ADD_FAILURE() << "no refusal";
+    } catch (const rotalign::too_many_pieces& e) {
+        EXPECT_EQ(e.components(), 14u);
+    }
+    cluster_options o;
+    o.max_groups = 14;
+    const cluster_result r = rotalign::cluster_points(plugins(), p, o);
+    EXPECT_EQ(r.chosen, 14);
+    EXPECT_EQ(rotalign::adjusted_rand_index(truth, r.groups), 1.0);
 }
 
 TEST(min_group_size, stray_points_are_in_no_group_and_take_no_count) {

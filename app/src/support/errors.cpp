@@ -29,4 +29,11 @@ std::string worded(const input_error& error, const std::function<std::string(con
 option_error::option_error(std::string option, std::string given, std::string needed, const std::string& fact)
     : input_error(fact), option_(std::move(option)), given_(std::move(given)), needed_(std::move(needed)) {}
 
+too_many_pieces::too_many_pieces(std::size_t components, int groups_tried)
+    : input_error("the affinity graph falls apart into " + std::to_string(components) + " components, more than the " +
+                      std::to_string(groups_tried) + " groups tried",
+                  {{"allow " + std::to_string(components) + " or more groups", "max_groups", std::to_string(components)},
+                   {"use a larger neighbour count", "neighbours", ""}}),
+      components_(components) {}
+
 }  // namespace rotalign

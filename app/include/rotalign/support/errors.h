@@ -2,6 +2,7 @@
 // involved. The front ends (the command line, Python) word the remedies in their own terms.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -51,6 +52,18 @@ public:
 
 private:
     std::string option_, given_, needed_;
+};
+
+// A graph in more pieces than the groups tried: every piece could be a group, and no rotation
+// tells pieces apart, so the count cannot be chosen.
+class too_many_pieces : public input_error {
+public:
+    too_many_pieces(std::size_t components, int groups_tried);
+
+    std::size_t components() const noexcept { return components_; }
+
+private:
+    std::size_t components_;
 };
 
 }  // namespace rotalign
