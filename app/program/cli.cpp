@@ -1,29 +1,19 @@
 #include "cli.h"
 
 #include "cautions.h"
+#include "command_parts.h"
+#include "demo_command.h"
+#include "generate_command.h"
 #include "output_checks.h"
 #include "summary.h"
 #include "rotalign/chain.h"
-#include "rotalign/datasets/datasets.h"
 #include "rotalign/eigen/sparse_eigen.h"
-#include "rotalign/datasets/suite_sets.h"
-#include "rotalign/groups/scores.h"
 #include "rotalign/output/svg.h"
 #include "rotalign/support/memory.h"
 
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
-#include <cerrno>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iomanip>
-#include <map>
-#include <sstream>
 
 namespace rotalign {
 namespace {
@@ -43,12 +33,6 @@ std::string usage_hint_of(const std::string& program) {
            program + " cluster --help' shows the options.\n";
 }
 
-// A mistake in the command line itself: exit status 2 with the usage.
-class usage_error : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 // A remedy as the command line spells it: "--max-groups 16".
 std::string spelled(const remedy& r) {
     if (r.option == "plugins") return "--plugins or ROTALIGN_PLUGINS";
@@ -58,102 +42,6 @@ std::string spelled(const remedy& r) {
         if (d.name == r.option) o = &d;
     if (o == nullptr) return "";
     return "--" + o->flag + " " + spelled_in(*o, r.value, option_vocabulary::program);
-}
-
-// Help text broken into lines of at most 64 characters; CLI11 indents the lines after the first.
-std::string wrapped(const std::string& text) {
-    std::string out, line;
-    std::istringstream words(text);
-    for (std::string word; words >> word;) {
-        if (!line.empty() && line.size() + 1 + word.size() > 64) {
-            out += line + '\n';
-            line.clear();
-        }
-        line += (line.empty() ? "" : " ") + word;
-    }
-    return out + line;
-}
-
-// The table's options of the chain on a command, as given (text) and by name.
-struct chain_flags {
-    std::map<std::string, std::string> text;
-    std::map<std::string, CLI::Option*> given;
-
-    bool has(const std::string& name) const { return given.at(name)->count() > 0; }
-};
-
-// The help line of a table option: its help, its words, its default.
-std::string help_of(const option_description& o) {
-    std::string help = o.help;
-    if (o.kind == option_kind::word) help += "; " + requirement(o, option_vocabulary::program);
-    if (!o.default_text.empty() && o.kind != option_kind::flag)
-        help += " (default " + spelled_in(o, o.default_text, option_vocabulary::program) + ")";
-    return wrapped(help);
-}
-
-void add_chain_option(CLI::App& command, chain_flags& flags, const option_description& o) {
-    if (o.kind == option_kind::flag) {
-        flags.text[o.name] = "true";
-        flags.given[o.name] = command.add_flag("--" + o.flag)->description(wrapped(o.help));
-        return;
-    }
-    const char* type = o.kind == option_kind::whole ? "N" : o.kind == option_kind::real ? "X" : "WORD";
-    flags.given[o.name] = command.add_option("--" + o.flag, flags.text[o.name], help_of(o))->type_name(type);
-}
-
-// The options that were given, read into `options`; a value the option does not take is a
-// usage mistake.
-void read_chain_flags(const chain_flags& flags, cluster_options& options) {
-    for (const option_description& o : chain_options()) {
-        const auto it = flags.given.find(o.name);
-        if (it == flags.given.end() || it->second->count() == 0) continue;
-        try {
-            set_option(options, o.name, read_option(o, flags.text.at(o.name), option_vocabulary::program));
-        } catch (const option_error& e) {
-            throw usage_error("--" + o.flag + " needs " + e.needed() + ", not '" + e.given() + "'");
-        }
-    }
-}
-
-// A file option that was given must name a file.
-void require_name(const CLI::Option* option, const std::string& value) {
-    if (option->count() > 0 && value.empty()) throw usage_error(option->get_name() + " needs a file name");
-}
-
-// Refuses outputs that would overwrite an input or each other, and outputs that cannot be
-// written, before any work.
-void check_outputs(const std::vector<named_file>& inputs, const std::vector<named_file>& outputs) {
-    const std::vector<file_clash> found = clashes(inputs, outputs);
-    if (!found.empty()) {
-        const file_clash& c = found.front();
-        throw usage_error(c.output.option + " " + c.output.path + " is the same file as " +
-                          (c.other.option.empty() ? "the input" : c.other.option) + " " + c.other.path);
-    }
-    for (const named_file& f : outputs) {
-        const std::string reason = unwritable_reason(f.path);
-        if (!reason.empty()) throw input_error("cannot write " + f.path + ": " + reason);
-    }
-}
-
-std::string folder_of_plugins(const std::string& flag, const std::string& executable_folder) {
-    const char* env = std::getenv("ROTALIGN_PLUGINS");
-    return plugin_folder(flag, env != nullptr ? env : "", executable_folder);
-}
-
-void write_groups(std::ostream& o, const std::vector<int>& groups, bool csv) {
-    if (csv) o << "point,group\n";
-    for (std::size_t i = 0; i < groups.size(); ++i) {
-        if (csv) o << i + 1 << ',';
-        o << groups[i] << '\n';
-    }
-}
-
-void write_groups_file(const std::string& path, const std::vector<int>& groups, bool csv) {
-    std::ofstream f(path);
-    if (!f) throw input_error("cannot write " + path + ": " + std::strerror(errno));
-    write_groups(f, groups, csv);
-    f.close();
-    if (!f) throw input_error("cannot write " + path);
 }
 
 // What `rotalign cluster` was asked to do.
@@ -250,169 +138,6 @@ int cluster_command(const cluster_request& q, std::ostream& out, std::ostream& e
     o.report = &report;
     const cluster_result r = q.distances ? cluster_distances(plugins, d, o) : cluster_points(plugins, pts, o);
     write_cluster_outputs(call, r, pts, out, err);
-    return exit_ok;
-}
-
-// The demo's data sets: name, picture file, size, seed and the options that suit it.
-struct demo_case {
-    const char* title;
-    const char* dataset;
-    std::size_t count;
-    std::uint64_t seed;
-    int neighbours;
-};
-
-const demo_case demo_cases[] = {
-    {"two moons", "moons", 600, 11, 7},
-    {"concentric circles", "circles", 600, 12, 7},
-    {"uneven blobs", "blobs", 600, 13, 7},
-    {"parallel lines", "lines", 600, 14, 7},
-};
-
-struct demo_request {
-    std::string folder = "rotalign-demo", plugins;
-    chain_flags chain;
-    CLI::App* command = nullptr;
-    CLI::Option *folder_given = nullptr, *plugins_given = nullptr;
-};
-
-void declare_demo(CLI::App& app, demo_request& q) {
-    q.command = app.add_subcommand("demo", "clusters four generated data sets and draws each")->allow_extras();
-    q.folder_given = q.command->add_option("--output", q.folder, "folder of the pictures (default rotalign-demo)")
-                         ->type_name("DIR");
-    q.plugins_given = q.command->add_option("--plugins", q.plugins, "load the plug-ins from DIR")->type_name("DIR");
-    add_chain_option(*q.command, q.chain, option_named("solver"));
-}
-
-int demo_command(const demo_request& q, std::ostream& out, std::ostream& err, const std::string& executable_folder) {
-    cluster_options chosen;
-    read_chain_flags(q.chain, chosen);
-    require_name(q.folder_given, q.folder);
-    require_name(q.plugins_given, q.plugins);
-    std::error_code ec;
-    std::filesystem::create_directories(q.folder, ec);
-    if (ec) throw input_error("cannot create " + q.folder + ": " + ec.message());
-    toolbox plugins(folder_of_plugins(q.plugins, executable_folder));
-
-    out << "data set            points  true  chosen     ARI   distances  affinity  diagonal  normalise"
-           "     eigen  rotation     total  (ms)\n";
-    int missed = 0;
-    for (const demo_case& c : demo_cases) {
-        const labelled_points data = generate(c.dataset, c.count, c.seed);
-        cluster_options o;
-        o.neighbours = c.neighbours;
-        o.solver = chosen.solver;
-        const cluster_result r = cluster_points(plugins, data.data, o);
-        const double ari = adjusted_rand_index(data.truth, r.groups);
-        const std::string picture = (std::filesystem::path(q.folder) / (std::string(c.dataset) + ".svg")).string();
-        std::ostringstream title;
-        title << c.title << ": " << r.chosen << " groups, adjusted Rand index " << std::fixed << std::setprecision(3)
-              << ari;
-        write_svg_file(picture, data.data, r.groups, title.str());
-        const stage_times& t = r.times;
-        out << std::left << std::setw(18) << c.title << std::right << std::setw(8) << data.data.count << std::setw(6)
-            << data.groups << std::setw(8) << r.chosen << std::setw(8) << std::fixed << std::setprecision(4) << ari;
-        for (double s : {t.distances, t.affinity, t.diagonal, t.normalise, t.eigen, t.rotation, t.total()})
-            out << std::setw(10) << milliseconds(s);
-        out << '\n';
-        if (r.chosen != data.groups || !(ari >= 0.95)) {
-            err << "rotalign: " << c.title << " missed the goal (true number of groups and an adjusted Rand index"
-                << " of at least 0.95)\n";
-            ++missed;
-        }
-    }
-    out << "pictures in " << q.folder << '\n';
-    check_written(out, "the table to standard output");
-    return missed == 0 ? exit_ok : exit_failure;
-}
-
-struct generate_request {
-    std::string name, points, seed, truth;
-    bool list = false;
-    CLI::App* command = nullptr;
-    CLI::Option *name_given = nullptr, *points_given = nullptr, *seed_given = nullptr, *truth_given = nullptr;
-};
-
-void declare_generate(CLI::App& app, generate_request& q) {
-    q.command = app.add_subcommand("generate", wrapped("writes a data set as CSV: moons, circles, blobs or lines (2-D; "
-                                                       "--points and --seed apply), or a set of the group-count suite "
-                                                       "(fixed size; --seed replaces its seed)"))
-                    ->allow_extras();
-    CLI::App& g = *q.command;
-    q.name_given = g.add_option("NAME", q.name, "the data set");
-    q.points_given = g.add_option("--points", q.points, "number of points (default 600)")->type_name("N");
-    q.seed_given = g.add_option("--seed", q.seed, "seed of the random numbers (default 1)")->type_name("S");
-    q.truth_given = g.add_option("--truth", q.truth, "write the true groups to FILE")->type_name("FILE");
-    g.add_flag("--list", q.list, "show the sets of the group-count suite");
-}
-
-// A whole number of at least `least` for a generate option, or a usage mistake.
-unsigned long long whole_number(const std::string& flag, const std::string& text, unsigned long long least) {
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long v = std::strtoull(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || text[0] == '-' || errno == ERANGE || v < least)
-        throw usage_error(flag + " needs a whole number of at least " + std::to_string(least) + ", not '" + text + "'");
-    return v;
-}
-
-int generate_command(const generate_request& q, std::ostream& out) {
-    if (q.list) {
-        if (q.name_given->count() + q.points_given->count() + q.seed_given->count() + q.truth_given->count() > 0)
-            throw usage_error("generate --list takes nothing else");
-        out << "name\tpoints\tdims\tgroups\tmax_groups\tdescription\n";
-        for (const suite_set& s : suite_sets())
-            out << s.name << '\t' << s.count << '\t' << s.dims << '\t' << s.groups << '\t' << s.max_groups << '\t'
-                << s.description << '\n';
-        check_written(out, "the list to standard output");
-        return exit_ok;
-    }
-    if (q.name_given->count() == 0) throw usage_error("generate needs the name of a data set");
-    const std::uint64_t seed = q.seed_given->count() > 0 ? whole_number("--seed", q.seed, 0) : 1;
-    require_name(q.truth_given, q.truth);
-    const auto& demo = dataset_names();
-    const bool planar = std::find(demo.begin(), demo.end(), q.name) != demo.end();
-    std::size_t count = 600;
-    if (planar && q.points_given->count() > 0) {
-        const unsigned long long n = whole_number("--points", q.points, 1);
-        if (n > static_cast<unsigned long long>(largest_whole))
-            throw usage_error("--points needs a whole number from 1 to " + std::to_string(static_cast<int>(largest_whole)) +
-                              ", not '" + q.points + "'");
-        count = static_cast<std::size_t>(n);
-    }
-    if (!planar) {
-        const auto& suite = suite_sets();
-        if (std::none_of(suite.begin(), suite.end(), [&q](const suite_set& s) { return s.name == q.name; }))
-            throw input_error("unknown data set '" + q.name +
-                              "': moons, circles, blobs, lines, or a name that 'rotalign generate --list' shows");
-        if (q.points_given->count() > 0) throw usage_error("--points applies to moons, circles, blobs and lines only");
-    }
-    // The points and their truth, grown by doubling (up to three times their size while a vector
-    // moves): more than the machine holds would end in the allocator's failure long after the start.
-    const double needed = 3.0 * static_cast<double>(count) * (2.0 * sizeof(double) + sizeof(int));
-    const double memory = physical_memory();
-    if (memory > 0.0 && needed > memory)
-        throw input_error(std::to_string(count) + " points need about " +
-                          std::to_string(static_cast<long long>(std::ceil(needed / (1024.0 * 1024.0 * 1024.0)))) +
-                          " GiB; this machine has " +
-                          std::to_string(static_cast<long long>(memory / (1024.0 * 1024.0 * 1024.0))) + " GiB");
-    if (q.truth_given->count() > 0) check_outputs({}, {{"--truth", q.truth}});
-
-    // A suite set keeps its own seed unless one is given.
-    const labelled_points data =
-        planar ? generate(q.name, count, seed) : suite_points(q.name, q.seed_given->count() > 0 ? seed : 0);
-    const std::size_t dims = data.data.dims;
-    if (dims == 2) {
-        out << "x,y\n";
-    } else {
-        for (std::size_t k = 0; k < dims; ++k) out << (k ? ",x" : "x") << k + 1;
-        out << '\n';
-    }
-    out << std::setprecision(17);
-    for (std::size_t i = 0; i < data.data.count; ++i)
-        for (std::size_t k = 0; k < dims; ++k) out << data.data.at(i, k) << (k + 1 < dims ? ',' : '\n');
-    check_written(out, "the points to standard output");
-    if (q.truth_given->count() > 0) write_groups_file(q.truth, data.truth, false);
     return exit_ok;
 }
 
