@@ -107,6 +107,8 @@ bool shifted_cholesky::factorise() {
     return ok && c->status == CHOLMOD_OK && f->is_ll && f->minor == f->n;
 }
 
+bool shifted_cholesky::ran_out_of_memory() const { return s_->common.status == CHOLMOD_OUT_OF_MEMORY; }
+
 void shifted_cholesky::solve(const double* x, double* y) {
     state& s = *s_;
     const std::size_t n = s.factor->n;

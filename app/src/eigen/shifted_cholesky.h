@@ -27,6 +27,8 @@ public:
     // Computes the factor and releases the shifted matrix. False when the matrix is not
     // positive definite (an eigenvalue of m at or above 1 + shift) or memory ran out.
     bool factorise();
+    // Whether the factorisation failed because memory ran out.
+    bool ran_out_of_memory() const;
 
     // y = ((1 + shift) I - m)^(-1) x, after factorise().
     void solve(const double* x, double* y);

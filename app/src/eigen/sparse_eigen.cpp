@@ -218,6 +218,14 @@ bool solve_shift_invert(const sparse_view& m, std::size_t wanted, const sparse_e
     start = clock_type::now();
     const bool factored = factor->factorise();
     work.factorise_seconds += seconds_since(start);
+    // Memory that the prediction left but the machine did not have: plain Lanczos, the way on
+    // without a factor, would only run on without end on such a piece.
+    if (!factored && factor->ran_out_of_memory() && m.n > options.plain_lanczos_limit)
+        throw resource_error("memory ran out while the Cholesky factor of a piece of " + std::to_string(m.n) +
+                             " points (" + byte_size(bytes) +
+                             ") was computed; plain Lanczos, the method without a factor, cannot separate such a "
+                             "piece's leading eigenvalues in useful time above " +
+                             std::to_string(options.plain_lanczos_limit) + " points");
     if (!factored) return false;
     ++work.factorisations;
     if (bytes > work.factor_bytes) work.factor_bytes = bytes, work.factor_flops = flops;

@@ -7,12 +7,15 @@
 #include "rotalign/eigen/sparse_eigen.h"
 #include "rotalign/support/errors.h"
 
+#include <SuiteSparse_config.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -335,6 +338,73 @@ TEST(sparse_eigenpairs, the_factor_budget_follows_memory_and_large_pieces_beyond
 
     o.factor_bytes_limit = -1.0;
     EXPECT_THROW(rotalign::leading_eigenpairs(a.view(), 4, o), rotalign::input_error);
+}
+
+// While it lives, SuiteSparse's allocations above 2 MiB fail: the values of a large factor, not
+// the analysis's workspaces, which grow with the matrix.
+class large_allocations_fail {
+public:
+    large_allocations_fail()
+        : malloc_before_(SuiteSparse_config.malloc_func), calloc_before_(SuiteSparse_config.calloc_func) {
+        SuiteSparse_config.malloc_func = [](std::size_t n) { return n > limit ? nullptr : std::malloc(n); };
+        SuiteSparse_config.calloc_func = [](std::size_t n, std::size_t size) {
+            return n * size > limit ? nullptr : std::calloc(n, size);
+        };
+    }
+    ~large_allocations_fail() {
+        SuiteSparse_config.malloc_func = malloc_before_;
+        SuiteSparse_config.calloc_func = calloc_before_;
+    }
+    large_allocations_fail(const large_allocations_fail&) = delete;
+    large_allocations_fail& operator=(const large_allocations_fail&) = delete;
+
+private:
+    static constexpr std::size_t limit = std::size_t{2} << 20;
+    void* (*malloc_before_)(std::size_t);
+    void* (*calloc_before_)(std::size_t, std::size_t);
+};
+
+TEST(sparse_eigenpairs, memory_that_runs_out_in_a_large_factor_is_reported_not_left_to_plain_lanczos) {
+    // A random graph of 1500 points, each linked to six others: its factor fills in to about a
+    // million entries, far above the analysis's needs, so that only the factor's values fail.
+    constexpr std::size_t n = 1500;
+    test_matrix a;
+    a.n = n;
+    a.dense.assign(n * n, 0.0);
+    std::mt19937 random(3);
+    for (std::size_t i = 0; i < n; ++i)
+        for (int k = 0; k < 6; ++k) {
+            const std::size_t j = random() % n;
+            if (j == i) continue;
+            a.dense[i + j * n] = a.dense[j + i * n] = 0.5 + 0.5 * (random() % 1000) / 1000.0;
+        }
+    std::vector<double> degree(n, 0.0);
+    for (std::size_t j = 0; j < n; ++j)
+        for (std::size_t i = 0; i < n; ++i) degree[j] += a.dense[i + j * n];
+    for (std::size_t j = 0; j < n; ++j)
+        for (std::size_t i = 0; i < n; ++i) a.dense[i + j * n] /= std::sqrt(degree[i] * degree[j]);
+    a.compress();
+    rotalign::sparse_eigen_options o = forced(eigen_solver::automatic);
+    o.plain_lanczos_limit = 1000;
+    o.factor_density_limit = 1.0;
+    o.factor_bytes_limit = 1e9;
+    try {
+        const large_allocations_fail failing;
+        rotalign::leading_eigenpairs(a.view(), 4, o);
+        FAIL() << "the piece was solved without its factor";
+    } catch (const rotalign::resource_error& e) {
+        const std::string text = e.what();
+        EXPECT_NE(text.find("memory ran out while the Cholesky factor of a piece of 1500 points"), std::string::npos)
+            << text;
+    }
+    // Below that size plain Lanczos takes over, as before.
+    o.plain_lanczos_limit = 2000;
+    rotalign::sparse_eigen_work work;
+    {
+        const large_allocations_fail failing;
+        rotalign::leading_eigenpairs(a.view(), 4, o, &work);
+    }
+    EXPECT_EQ(work.used, eigen_solver::lanczos);
 }
 
 TEST(sparse_eigenpairs, the_solve_reports_its_phases_and_iterations) {
