@@ -257,3 +257,6 @@ end
 %!test
 %! [~, c] = rotalign_cluster (ring, 'max_groups', 14);
 %! assert (c, 14);
+%! [~, c, ~, ~, ~, note] = rotalign_cluster (ring, 'max_groups', 13);
+%! assert (c < 14);
+%! assert (! isempty (strfind (note, 'fall apart into up to 14 pieces, more than the 13 groups tried')));

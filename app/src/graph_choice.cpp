@@ -48,6 +48,7 @@ std::optional<cluster_result> chosen_graph(toolbox& plugins, const points& p, co
     std::vector<graph_candidate> tried;
     std::vector<cluster_result> results;
     std::optional<too_many_pieces> most_pieces;
+    std::vector<std::size_t> apart;  // the neighbour counts whose graphs fell apart so
     // The caller's interrupt ends the choice whatever it throws, also a runtime_error that the
     // candidates' own failures would be taken for.
     bool interrupted = false;
@@ -91,6 +92,7 @@ std::optional<cluster_result> chosen_graph(toolbox& plugins, const points& p, co
         } catch (const too_many_pieces& e) {
             if (interrupted) throw;
             if (!most_pieces || e.components() > most_pieces->components()) most_pieces = e;
+            apart.push_back(m);
         } catch (const std::runtime_error&) {
             if (interrupted) throw;
             continue;
@@ -137,6 +139,18 @@ std::optional<cluster_result> chosen_graph(toolbox& plugins, const points& p, co
         r.stray = static_cast<std::size_t>(std::count(r.groups.begin(), r.groups.end(), 0));
         r.min_group_size = min_size;
         r.affinity.reset();
+    }
+    // Graphs that fell apart into more pieces than the groups tried had no say in the count,
+    // which may then hide their pieces in fewer groups: the note says so.
+    if (most_pieces && static_cast<std::size_t>(r.chosen) < most_pieces->components()) {
+        std::string which;
+        for (std::size_t k = 0; k < apart.size(); ++k)
+            which += (k == 0 ? "" : k + 1 == apart.size() ? " and " : ", ") + std::to_string(apart[k]);
+        const std::string pieces = std::to_string(most_pieces->components());
+        r.note += (r.note.empty() ? "" : "; ") + std::string("the graphs of ") + which +
+                  " neighbours fall apart into up to " + pieces + " pieces, more than the " +
+                  std::to_string(options.max_groups) +
+                  " groups tried, and had no say in the count; allowing " + pieces + " groups lets them compete";
     }
     r.candidates = std::move(tried);
     r.choice_points = on.count;

@@ -23,6 +23,7 @@ function [groups, chosen, quality, times, values, note, info, done] = chosen_gra
   results = {};
   most_pieces = 0;
   pieces_error = [];
+  apart = [];
   for m = [7 10 15 20 30]
     o = opts;
     o.graph = 'knn';
@@ -48,6 +49,7 @@ function [groups, chosen, quality, times, values, note, info, done] = chosen_gra
           most_pieces = pieces;
           pieces_error = err;
         end
+        apart(end + 1) = m;
       end
       continue;
     end
@@ -88,6 +90,22 @@ function [groups, chosen, quality, times, values, note, info, done] = chosen_gra
   scores(~competes | candidates(:, 2) ~= count) = -Inf;
   [~, best] = max (scores);  % the first of equal scores: the fewest neighbours
   r = results{best};
+  % Graphs that fell apart into more pieces than the groups tried had no say in the count.
+  if most_pieces > r{2}
+    which = sprintf ('%d, ', apart);
+    which = which(1:end - 2);
+    last = strfind (which, ', ');
+    if ~isempty (last)
+      which = [which(1:last(end) - 1), ' and ', which(last(end) + 2:end)];
+    end
+    apart_note = sprintf ('the graphs of %s neighbours fall apart into up to %d pieces, more than the %d groups tried, and had no say in the count; allowing %d groups lets them compete', ...
+                          which, most_pieces, opts.max_groups, most_pieces);
+    if isempty (r{6})
+      r{6} = apart_note;
+    else
+      r{6} = [r{6}, '; ', apart_note];
+    end
+  end
   if n <= sample
     [groups, chosen, quality, times, values, note, info] = r{:};
     info.candidates = candidates;

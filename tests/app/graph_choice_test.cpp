@@ -113,6 +113,13 @@ TEST(graph_choice, pieces_beyond_the_groups_tried_are_reported_not_hidden) {
     const cluster_result r = rotalign::cluster_points(plugins(), p, o);
     EXPECT_EQ(r.chosen, 14);
     EXPECT_EQ(rotalign::adjusted_rand_index(truth, r.groups), 1.0);
+    // With room for fewer groups, the densest graph holds fewer pieces and gives a count; the note
+    // names the graphs that fell apart into more.
+    o.max_groups = 12;
+    const cluster_result fewer = rotalign::cluster_points(plugins(), p, o);
+    EXPECT_LT(fewer.chosen, 14);
+    EXPECT_NE(fewer.note.find("fall apart into up to 14 pieces, more than the 12 groups tried"), std::string::npos)
+        << fewer.note;
 }
 
 TEST(min_group_size, stray_points_are_in_no_group_and_take_no_count) {
