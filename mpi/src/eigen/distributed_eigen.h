@@ -32,6 +32,9 @@ struct distributed_pairs {
 // limits, predicted by MUMPS's analysis) and (1 + shift) I - L is positive definite; on L
 // otherwise.
 //
+// The rows are taken by value: a caller that moves them in lets a graph of one piece hand its
+// entries to the solver instead of copying them (on 10^6 points, 125 MB less at each rank's peak).
+//
 // Collective on comm: every rank passes its rows and the same wanted and options. Initialises
 // SLEPc on MPI_COMM_WORLD when a piece needs it and the caller has not. When any rank fails,
 // every rank throws: input_error when wanted is 0 or above N, the options are out of range, the
@@ -39,7 +42,7 @@ struct distributed_pairs {
 // columns outside the matrix or not ascending, values not finite) or the matrix is not exactly
 // symmetric; std::runtime_error when a solver fails or does not converge. An exception thrown by
 // options.interrupt_check leaves the rank where it was thrown as it is.
-distributed_pairs leading_eigenpairs(MPI_Comm comm, const local_rows& m, std::size_t wanted,
+distributed_pairs leading_eigenpairs(MPI_Comm comm, local_rows m, std::size_t wanted,
                                      const sparse_eigen_options& options = {}, sparse_eigen_work* work = nullptr);
 
 }  // namespace rotalign::mpi

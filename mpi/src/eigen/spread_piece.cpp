@@ -298,11 +298,14 @@ bool factorise(const piece_rows& p, Mat shifted, const sparse_eigen_options& opt
 
 }  // namespace
 
-spread_pairs solve_spread_piece(MPI_Comm comm, const piece_rows& piece, std::size_t wanted,
+spread_pairs solve_spread_piece(MPI_Comm comm, piece_rows piece, std::size_t wanted,
                                 const sparse_eigen_options& options, sparse_eigen_work& work) {
     const quiet_errors quiet;
     mat_handle shifted;
     assemble_shifted(comm, piece, options.shift, &shifted.m);
+    // PETSc copied the entries; from here on only the rows' positions are read.
+    std::vector<std::int64_t>().swap(piece.columns);
+    std::vector<double>().swap(piece.values);
     operator_context c;
     c.shifted = shifted.m;
     c.tau = options.shift;
