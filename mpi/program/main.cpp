@@ -5,6 +5,7 @@
 #include "distributed_chain.h"
 #include "input/local_points.h"
 #include "rotalign/support/blas_threads.h"
+#include "support/freed_memory.h"
 #include "support/together.h"
 
 #include <mpi.h>
@@ -46,6 +47,7 @@ int cluster_on_ranks(const rank_context& c, const cluster_call& call, std::ostre
 
 int main(int argc, char** argv) {
     MPI_Init(&argc, &argv);
+    return_freed_memory();
     const rank_context c = context_of(MPI_COMM_WORLD);
     // The chain's BLAS work is small, and the ranks share the machine's cores.
     const single_blas_thread one_thread(true);
