@@ -8,6 +8,7 @@
 // MATRIX.bin holds N and the entry count (int64), N + 1 offsets (int64), the row indices (int32)
 // and the values (double) of the symmetric matrix by columns; each rank reads only its rows.
 #include "eigen/distributed_eigen.h"
+#include "support/freed_memory.h"
 #include "support/row_blocks.h"
 
 #include "rotalign/chain.h"
@@ -153,6 +154,8 @@ int spread(const std::string& path, std::size_t pairs) {
 
 int main(int argc, char** argv) {
     MPI_Init(&argc, &argv);
+    // As rotalign-mpi runs: freed arrays leave the resident memory.
+    rotalign::mpi::return_freed_memory();
     int status = 2;
     try {
         const std::string mode = argc > 1 ? argv[1] : "";
