@@ -3,7 +3,6 @@
 #include "affinity/affinity_across.h"
 #include "eigen/distributed_eigen.h"
 #include "eigen/distributed_pieces.h"
-#include "eigen/ghost_columns.h"
 #include "graph/graph_columns.h"
 #include "input/local_spreads.h"
 #include "mexhost/errors.h"
@@ -113,36 +112,27 @@ mexhost::array_ptr gathered_matrix(const rank_context& c, const local_rows& a) {
     return mexhost::make_sparse(n, n, jc, ir, values);
 }
 
-// Whether the graph of the normalised matrix holds a piece too small to be a group (a
-// collective), which one process sets aside before the eigen-step.
-bool small_pieces(const rank_context& c, const local_rows& a, const cluster_options& options) {
-    const std::size_t n = a.global_size;
+// Whether the graph of the normalised matrix holds a piece too small to be a group, which one
+// process sets aside before the eigen-step.
+bool small_pieces(const graph_pieces& found, std::size_t n, const cluster_options& options) {
     const std::size_t min_size = options.min_group_size > 0 ? options.min_group_size : default_min_group_size(n);
-    std::vector<std::int64_t> remote;
-    const auto first = static_cast<std::int64_t>(a.first), end = first + static_cast<std::int64_t>(a.count());
-    for (const std::int64_t j : a.columns)
-        if (j < first || j >= end) remote.push_back(j);
-    std::sort(remote.begin(), remote.end());
-    remote.erase(std::unique(remote.begin(), remote.end()), remote.end());
-    const block_starts blocks = block_starts::gather(c.comm, first, static_cast<std::int64_t>(a.count()));
-    const ghost_columns ghosts(c.comm, blocks, c.rank, std::move(remote));
-    const distributed_pieces pieces = find_pieces(c.comm, a, ghosts, 1e-12 / static_cast<double>(n));
-    return std::any_of(pieces.size.begin(), pieces.size.end(),
+    const std::vector<std::int64_t>& sizes = found.pieces.size;
+    return std::any_of(sizes.begin(), sizes.end(),
                        [min_size](std::int64_t s) { return static_cast<std::size_t>(s) < min_size; });
 }
 
-// The eigen-step across the ranks; rank 0 gathers the eigenvectors' rows and runs the rotations
-// and the count.
-void distributed_eigen(const rank_context& c, toolbox& plugins, local_rows a, const cluster_options& options,
+// The eigen-step across the ranks on the pieces found beforehand (its time counted from
+// `start`); rank 0 gathers the eigenvectors' rows and runs the rotations and the count.
+void distributed_eigen(const rank_context& c, toolbox& plugins, local_rows a, const graph_pieces& found,
+                       const cluster_options& options, std::chrono::steady_clock::time_point start,
                        distributed_result& d) {
-    const auto start = std::chrono::steady_clock::now();
     const std::size_t n = a.global_size;
     const int largest = options.fixed_groups >= 2 ? options.fixed_groups : options.max_groups;
     const std::size_t wanted = std::min(n, static_cast<std::size_t>(largest) + 1);
     sparse_eigen_options so;
     so.method = options.solver;
     distributed_pairs pairs;
-    together(c.comm, [&] { pairs = leading_eigenpairs(c.comm, std::move(a), wanted, so); });
+    together(c.comm, [&] { pairs = leading_eigenpairs(c.comm, std::move(a), wanted, so, nullptr, &found); });
     // Each rank's rows by columns; rank 0 lays them into whole columns.
     std::vector<double> blocks = gather_to_root(c.comm, pairs.vectors);
     const row_blocks rows{n, c.size};
@@ -234,9 +224,14 @@ distributed_result knn_across(const rank_context& c, toolbox& plugins, const loc
     normalise_across(c, a);
     facts.times.normalise = seconds_since(start);
 
-    if (!small_pieces(c, a, options)) {
-        distributed_eigen(c, plugins, std::move(a), options, d);
-        return d;
+    {
+        // The pieces are found once, for this decision and for the eigen-step, whose time they count in.
+        start = std::chrono::steady_clock::now();
+        const graph_pieces found = pieces_of(c.comm, a);
+        if (!small_pieces(found, a.global_size, options)) {
+            distributed_eigen(c, plugins, std::move(a), found, options, start, d);
+            return d;
+        }
     }
     // Pieces too small for a group are set aside by the one-process code, on rank 0.
     mexhost::array_ptr l = gathered_matrix(c, a);

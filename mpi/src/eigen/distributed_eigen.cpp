@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -89,24 +90,35 @@ piece_rows rows_of_piece(local_rows& m, const distributed_pieces& pieces, const 
 
 }  // namespace
 
-distributed_pairs leading_eigenpairs(MPI_Comm comm, local_rows m, std::size_t wanted,
-                                     const sparse_eigen_options& options, sparse_eigen_work* work_out) {
-    const block_starts blocks = check_rows(comm, m);
-    const std::size_t n = m.global_size, rows = m.count();
-    check_request(comm, n, wanted, options);
-    check_symmetric(comm, m, blocks);
+graph_pieces pieces_of(MPI_Comm comm, const local_rows& m) {
     int rank = 0;
     MPI_Comm_rank(comm, &rank);
-
+    const block_starts blocks =
+        block_starts::gather(comm, static_cast<std::int64_t>(m.first), static_cast<std::int64_t>(m.count()));
     // The columns other ranks own, once each.
     std::vector<std::int64_t> remote;
-    const auto first = static_cast<std::int64_t>(m.first), own_end = first + static_cast<std::int64_t>(rows);
+    const auto first = static_cast<std::int64_t>(m.first), own_end = first + static_cast<std::int64_t>(m.count());
     for (const std::int64_t j : m.columns)
         if (j < first || j >= own_end) remote.push_back(j);
     std::sort(remote.begin(), remote.end());
     remote.erase(std::unique(remote.begin(), remote.end()), remote.end());
-    const ghost_columns ghosts(comm, blocks, rank, std::move(remote));
-    const distributed_pieces pieces = find_pieces(comm, m, ghosts, negligible_at(n));
+    ghost_columns ghosts(comm, blocks, rank, std::move(remote));
+    distributed_pieces pieces = find_pieces(comm, m, ghosts, negligible_at(m.global_size));
+    return {std::move(ghosts), std::move(pieces)};
+}
+
+distributed_pairs leading_eigenpairs(MPI_Comm comm, local_rows m, std::size_t wanted,
+                                     const sparse_eigen_options& options, sparse_eigen_work* work_out,
+                                     const graph_pieces* found) {
+    const block_starts blocks = check_rows(comm, m);
+    const std::size_t n = m.global_size, rows = m.count();
+    check_request(comm, n, wanted, options);
+    check_symmetric(comm, m, blocks);
+
+    std::optional<graph_pieces> own;
+    if (found == nullptr) own.emplace(pieces_of(comm, m));
+    const ghost_columns& ghosts = found != nullptr ? found->ghosts : own->ghosts;
+    const distributed_pieces& pieces = found != nullptr ? found->pieces : own->pieces;
 
     // Which pieces the one-process step would solve densely: those are gathered.
     sparse_eigen_work work;

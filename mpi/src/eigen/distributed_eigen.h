@@ -3,6 +3,7 @@
 // the whole matrix (rotalign::leading_eigenpairs on a sparse_view).
 #pragma once
 
+#include "eigen/distributed_pieces.h"
 #include "graph/local_rows.h"
 #include "rotalign/eigen/sparse_eigen.h"
 
@@ -13,6 +14,17 @@
 #include <vector>
 
 namespace rotalign::mpi {
+
+// The connected pieces of the rows' graph as leading_eigenpairs finds them (entries above
+// negligible_at(N)), with the halo they were found through. A caller that looks at the pieces
+// before the eigen-step hands them to leading_eigenpairs as `found`, which then skips finding
+// them again (1 s of the step on 10^6 points over 2 ranks). Collective; the rows must be well
+// formed (leading_eigenpairs checks them, pieces_of does not).
+struct graph_pieces {
+    ghost_columns ghosts;
+    distributed_pieces pieces;
+};
+graph_pieces pieces_of(MPI_Comm comm, const local_rows& m);
 
 struct distributed_pairs {
     std::vector<double> values;   // the `wanted` leading eigenvalues, descending; the same on every rank
@@ -43,6 +55,7 @@ struct distributed_pairs {
 // symmetric; std::runtime_error when a solver fails or does not converge. An exception thrown by
 // options.interrupt_check leaves the rank where it was thrown as it is.
 distributed_pairs leading_eigenpairs(MPI_Comm comm, local_rows m, std::size_t wanted,
-                                     const sparse_eigen_options& options = {}, sparse_eigen_work* work = nullptr);
+                                     const sparse_eigen_options& options = {}, sparse_eigen_work* work = nullptr,
+                                     const graph_pieces* found = nullptr);
 
 }  // namespace rotalign::mpi

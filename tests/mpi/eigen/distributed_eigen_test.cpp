@@ -189,12 +189,19 @@ struct outcome {
     std::vector<double> vectors;  // all rows
 };
 
-outcome solve_spread(const affinity& a, std::size_t wanted, const sparse_eigen_options& options, bool uneven) {
+// With `pieces_first`, the pieces are found by pieces_of and handed to the step, as the chain does.
+outcome solve_spread(const affinity& a, std::size_t wanted, const sparse_eigen_options& options, bool uneven,
+                     bool pieces_first = false) {
     const sparse_view v = a.view();
     const auto [first, count] = block_of(v.n, uneven);
     const local_rows rows = rows_of(v, first, count);
     outcome out;
-    out.pairs = leading_eigenpairs(MPI_COMM_WORLD, rows, wanted, options);
+    if (pieces_first) {
+        const graph_pieces found = pieces_of(MPI_COMM_WORLD, rows);
+        out.pairs = leading_eigenpairs(MPI_COMM_WORLD, rows, wanted, options, nullptr, &found);
+    } else {
+        out.pairs = leading_eigenpairs(MPI_COMM_WORLD, rows, wanted, options);
+    }
     out.vectors = gather_vectors(out.pairs, count, v.n);
     return out;
 }
@@ -258,7 +265,7 @@ TEST(DistributedEigen, GatheredPiecesMatchBitForBit) {
 
 // Random symmetric graphs of many small pieces, some joined only by entries at or below the
 // negligible bound (which must not join them) or just above it (which must), split at random
-// places: the same pieces, pairs and bits as on one process.
+// places: the same pieces, pairs and bits as on one process, also with the pieces found first.
 TEST(DistributedEigen, RandomGraphsSplitAnywhere) {
     std::mt19937_64 random(11);
     for (int round = 0; round < 12; ++round) {
@@ -300,10 +307,12 @@ TEST(DistributedEigen, RandomGraphsSplitAnywhere) {
         const std::size_t wanted = 1 + random() % std::min<std::size_t>(n, 30);
         const sparse_eigen_options options = with_method(eigen_solver::dense);
         const eigenpairs want = leading_eigenpairs(a.view(), wanted, options);
-        const outcome got = solve_spread(a, wanted, options, round % 2 == 1);
-        EXPECT_EQ(got.pairs.components, want.components) << round;
-        EXPECT_EQ(got.pairs.values, want.values) << round;
-        EXPECT_EQ(got.vectors, want.vectors) << round;
+        for (const bool pieces_first : {false, true}) {
+            const outcome got = solve_spread(a, wanted, options, round % 2 == 1, pieces_first);
+            EXPECT_EQ(got.pairs.components, want.components) << round << (pieces_first ? ", pieces first" : "");
+            EXPECT_EQ(got.pairs.values, want.values) << round << (pieces_first ? ", pieces first" : "");
+            EXPECT_EQ(got.vectors, want.vectors) << round << (pieces_first ? ", pieces first" : "");
+        }
     }
 }
 
@@ -313,7 +322,7 @@ TEST(DistributedEigen, AnIndefiniteShiftFallsBackToPlainKrylovSchur) {
     affinity doubled = knn_affinity(two_moons(900, 8).data);
     for (double& v : doubled.values) v *= 2.0;
     const eigenpairs want = leading_eigenpairs(doubled.view(), 4);
-    const outcome got = solve_spread(doubled, 4, {}, false);
+    const outcome got = solve_spread(doubled, 4, {}, false, true);
     EXPECT_EQ(got.pairs.method, "Krylov-Schur");
     expect_same_pairs(got.pairs.values, got.vectors, want, "doubled");
 }
