@@ -214,9 +214,9 @@ distributed_result knn_across(const rank_context& c, toolbox& plugins, const loc
     std::vector<std::uint32_t>().swap(lists.index);
     std::vector<double>().swap(lists.distance);
     graph = local_rows{};
-    // The host keeps the blocks of the plug-ins' matrices for reuse (0.4 GB a rank at 10^6 points
-    // on 2 ranks); no later stage takes arrays of their size, and kept they would stay resident
-    // beside the eigen-step's factor, as in one process.
+    // The host keeps the blocks of the plug-ins' released matrices for reuse; no later stage takes
+    // arrays of their size, and kept they would stay resident beside the eigen-step's factor, as
+    // in one process.
     mexhost::release_kept_memory();
     facts.times.affinity = seconds_since(start);
 
