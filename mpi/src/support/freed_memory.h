@@ -3,9 +3,9 @@
 
 namespace rotalign::mpi {
 
-// Call after MPI_Init. Some of the transport libraries that Open MPI loads at start (the
-// InfiniPath/PSM layer among them) switch off the C library's return of freed memory: no large
-// block is mapped apart and the heap is never trimmed. Every array freed after a stage then stays
+// Call after MPI_Init. After it the C library was found never to map a large block apart nor to
+// trim its heap: transport libraries that Open MPI loads at start may switch that off (the
+// InfiniPath and PSM2 libraries call mallopt). Every array freed after a stage then stays
 // resident, and a rank's peak becomes the sum of its stages (on 10^6 points, 1.2 GB resident after
 // the affinities where 0.6 GB was held). This puts the C library's defaults back: blocks of
 // 1 MiB and more are mapped apart and unmapped when freed, and the heap is trimmed. Nothing
