@@ -70,12 +70,7 @@ std::optional<cluster_result> chosen_graph(toolbox& plugins, const points& p, co
         // A candidate that the points cannot carry (too few of them, a neighbour count below the
         // local scales'), whose graph falls apart into more pieces than the groups tried, or on
         // which no count fits, is passed over; when none is left, the chain on the graph of
-        // fixed size says why. A plug-in's failure stops the choice. When no candidate gave a
-        // count and some fell apart into more pieces than the groups tried, those pieces are
-        // the news: the dense graph would link them faintly and hide them in a smaller count
-        // (14 blobs on a ring, 10 groups tried: 5 groups). The most pieces are named, since
-        // allowing as many groups lets every candidate that fell apart compete (on that ring
-        // 30 neighbours gave 11 pieces and the sparser graphs 14).
+        // fixed size says why. A plug-in's failure stops the choice.
         // A graph that keeps half the points as each one's neighbours is no sparser than the
         // dense one, only less regular (on ten identical points, 7 neighbours each gave a clear
         // cut at 3 groups where the dense graph has none).
@@ -98,6 +93,11 @@ std::optional<cluster_result> chosen_graph(toolbox& plugins, const points& p, co
             continue;
         }
     }
+    // When no candidate gave a count and some fell apart into more pieces than the groups tried,
+    // those pieces are the news: the dense graph would link them faintly and hide them in a
+    // smaller count (14 blobs on a ring, 10 groups tried: 5 groups). The most pieces are named,
+    // since allowing as many groups lets every candidate that fell apart compete (on that ring
+    // 30 neighbours gave 11 pieces and the sparser graphs 14).
     if (results.empty() && most_pieces) throw *most_pieces;
     if (results.empty()) return std::nullopt;
     // The candidates that compete: those whose count another candidate confirms, or all when

@@ -178,6 +178,13 @@ std::pair<double, std::string> factor_byte_limit(const sparse_eigen_options& opt
             "the budget of the memory left (" + left->reason + ")"};
 }
 
+// Why a piece above the limit is not left to plain Lanczos, for the messages that refuse it.
+std::string beyond_plain_lanczos(const sparse_eigen_options& options) {
+    return "plain Lanczos, the method without a factor, cannot separate such a piece's leading eigenvalues in "
+           "useful time above " +
+           std::to_string(options.plain_lanczos_limit) + " points";
+}
+
 // Returns false, with nothing solved, when the factor is refused or fails; forced ignores the
 // limits on its size. Throws resource_error when a piece above plain_lanczos_limit points needs
 // more than the byte limit.
@@ -190,12 +197,12 @@ bool solve_shift_invert(const sparse_view& m, std::size_t wanted, const sparse_e
     const double bytes = factor->predicted_bytes(), flops = factor->predicted_flops();
     const double order = static_cast<double>(m.n), density = factor->predicted_entries() / (order * (order + 1.0) / 2.0);
     const std::size_t basis = lanczos_basis(m.n, wanted, true);
+    const bool large = m.n > options.plain_lanczos_limit;
     if (forced && !std::isfinite(bytes)) {  // the analysis failed: nothing to factor
         ++work.refused_factors;
         return false;
     }
     if (!forced) {
-        const bool large = m.n > options.plain_lanczos_limit;
         const auto [byte_limit, limit_source] = factor_byte_limit(options, m.n, basis);
         // A failed analysis (infinite predictions) counts as too large, not as too dense.
         const bool fills_in = std::isfinite(density) && density > options.factor_density_limit;
@@ -208,9 +215,7 @@ bool solve_shift_invert(const sparse_view& m, std::size_t wanted, const sparse_e
                 throw resource_error(
                     "a piece of " + std::to_string(m.n) + " points needs a Cholesky factor of " +
                     (std::isfinite(bytes) ? byte_size(bytes) : std::string("a size that cannot be analysed")) +
-                    ", beyond " + byte_size(byte_limit) + ", " + limit_source +
-                    "; plain Lanczos, the method without a factor, cannot separate such a piece's leading "
-                    "eigenvalues in useful time above " + std::to_string(options.plain_lanczos_limit) + " points");
+                    ", beyond " + byte_size(byte_limit) + ", " + limit_source + "; " + beyond_plain_lanczos(options));
             return false;
         }
     }
@@ -220,12 +225,9 @@ bool solve_shift_invert(const sparse_view& m, std::size_t wanted, const sparse_e
     work.factorise_seconds += seconds_since(start);
     // Memory that the prediction left but the machine did not have: plain Lanczos, the way on
     // without a factor, would only run on without end on such a piece.
-    if (!factored && factor->ran_out_of_memory() && m.n > options.plain_lanczos_limit)
+    if (!factored && factor->ran_out_of_memory() && large)
         throw resource_error("memory ran out while the Cholesky factor of a piece of " + std::to_string(m.n) +
-                             " points (" + byte_size(bytes) +
-                             ") was computed; plain Lanczos, the method without a factor, cannot separate such a "
-                             "piece's leading eigenvalues in useful time above " +
-                             std::to_string(options.plain_lanczos_limit) + " points");
+                             " points (" + byte_size(bytes) + ") was computed; " + beyond_plain_lanczos(options));
     if (!factored) return false;
     ++work.factorisations;
     if (bytes > work.factor_bytes) work.factor_bytes = bytes, work.factor_flops = flops;

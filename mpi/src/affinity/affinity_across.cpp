@@ -133,7 +133,6 @@ held_matrix with_ghosts(const rank_context& c, const local_points& p, const neig
     }
     const mwSize side = static_cast<mwSize>(held.size());
     return {mexhost::make_sparse(side, side, jc, ir, values), own_start};
-
 }
 
 }  // namespace
