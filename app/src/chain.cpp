@@ -16,11 +16,13 @@
 #include "rotalign/graph/graph_size.h"
 #include "rotalign/graph/small_pieces.h"
 #include "rotalign/groups/rotation.h"
+#include "rotalign/groups/valleys.h"
 #include "rotalign/input/standardise.h"
 #include "rotalign/support/memory.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <sstream>
@@ -204,12 +206,40 @@ mexhost::array_ptr normalised_from(toolbox& plugins, mexhost::array_ptr d, const
     return l;
 }
 
+// What the count's look across density valleys needs of a nearest-neighbour graph: each point's
+// own m nearest neighbours (the symmetric graph also holds the points that count it among
+// theirs, and a stray point of one group that reaches into another would put the points it
+// reaches on a boundary), and each point's local scale for k neighbours.
+struct graph_probe {
+    std::vector<std::int32_t> starts{0}, rows;
+    std::vector<double> scales;
+
+    graph_probe(const mxArray* d, std::size_t k, std::size_t m) : scales(local_scales(d, k)) {
+        const mwIndex* jc = mxGetJc(d);
+        const mwIndex* ir = mxGetIr(d);
+        const double* values = mxGetPr(d);
+        std::vector<std::pair<double, mwIndex>> column;  // (squared distance, row): nearest, then lowest row
+        for (std::size_t j = 0; j < mxGetN(d); ++j) {
+            column.clear();
+            for (mwIndex e = jc[j]; e < jc[j + 1]; ++e) column.emplace_back(values[e], ir[e]);
+            const auto own = column.begin() + static_cast<std::ptrdiff_t>(std::min(m, column.size()));
+            std::partial_sort(column.begin(), own, column.end());
+            for (auto it = column.begin(); it != own; ++it) rows.push_back(static_cast<std::int32_t>(it->second));
+            starts.push_back(static_cast<std::int32_t>(rows.size()));
+        }
+    }
+    sparse_view view() const { return {scales.size(), starts.data(), rows.data(), nullptr}; }
+};
+
 // The chain from the distance matrix d on; or, with `normalised`, from d as the normalised
 // affinity already; or, with `given` eigenpairs (found elsewhere, on the whole graph, with
 // `given_components` pieces, taken over), from the rotations on (d then only gives the size).
+// With `valleys` (the graph's probe), a larger strong cut whose boundaries run through density
+// valleys is taken over the rule's count.
 cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options,
                           cluster_result result, chain_step& step, bool normalised = false,
-                          eigenpairs* given = nullptr, std::size_t given_components = 0) {
+                          eigenpairs* given = nullptr, std::size_t given_components = 0,
+                          const graph_probe* valleys = nullptr) {
     const std::size_t n = mxGetM(d.get());
     const bool sparse = mxIsSparse(d.get());
     const int largest = options.fixed_groups >= 2 ? options.fixed_groups : options.max_groups;
@@ -304,6 +334,26 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
         result.runner_up = g.runner_up;
         result.margin = g.margin;
         result.clear = g.clear;
+        if (valleys != nullptr && g.chosen >= 2 && searches.searched_rows == kept) {
+            double spread = 0.0;
+            result.chosen = count_across_valleys(
+                result.eigenvalues, result.quality, with_size, smallest, g.chosen, [&](int c) {
+                    const std::vector<int>& groups = searches.groups[static_cast<std::size_t>(c - 2)];
+                    spread = groups.empty() ? 0.0 : boundary_spread(valleys->view(), valleys->scales, of_all_points(groups));
+                    return spread;
+                });
+            if (result.chosen != g.chosen) {
+                auto quality_of = [&result](int c) { return result.quality[static_cast<std::size_t>(c - 2)]; };
+                char times[32];
+                std::snprintf(times, sizeof times, "%.2f", spread);
+                result.note = std::to_string(result.chosen) + " groups part along density valleys (the points on their boundaries lie " +
+                              times + " times farther from their neighbours than the others), so they are taken over the " +
+                              std::to_string(g.chosen) + " that the eigenvalues and qualities favour";
+                result.runner_up = g.chosen;
+                result.margin = quality_of(result.chosen) - quality_of(g.chosen);
+                result.clear = true;
+            }
+        }
         if (result.chosen == 0 && 1.0 - result.eigenvalues.back() <= settings.near_one) {
             std::ostringstream m;
             m << "all " << result.eigenvalues.size() << " leading eigenvalues lie within " << settings.near_one
@@ -419,10 +469,17 @@ mexhost::array_ptr distances_of(const points& p, const cluster_options& options,
 }  // namespace
 
 cluster_result cluster_on_graph(toolbox& plugins, const points& p, const cluster_options& options,
-                                chain_step& step) {
+                                chain_step& step, bool across_valleys) {
     cluster_result result;
     mexhost::array_ptr d = distances_of(p, options, result, step);
-    return chain_from(plugins, std::move(d), options, std::move(result), step);
+    std::optional<graph_probe> probe;
+    if (across_valleys && mxIsSparse(d.get()))
+        probe.emplace(d.get(),
+                      options.neighbours > 0 ? static_cast<std::size_t>(options.neighbours)
+                                             : static_cast<std::size_t>(option_defaults::neighbours),
+                      result.graph_neighbours);
+    return chain_from(plugins, std::move(d), options, std::move(result), step, false, nullptr, 0,
+                      probe ? &*probe : nullptr);
 }
 
 namespace {

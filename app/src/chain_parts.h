@@ -26,8 +26,11 @@ struct chain_step {
 // Neighbours per point in the nearest-neighbour graph that the options give.
 std::size_t neighbours_per_point(const cluster_options& options);
 
-// The chain on the graph that the options give.
-cluster_result cluster_on_graph(toolbox& plugins, const points& p, const cluster_options& options, chain_step& step);
+// The chain on the graph that the options give; with `across_valleys`, on a nearest-neighbour
+// graph, a larger strong cut whose groups part along density valleys is taken over the rule's
+// count (valleys.h).
+cluster_result cluster_on_graph(toolbox& plugins, const points& p, const cluster_options& options, chain_step& step,
+                                bool across_valleys = false);
 
 // The automatic graph: the chain on each candidate graph of (a sample of) the points, the best
 // score taken; on more points than the sample every other point joins the group of its nearest

@@ -77,7 +77,7 @@ std::optional<cluster_result> chosen_graph(toolbox& plugins, const points& p, co
         if (2 * m >= on.count) continue;
         try {
             check_options(o, on.count);
-            results.push_back(cluster_on_graph(plugins, on, o, step));
+            results.push_back(cluster_on_graph(plugins, on, o, step, true));
             const cluster_result& last = results.back();
             tried.push_back({m, last.chosen,
                              options.fixed_groups >= 2 ? told_count_score(last.quality, options.fixed_groups)

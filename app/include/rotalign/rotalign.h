@@ -35,6 +35,7 @@
 #include "rotalign/groups/nearest_sample.h"
 #include "rotalign/groups/rotation.h"
 #include "rotalign/groups/scores.h"
+#include "rotalign/groups/valleys.h"
 
 #include "rotalign/output/svg.h"
 

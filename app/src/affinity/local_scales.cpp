@@ -5,10 +5,8 @@
 
 namespace rotalign {
 
-local_scale_summary summarise_local_scales(const mxArray* d, std::size_t k) {
+std::vector<double> local_scales(const mxArray* d, std::size_t k) {
     const std::size_t n = mxGetM(d);
-    local_scale_summary s;
-    if (n == 0) return s;
     const double* values = mxGetPr(d);
     std::vector<double> sigma(n), column;
     for (std::size_t j = 0; j < n; ++j) {
@@ -32,6 +30,14 @@ local_scale_summary summarise_local_scales(const mxArray* d, std::size_t k) {
         std::nth_element(column.begin(), column.begin() + static_cast<std::ptrdiff_t>(at), column.end());
         sigma[j] = column[at];
     }
+    return sigma;
+}
+
+local_scale_summary summarise_local_scales(const mxArray* d, std::size_t k) {
+    local_scale_summary s;
+    std::vector<double> sigma = local_scales(d, k);
+    const std::size_t n = sigma.size();
+    if (n == 0) return s;
     for (const double v : sigma)
         if (v < local_scale_floor) ++s.below_floor;
     const std::size_t middle = (n - 1) / 2;

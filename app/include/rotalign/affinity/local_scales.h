@@ -6,6 +6,7 @@
 #include "mexhost/host.h"
 
 #include <cstddef>
+#include <vector>
 
 namespace rotalign {
 
@@ -21,6 +22,9 @@ struct local_scale_summary {
 // The local scales sigma_j of the n-by-n distance matrix d for K neighbours, as the plug-ins
 // take them: on a dense d the value at index K of column j sorted, on a sparse d the K-th
 // smallest stored value of column j (the largest when fewer are stored, 0 when none are).
+std::vector<double> local_scales(const mxArray* d, std::size_t k);
+
+// The local scales of d for K neighbours, summed up.
 local_scale_summary summarise_local_scales(const mxArray* d, std::size_t k);
 
 }  // namespace rotalign

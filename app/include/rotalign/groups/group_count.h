@@ -36,6 +36,10 @@ struct group_count_settings {
     // The choice stands clear of the runner-up when its quality is at least this much higher,
     // or when it is a strong cut and the runner-up is not.
     double clear_margin = 0.01;
+    // Where the groups' boundaries are known to run through density valleys, the points on them
+    // lie at least this many times farther from their neighbours than the grouped points do
+    // (valleys.h). Cuts through one smooth shape measure 0.9 to 1.1.
+    double valley_ratio = 1.5;
 };
 
 // The distance from 1 within which the eigenvalues `values` count as copies of 1:

@@ -1,0 +1,33 @@
+// Whether groups part along density valleys: the points on the boundaries between groups lie
+// farther from their neighbours than the points of the groups do. Past the count that the
+// eigenvalues and qualities choose, a larger strong cut whose boundaries all run through such
+// valleys is taken: touching blobs of a feature table or of make_blobs-like data then get their
+// own groups, while cuts through one smooth shape (a moon, a ring) run where the points lie as
+// close as anywhere else and are left alone.
+#pragma once
+
+#include "rotalign/groups/group_count.h"
+#include "rotalign/support/sparse_view.h"
+
+#include <functional>
+#include <vector>
+
+namespace rotalign {
+
+// How much farther from their neighbours the points on a boundary lie than all grouped points:
+// the lower median of `scales` (squared distances, one per point) over the points that have a
+// graph neighbour in another group, against the lower median over all points in a group, as a
+// ratio of distances (the square root of the ratio of the medians). groups[i] == 0: in no group,
+// neither on a boundary nor counted. Infinite when no boundary has a point: the groups are pieces
+// of the graph.
+double boundary_spread(const sparse_view& graph, const std::vector<double>& scales, const std::vector<int>& groups);
+
+// The count past `chosen` whose boundaries run through valleys: the largest c > chosen that is a
+// clear and strong cut (group_count_settings), whose quality is a number, whose smallest group is
+// not below settings.min_group_size (when smallest[c - 2] is known), and whose boundary_spread,
+// from spread_at(c), is at least settings.valley_ratio; `chosen` when there is none.
+int count_across_valleys(const std::vector<double>& values, const std::vector<double>& quality,
+                         const group_count_settings& settings, const std::vector<std::size_t>& smallest, int chosen,
+                         const std::function<double(int)>& spread_at);
+
+}  // namespace rotalign
