@@ -260,3 +260,16 @@ end
 %! [~, c, ~, ~, ~, note] = rotalign_cluster (ring, 'max_groups', 13);
 %! assert (c < 14);
 %! assert (! isempty (strfind (note, 'fall apart into up to 14 pieces, more than the 13 groups tried')));
+
+%!test
+%! ## Two pairs of touching blobs: each pair is one piece of every candidate graph, and the
+%! ## points between the blobs of a pair thin out, so each blob is a group.
+%! randn ('state', 3);
+%! P = kron ([0 0; 4.5 0; 30 10; 30 14.5], ones (250, 1)) + randn (1000, 2);
+%! [g, c, ~, ~, ~, note, info] = rotalign_cluster (P);
+%! assert (c, 4);
+%! assert (info.runner_up, 2);
+%! assert (! isempty (strfind (note, 'part along density valleys')));
+%! blobs = reshape (g, 250, 4);
+%! assert (numel (unique (mode (blobs))), 4);
+%! assert (all (mean (blobs == mode (blobs)) > 0.9));  # the blobs of a pair overlap a little

@@ -29,6 +29,7 @@ function [groups, chosen, quality, times, values, note, info, done] = chosen_gra
     o.graph = 'knn';
     o.graph_neighbours = m;
     o.min_group_size = sample_min;
+    o.across_valleys = true;
     if 2 * m >= rows (on)
       continue;  % no sparser than the dense graph, only less regular
     end

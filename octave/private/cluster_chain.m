@@ -7,7 +7,7 @@ function [groups, chosen, quality, times, values, note, info] = cluster_chain (P
   end
   rule = struct ('tolerance', opts.tolerance, 'near_one', 1e-4, 'near_one_share', 1e-3, 'noise', 1e-9, ...
                  'repeated_ratio', 1.05, ...
-                 'strong_ratio', 1.5);
+                 'strong_ratio', 1.5, 'valley_ratio', 1.5);
 
   n = rows (P);
   largest = opts.max_groups;
@@ -36,6 +36,16 @@ function [groups, chosen, quality, times, values, note, info] = cluster_chain (P
     end
   end
   times.distances = toc (t0);
+  % The automatic graph's candidates look past the rule's count for groups that part along
+  % density valleys; that needs each point's own neighbours and local scale.
+  probe = [];
+  if sparse_graph && isfield (opts, 'across_valleys') && opts.across_valleys
+    K = opts.neighbours;
+    if K == 0
+      K = 7;
+    end
+    probe = graph_probe (D, K, opts.graph_neighbours);
+  end
 
   % 2. Affinities.
   t0 = tic ();
@@ -151,6 +161,9 @@ function [groups, chosen, quality, times, values, note, info] = cluster_chain (P
       end
     end
     [chosen, note, info.runner_up, info.margin, info.clear] = choose_groups (values, quality, rule, smallest);
+    if ~isempty (probe) && chosen >= 2
+      [chosen, note, info] = across_valleys (values, quality, rule, smallest, chosen, note, info, found, left_out, probe);
+    end
     if chosen == 0
       error ('rotalign_cluster: no number of groups from 2 to %d has eigenvalues that stand apart and a quality that is a number', largest);
     end
