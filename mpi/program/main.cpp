@@ -5,6 +5,7 @@
 #include "distributed_chain.h"
 #include "input/local_points.h"
 #include "rotalign/support/blas_threads.h"
+#include "support/collective_section.h"
 #include "support/freed_memory.h"
 #include "support/together.h"
 
@@ -49,6 +50,8 @@ int main(int argc, char** argv) {
     MPI_Init(&argc, &argv);
     return_freed_memory();
     const rank_context c = context_of(MPI_COMM_WORLD);
+    // A failure that ends the run from inside collective work reads as any other failure.
+    set_failure_report([] { return report_failure(std::cerr, "rotalign-mpi"); });
     // The chain's BLAS work is small, and the ranks share the machine's cores.
     const single_blas_thread one_thread(true);
     std::error_code ec;

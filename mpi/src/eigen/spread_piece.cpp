@@ -7,6 +7,8 @@
 // definite matrix.
 #include "eigen/spread_piece.h"
 
+#include "support/collective_section.h"
+
 #include <petscmat.h>
 #include <slepceps.h>
 
@@ -18,6 +20,7 @@
 #include <functional>
 #include <limits>
 #include <numeric>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -36,7 +39,7 @@ void check(PetscErrorCode code, const char* what) {
 }
 
 // PETSc reports through return codes here, without printing: every failure becomes an exception
-// or a fallback.
+// (which ends the run: see solve_spread_piece) or a fallback.
 struct quiet_errors {
     quiet_errors() { PetscPushErrorHandler(PetscIgnoreErrorHandler, nullptr); }
     ~quiet_errors() { PetscPopErrorHandler(); }
@@ -44,17 +47,30 @@ struct quiet_errors {
     quiet_errors& operator=(const quiet_errors&) = delete;
 };
 
-struct mat_handle {
+// Destroying an object may talk to the other ranks (the factor's MUMPS instance does). An
+// exception that unwinds past a handle ends the run (solve_spread_piece) while the other ranks are
+// elsewhere: the handle then leaves its object to the end of the process.
+struct unwinding_check {
+    int before = std::uncaught_exceptions();
+    bool unwinding() const { return std::uncaught_exceptions() > before; }
+};
+struct mat_handle : unwinding_check {
     Mat m = nullptr;
-    ~mat_handle() { MatDestroy(&m); }
+    ~mat_handle() {
+        if (!unwinding()) MatDestroy(&m);
+    }
 };
-struct vec_handle {
+struct vec_handle : unwinding_check {
     Vec v = nullptr;
-    ~vec_handle() { VecDestroy(&v); }
+    ~vec_handle() {
+        if (!unwinding()) VecDestroy(&v);
+    }
 };
-struct eps_handle {
+struct eps_handle : unwinding_check {
     EPS e = nullptr;
-    ~eps_handle() { EPSDestroy(&e); }
+    ~eps_handle() {
+        if (!unwinding()) EPSDestroy(&e);
+    }
 };
 
 PetscInt petsc_index(std::int64_t value) {
@@ -104,13 +120,14 @@ void assemble_shifted(MPI_Comm comm, const piece_rows& p, double tau, Mat* out) 
 
 // What the shell operators apply: L x = (1 + tau) x - S x, or S^(-1) x through the factor. The
 // interrupt check runs on every rank before each application; when it throws on any rank, all
-// leave the solve together.
+// leave the solve together (stop_agreed).
 struct operator_context {
     Mat shifted = nullptr, factor = nullptr;
     double tau = 0.0;
     MPI_Comm comm = MPI_COMM_NULL;
     const std::function<void()>* interrupt = nullptr;
     std::exception_ptr stopped;
+    bool stop_agreed = false;
     long long applications = 0;
 };
 
@@ -124,6 +141,7 @@ PetscErrorCode check_interrupt(operator_context& c) {
         stop = 1;
     }
     MPI_Allreduce(MPI_IN_PLACE, &stop, 1, MPI_INT, MPI_MAX, c.comm);
+    c.stop_agreed = stop != 0;
     return stop != 0 ? PETSC_ERR_USER : 0;
 }
 
@@ -152,10 +170,6 @@ PetscErrorCode solve_shifted(Mat a, Vec x, Vec y) {
     return applied(a, [&](operator_context& c) { return MatSolve(c.factor, x, y); });
 }
 
-void rethrow_if_stopped(const operator_context& c) {
-    if (c.stopped) std::rethrow_exception(c.stopped);
-}
-
 // A start vector that depends on the positions alone, so that runs repeat on any number of
 // ranks; positive, hence never orthogonal to the leading (positive) vector of a piece.
 void fill_start(const piece_rows& p, Vec v) {
@@ -169,7 +183,7 @@ void fill_start(const piece_rows& p, Vec v) {
 }
 
 // Krylov-Schur for the `wanted` largest eigenvalues of the shell operator op; false when it
-// stopped short. The vectors come back in `vectors`.
+// stopped short or an interrupt stopped it on every rank. The vectors come back in `vectors`.
 bool krylov_schur(MPI_Comm comm, const piece_rows& p, Mat op, std::size_t wanted, const sparse_eigen_options& options,
                   operator_context& c, std::vector<vec_handle>& vectors, long long& restarts) {
     eps_handle eps;
@@ -186,7 +200,7 @@ bool krylov_schur(MPI_Comm comm, const piece_rows& p, Mat op, std::size_t wanted
     fill_start(p, start.v);
     check(EPSSetInitialSpace(eps.e, 1, &start.v), "EPSSetInitialSpace");
     const PetscErrorCode solved = EPSSolve(eps.e);
-    rethrow_if_stopped(c);
+    if (c.stop_agreed) return false;
     check(solved, "EPSSolve");
     PetscInt converged = 0, iterations = 0;
     check(EPSGetConverged(eps.e, &converged), "EPSGetConverged");
@@ -283,6 +297,11 @@ bool factorise(const piece_rows& p, Mat shifted, const sparse_eigen_options& opt
     start = clock_type::now();
     const PetscErrorCode numeric = MatCholeskyFactorNumeric(factor.m, shifted, &info);
     work.factorise_seconds += seconds_since(start);
+    // MUMPS's own failures (INFOG(1) < 0) reach every rank and fall back to plain Krylov-Schur;
+    // any other failure of the call is this rank's alone.
+    PetscInt mumps_status = 0;
+    check(MatMumpsGetInfog(factor.m, 1, &mumps_status), "MatMumpsGetInfog");
+    if (numeric != 0 && mumps_status >= 0) check(numeric, "MatCholeskyFactorNumeric");
     MatFactorError failed = MAT_FACTOR_NOERROR;
     if (numeric == 0) MatFactorGetError(factor.m, &failed);
     PetscInt negative = 0;
@@ -296,21 +315,16 @@ bool factorise(const piece_rows& p, Mat shifted, const sparse_eigen_options& opt
     return true;
 }
 
-}  // namespace
-
-spread_pairs solve_spread_piece(MPI_Comm comm, piece_rows piece, std::size_t wanted,
-                                const sparse_eigen_options& options, sparse_eigen_work& work) {
-    const quiet_errors quiet;
+// The pairs, or nothing when no method converged or an interrupt stopped the solve on every rank.
+std::optional<spread_pairs> solve_in_petsc(MPI_Comm comm, piece_rows piece, std::size_t wanted,
+                                           const sparse_eigen_options& options, sparse_eigen_work& work,
+                                           operator_context& c) {
     mat_handle shifted;
     assemble_shifted(comm, piece, options.shift, &shifted.m);
     // PETSc copied the entries; from here on only the rows' positions are read.
     std::vector<std::int64_t>().swap(piece.columns);
     std::vector<double>().swap(piece.values);
-    operator_context c;
     c.shifted = shifted.m;
-    c.tau = options.shift;
-    c.comm = comm;
-    c.interrupt = &options.interrupt_check;
     const PetscInt local = petsc_index(static_cast<std::int64_t>(piece.count())), global = petsc_index(piece.size);
     std::vector<vec_handle> vectors;
     spread_pairs out;
@@ -334,6 +348,7 @@ spread_pairs solve_spread_piece(MPI_Comm comm, piece_rows piece, std::size_t wan
             }
             work.iterate_seconds += seconds_since(start);
             if (converged) return out;
+            if (c.stop_agreed) return std::nullopt;
         }
     }
     mat_handle l;
@@ -343,14 +358,35 @@ spread_pairs solve_spread_piece(MPI_Comm comm, piece_rows piece, std::size_t wan
     const bool converged = krylov_schur(comm, piece, l.m, wanted, options, c, vectors, work.restarts);
     work.products += c.applications;
     work.iterate_seconds += seconds_since(start);
-    if (!converged)
-        throw std::runtime_error("the Krylov-Schur eigen-solver did not converge on a piece of " +
-                                 std::to_string(piece.size) + " points");
+    if (!converged) return std::nullopt;
     out.pairs = rayleigh_quotients(c, piece, vectors, work);
     out.method = "Krylov-Schur";
     out.used = eigen_solver::lanczos;
     ++work.lanczos_pieces;
     return out;
+}
+
+}  // namespace
+
+spread_pairs solve_spread_piece(MPI_Comm comm, piece_rows piece, std::size_t wanted,
+                                const sparse_eigen_options& options, sparse_eigen_work& work) {
+    const quiet_errors quiet;
+    operator_context c;
+    c.tau = options.shift;
+    c.comm = comm;
+    c.interrupt = &options.interrupt_check;
+    const std::int64_t size = piece.size;
+    // Every PETSc call in here is collective: one that fails on this rank alone may leave the
+    // others inside it (a reduction of the Krylov method, MUMPS's own messages), so it ends the
+    // run. What every rank sees alike comes out as a result and is thrown on all of them.
+    std::optional<spread_pairs> out =
+        collective_section([&] { return solve_in_petsc(comm, std::move(piece), wanted, options, work, c); });
+    if (c.stopped) std::rethrow_exception(c.stopped);
+    if (c.stop_agreed) throw std::runtime_error("the eigen-step was stopped on another rank");
+    if (!out)
+        throw std::runtime_error("the Krylov-Schur eigen-solver did not converge on a piece of " +
+                                 std::to_string(size) + " points");
+    return std::move(*out);
 }
 
 }  // namespace rotalign::mpi

@@ -35,7 +35,8 @@ struct spread_pairs {
 // The `wanted` leading pairs of the piece (wanted below half its size). The values are the
 // Rayleigh quotients of the vectors with L, descending, the same on every rank. The piece's
 // entries are released once PETSc holds its own copy of them. Collective;
-// throws std::runtime_error on every rank when no method converges.
+// throws std::runtime_error on every rank when no method converges. A PETSc call that fails on
+// this rank alone, where the others may wait inside it, ends the whole run (collective_section).
 spread_pairs solve_spread_piece(MPI_Comm comm, piece_rows piece, std::size_t wanted,
                                 const sparse_eigen_options& options, sparse_eigen_work& work);
 
