@@ -2,7 +2,9 @@
 
 #include "rotalign/graph/graph_size.h"
 #include "rotalign/neighbours/block_search.h"
+#include "support/collective_section.h"
 #include "support/exchange.h"
+#include "support/together.h"
 
 #include <cfloat>
 #include <cmath>
@@ -58,19 +60,22 @@ neighbour_lists neighbours_across(const rank_context& c, const local_points& p, 
     if (spans_overflow(c, p.own)) throw input_error("the points spread so far that their squared distances overflow");
     const row_blocks blocks{p.total, c.size};
     const unsigned threads = threads_per_rank(c);
-    const std::vector<std::uint32_t> order = search_order(p.own);
-    neighbour_lists lists = unfilled_lists(p.own.count, per_point);
-    offer_block(p.own, p.first, p.own, p.first, lists, threads, order);
-    points visiting;
-    visiting.dims = p.own.dims;
-    for (int step = 1; step < c.size; ++step) {
-        const int to = (c.rank + step) % c.size, from = (c.rank - step + c.size) % c.size;
-        visiting.count = blocks.count(from);
-        visiting.values.resize(visiting.count * visiting.dims);
-        swap_blocks(c.comm, p.own.values, to, visiting.values, from);
-        offer_block(visiting, blocks.first(from), p.own, p.first, lists, threads, order);
-    }
-    return lists;
+    // From here on a rank that fails leaves the ring's next rank waiting in its exchange with it.
+    return collective_section([&] {
+        const std::vector<std::uint32_t> order = search_order(p.own);
+        neighbour_lists lists = unfilled_lists(p.own.count, per_point);
+        offer_block(p.own, p.first, p.own, p.first, lists, threads, order);
+        points visiting;
+        visiting.dims = p.own.dims;
+        for (int step = 1; step < c.size; ++step) {
+            const int to = (c.rank + step) % c.size, from = (c.rank - step + c.size) % c.size;
+            visiting.count = blocks.count(from);
+            visiting.values.resize(visiting.count * visiting.dims);
+            swap_blocks(c.comm, p.own.values, to, visiting.values, from);
+            offer_block(visiting, blocks.first(from), p.own, p.first, lists, threads, order);
+        }
+        return lists;
+    });
 }
 
 std::size_t neighbours_for_share_across(const rank_context& c, const local_points& p, const neighbour_lists& lists,
@@ -82,7 +87,10 @@ std::size_t neighbours_for_share_across(const rank_context& c, const local_point
     every.per_point = lists.per_point;
     every.index = gather_to_root(c.comm, lists.index);
     every.distance = gather_to_root(c.comm, lists.distance);
-    std::uint64_t wanted = c.root() ? neighbours_for_share(all, every, kernel, most) : 0;
+    std::uint64_t wanted = 0;
+    together(c.comm, [&] {
+        if (c.root()) wanted = neighbours_for_share(all, every, kernel, most);
+    });
     MPI_Bcast(&wanted, 1, MPI_UINT64_T, 0, c.comm);
     return static_cast<std::size_t>(wanted);
 }

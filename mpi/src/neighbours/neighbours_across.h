@@ -10,13 +10,15 @@ namespace rotalign::mpi {
 // The lists of this rank's points (indices among all points), exactly as nearest_neighbours gives
 // them in one process, duplicates included (a collective). The blocks of points travel round the
 // ring of ranks; each rank offers every block to its own lists (offer_block), its own block first
-// so that the later searches are pruned by nearly final lists. Throws input_error as
-// nearest_neighbours does for points whose squared distances overflow.
+// so that the later searches are pruned by nearly final lists. Throws input_error on every rank
+// as nearest_neighbours does for points whose squared distances overflow; a failure of one rank
+// inside the ring ends the whole run (collective_section).
 neighbour_lists neighbours_across(const rank_context& c, const local_points& p, std::size_t per_point);
 
 // neighbours_for_share over all points (a collective), with its answer on every rank. It
 // measures only where the budget `most` exceeds the lists' length, that is on few points: rank 0
-// then gathers the points and lists and measures as one process does.
+// then gathers the points and lists and measures as one process does; a failure there is thrown
+// on every rank.
 std::size_t neighbours_for_share_across(const rank_context& c, const local_points& p, const neighbour_lists& lists,
                                         const affinity_kernel& kernel, std::size_t most);
 
