@@ -133,10 +133,13 @@ void distributed_eigen(const rank_context& c, toolbox& plugins, local_rows a, co
     so.method = options.solver;
     distributed_pairs pairs;
     together(c.comm, [&] { pairs = leading_eigenpairs(c.comm, std::move(a), wanted, so, nullptr, &found); });
-    // Each rank's rows by columns; rank 0 lays them into whole columns.
+    // Each rank's rows by columns; rank 0 lays them into whole columns. All of rank 0's work lies
+    // inside the stage, so that its failure (the whole columns alone take N by c + 1 doubles)
+    // reaches the ranks that wait for it.
     std::vector<double> blocks = gather_to_root(c.comm, pairs.vectors);
     const row_blocks rows{n, c.size};
-    if (c.root()) {
+    together(c.comm, [&] {
+        if (!c.root()) return;
         eigenpairs e;
         e.n = n;
         e.count = wanted;
@@ -158,12 +161,8 @@ void distributed_eigen(const rank_context& c, toolbox& plugins, local_rows a, co
         d.result.times.eigen = seconds_since(start);
         std::vector<double>().swap(blocks);
         const std::size_t components = e.components;
-        together(c.comm, [&] {
-            d.result = cluster_eigenpairs(plugins, n, std::move(e), components, options, std::move(d.result));
-        });
-    } else {
-        together(c.comm, [] {});
-    }
+        d.result = cluster_eigenpairs(plugins, n, std::move(e), components, options, std::move(d.result));
+    });
 }
 
 // The nearest-neighbour graph across the ranks: exact lists, this rank's graph columns, their
@@ -234,7 +233,8 @@ distributed_result knn_across(const rank_context& c, toolbox& plugins, const loc
         }
     }
     // Pieces too small for a group are set aside by the one-process code, on rank 0.
-    mexhost::array_ptr l = gathered_matrix(c, a);
+    mexhost::array_ptr l;
+    together(c.comm, [&] { l = gathered_matrix(c, a); });
     a = local_rows{};
     together(c.comm, [&] {
         if (c.root()) d.result = cluster_normalised(plugins, std::move(l), options, std::move(facts));
