@@ -2,12 +2,8 @@
 # waits for it inside collective work. The run must end every rank with a non-zero status within
 # LIMIT seconds, printing MATCH exactly once. The points and the neighbour count are such that
 # the graph is one piece per moon, each solved by shift-invert through the distributed factor.
-set(csv "${WORK}/points.csv")
-file(MAKE_DIRECTORY "${WORK}")
-execute_process(COMMAND "${ONE}" generate moons --points 5000 --seed 4 OUTPUT_FILE "${csv}" RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "rotalign generate failed: ${status}")
-endif()
+include("${CMAKE_CURRENT_LIST_DIR}/moons_points.cmake")
+write_moons_points(5000)
 set(ENV{ROTALIGN_TEST_FAILING_CALL} "${CALL}")
 string(TIMESTAMP started "%s" UTC)
 execute_process(COMMAND ${LAUNCH} cluster "${csv}" --graph knn --graph-neighbours 8 --plugins "${PLUGINS}" --output "${WORK}/groups.txt"

@@ -1,12 +1,8 @@
 # rotalign-mpi on RANKS ranks writes the same groups and summary (stage times aside) as rotalign
 # cluster in one process, for CSV text handed out by rank 0 and for each set of OPTIONS given
 # (separated by '|').
-set(csv "${WORK}/points.csv")
-file(MAKE_DIRECTORY "${WORK}")
-execute_process(COMMAND "${ONE}" generate moons --points 6000 --seed 4 OUTPUT_FILE "${csv}" RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "rotalign generate failed: ${status}")
-endif()
+include("${CMAKE_CURRENT_LIST_DIR}/moons_points.cmake")
+write_moons_points(6000)
 string(REPLACE "|" ";" runs "${OPTIONS}")
 set(n 0)
 foreach(run IN LISTS runs)
