@@ -339,15 +339,18 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
             result.chosen = count_across_valleys(
                 result.eigenvalues, result.quality, with_size, smallest, g.chosen, [&](int c) {
                     const std::vector<int>& groups = searches.groups[static_cast<std::size_t>(c - 2)];
-                    spread = groups.empty() ? 0.0 : boundary_spread(valleys->view(), valleys->scales, of_all_points(groups));
+                    const std::vector<int>& before = searches.groups[static_cast<std::size_t>(g.chosen - 2)];
+                    spread = groups.empty() ? 0.0
+                                            : boundary_spread(valleys->view(), valleys->scales, of_all_points(groups),
+                                                              of_all_points(before));
                     return spread;
                 });
             if (result.chosen != g.chosen) {
                 auto quality_of = [&result](int c) { return result.quality[static_cast<std::size_t>(c - 2)]; };
                 char times[32];
                 std::snprintf(times, sizeof times, "%.2f", spread);
-                result.note = std::to_string(result.chosen) + " groups part along density valleys (the points on their boundaries lie " +
-                              times + " times farther from their neighbours than the others), so they are taken over the " +
+                result.note = std::to_string(result.chosen) + " groups part along density valleys (on each boundary they add, the points lie at least " + times +
+                              " times farther from their neighbours than the points of the two groups it parts), so they are taken over the " +
                               std::to_string(g.chosen) + " that the eigenvalues and qualities favour";
                 result.runner_up = g.chosen;
                 result.margin = quality_of(result.chosen) - quality_of(g.chosen);

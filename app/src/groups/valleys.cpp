@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
+#include <utility>
 
 namespace rotalign {
 namespace {
@@ -13,26 +15,47 @@ double lower_median(std::vector<double> v) {
     return *middle;
 }
 
+// Whether point j has a graph neighbour in another group of `groups`.
+bool on_boundary(const sparse_view& graph, const std::vector<int>& groups, std::size_t j) {
+    for (std::int32_t k = graph.starts[j]; k < graph.starts[j + 1]; ++k) {
+        const int other = groups[static_cast<std::size_t>(graph.rows[k])];
+        if (other != 0 && other != groups[j]) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
-double boundary_spread(const sparse_view& graph, const std::vector<double>& scales, const std::vector<int>& groups) {
-    std::vector<double> grouped, boundary;
+double boundary_spread(const sparse_view& graph, const std::vector<double>& scales, const std::vector<int>& groups,
+                       const std::vector<int>& before) {
+    // The scales of each group's points, and those of the points on each new boundary, by the
+    // pair of groups it runs between.
+    std::map<int, std::vector<double>> of_group;
+    std::map<std::pair<int, int>, std::vector<double>> on_pair;
+    std::vector<int> others;
     for (std::size_t j = 0; j < graph.n; ++j) {
         if (groups[j] == 0) continue;
-        grouped.push_back(scales[j]);
+        of_group[groups[j]].push_back(scales[j]);
+        if (!before.empty() && before[j] != 0 && on_boundary(graph, before, j)) continue;
+        others.clear();
         for (std::int32_t k = graph.starts[j]; k < graph.starts[j + 1]; ++k) {
             const int other = groups[static_cast<std::size_t>(graph.rows[k])];
-            if (other != 0 && other != groups[j]) {
-                boundary.push_back(scales[j]);
-                break;
-            }
+            if (other != 0 && other != groups[j] && std::find(others.begin(), others.end(), other) == others.end())
+                others.push_back(other);
         }
+        for (const int other : others)
+            on_pair[{std::min(groups[j], other), std::max(groups[j], other)}].push_back(scales[j]);
     }
-    if (boundary.empty()) return std::numeric_limits<double>::infinity();
-    const double all = lower_median(std::move(grouped));
-    // Points that all share a place have no spread to compare: no valley.
-    if (!(all > 0.0)) return 0.0;
-    return std::sqrt(lower_median(std::move(boundary)) / all);
+    // The shallowest valley decides: every new boundary must run through one.
+    double spread = std::numeric_limits<double>::infinity();
+    for (auto& [pair, boundary] : on_pair) {
+        std::vector<double> beside = of_group[pair.first];
+        beside.insert(beside.end(), of_group[pair.second].begin(), of_group[pair.second].end());
+        const double usual = lower_median(std::move(beside));
+        // Points that all share a place have no spread to compare: no valley.
+        spread = std::fmin(spread, usual > 0.0 ? std::sqrt(lower_median(std::move(boundary)) / usual) : 0.0);
+    }
+    return spread;
 }
 
 int count_across_valleys(const std::vector<double>& values, const std::vector<double>& quality,

@@ -47,6 +47,16 @@ TEST(valleys, the_boundary_is_measured_against_the_grouped_points) {
     // Boundary points as close as the rest: no valley. No spread at all: no valley either.
     EXPECT_EQ(rotalign::boundary_spread(g.view(), std::vector<double>(20, 3.0), halves), 1.0);
     EXPECT_EQ(rotalign::boundary_spread(g.view(), std::vector<double>(20, 0.0), halves), 0.0);
+    // Splitting the right half again: only the boundary it adds counts (not the sparse points
+    // between the halves), against the groups along it (not the sparser left half).
+    std::vector<int> quarters = halves;
+    for (std::size_t i = 15; i < 20; ++i) quarters[i] = 3;
+    std::vector<double> sparse_left = scales;
+    for (std::size_t i = 0; i < 9; ++i) sparse_left[i] = 9.0;
+    EXPECT_EQ(rotalign::boundary_spread(g.view(), sparse_left, quarters, halves), 1.0);
+    EXPECT_EQ(rotalign::boundary_spread(g.view(), scales, quarters), 1.0);  // the shallowest boundary decides
+    sparse_left[14] = sparse_left[15] = 9.0;
+    EXPECT_EQ(rotalign::boundary_spread(g.view(), sparse_left, quarters, halves), 3.0);
 }
 
 TEST(valleys, only_a_larger_strong_cut_with_valleys_and_big_groups_is_taken) {

@@ -14,13 +14,19 @@
 
 namespace rotalign {
 
-// How much farther from their neighbours the points on a boundary lie than all grouped points:
-// the lower median of `scales` (squared distances, one per point) over the points that have a
-// graph neighbour in another group, against the lower median over all points in a group, as a
-// ratio of distances (the square root of the ratio of the medians). groups[i] == 0: in no group,
-// neither on a boundary nor counted. Infinite when no boundary has a point: the groups are pieces
-// of the graph.
-double boundary_spread(const sparse_view& graph, const std::vector<double>& scales, const std::vector<int>& groups);
+// How much farther from their neighbours the points on the boundaries that `groups` add to
+// `before` lie than the points of the groups they part, for the shallowest of those boundaries.
+// A point lies on the boundary between its group and another when one of its own nearest
+// neighbours in the graph lies in the other group; the boundary is new when the point has no such
+// neighbour under `before` (empty: no earlier groups). For each new boundary, the lower median of
+// `scales` (squared distances, one per point) over its points against the lower median over the
+// points of its two groups, as a ratio of distances (the square root of the ratio); the smallest
+// ratio is returned. Old boundaries do not count: a few stray points between two shapes lie on
+// the boundary of the shapes' groups and would make any further cut look like a valley. Nor do
+// other groups: a sparser shape elsewhere would. groups[i] == 0: in no group, neither on a
+// boundary nor counted. Infinite when no new boundary has a point.
+double boundary_spread(const sparse_view& graph, const std::vector<double>& scales, const std::vector<int>& groups,
+                       const std::vector<int>& before = {});
 
 // The count past `chosen` whose boundaries run through valleys: the largest c > chosen that is a
 // clear and strong cut (group_count_settings), whose quality is a number, whose smallest group is
