@@ -35,11 +35,11 @@ function [groups, chosen, quality, times, values, note, info] = rotalign_cluster
 %   does: the chain on the knn graphs of 7, 10, 15, 20 and 30 neighbours (not
 %   below 'neighbours', below N / 2), each scored (lambda_c - lambda_c+1) /
 %   (1 - lambda_last) at the count c chosen on it (on each, a larger strong cut
-%   is taken when the points on its groups' boundaries lie at least 1.5 times
-%   farther from their 'neighbours'-th neighbour than the grouped points: the
-%   groups part along density valleys); among the graphs whose count
-%   another candidate confirms (all when none is), the count of the largest
-%   summed score, on its best-scored graph; told the count ('groups'), the
+%   is taken when on every boundary it adds the points lie at least 1.5 times
+%   farther from their 'neighbours'-th neighbour than the points of the two
+%   groups it parts: the groups part along density valleys); among the graphs
+%   whose count another candidate confirms (all when none is), the count of the
+%   largest summed score, on its best-scored graph; told the count ('groups'), the
 %   graph whose rotation reaches the best quality at it. Above 4000
 %   points the choice runs on 4000 points drawn at random (fixed seed; not the
 %   program's draw), and every other point takes the group of its nearest
