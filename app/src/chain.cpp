@@ -22,7 +22,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <sstream>
@@ -206,31 +205,6 @@ mexhost::array_ptr normalised_from(toolbox& plugins, mexhost::array_ptr d, const
     return l;
 }
 
-// What the count's look across density valleys needs of a nearest-neighbour graph: each point's
-// own m nearest neighbours (the symmetric graph also holds the points that count it among
-// theirs, and a stray point of one group that reaches into another would put the points it
-// reaches on a boundary), and each point's local scale for k neighbours.
-struct graph_probe {
-    std::vector<std::int32_t> starts{0}, rows;
-    std::vector<double> scales;
-
-    graph_probe(const mxArray* d, std::size_t k, std::size_t m) : scales(local_scales(d, k)) {
-        const mwIndex* jc = mxGetJc(d);
-        const mwIndex* ir = mxGetIr(d);
-        const double* values = mxGetPr(d);
-        std::vector<std::pair<double, mwIndex>> column;  // (squared distance, row): nearest, then lowest row
-        for (std::size_t j = 0; j < mxGetN(d); ++j) {
-            column.clear();
-            for (mwIndex e = jc[j]; e < jc[j + 1]; ++e) column.emplace_back(values[e], ir[e]);
-            const auto own = column.begin() + static_cast<std::ptrdiff_t>(std::min(m, column.size()));
-            std::partial_sort(column.begin(), own, column.end());
-            for (auto it = column.begin(); it != own; ++it) rows.push_back(static_cast<std::int32_t>(it->second));
-            starts.push_back(static_cast<std::int32_t>(rows.size()));
-        }
-    }
-    sparse_view view() const { return {scales.size(), starts.data(), rows.data(), nullptr}; }
-};
-
 // The chain from the distance matrix d on; or, with `normalised`, from d as the normalised
 // affinity already; or, with `given` eigenpairs (found elsewhere, on the whole graph, with
 // `given_components` pieces, taken over), from the rotations on (d then only gives the size).
@@ -239,7 +213,7 @@ struct graph_probe {
 cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options,
                           cluster_result result, chain_step& step, bool normalised = false,
                           eigenpairs* given = nullptr, std::size_t given_components = 0,
-                          const graph_probe* valleys = nullptr) {
+                          const neighbour_probe* valleys = nullptr) {
     const std::size_t n = mxGetM(d.get());
     const bool sparse = mxIsSparse(d.get());
     const int largest = options.fixed_groups >= 2 ? options.fixed_groups : options.max_groups;
@@ -335,25 +309,18 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
         result.margin = g.margin;
         result.clear = g.clear;
         if (valleys != nullptr && g.chosen >= 2 && searches.searched_rows == kept) {
-            double spread = 0.0;
-            result.chosen = count_across_valleys(
-                result.eigenvalues, result.quality, with_size, smallest, g.chosen, [&](int c) {
+            const valley_count v = look_across_valleys(
+                result.eigenvalues, result.quality, with_size, smallest, g.chosen, *valleys,
+                [&](int c) {
                     const std::vector<int>& groups = searches.groups[static_cast<std::size_t>(c - 2)];
-                    const std::vector<int>& before = searches.groups[static_cast<std::size_t>(g.chosen - 2)];
-                    spread = groups.empty() ? 0.0
-                                            : boundary_spread(valleys->view(), valleys->scales, of_all_points(groups),
-                                                              of_all_points(before));
-                    return spread;
+                    return groups.empty() ? groups : of_all_points(groups);  // empty: not searched
                 });
-            if (result.chosen != g.chosen) {
+            if (v.chosen != g.chosen) {
                 auto quality_of = [&result](int c) { return result.quality[static_cast<std::size_t>(c - 2)]; };
-                char times[32];
-                std::snprintf(times, sizeof times, "%.2f", spread);
-                result.note = std::to_string(result.chosen) + " groups part along density valleys (on each boundary they add, the points lie at least " + times +
-                              " times farther from their neighbours than the points of the two groups it parts), so they are taken over the " +
-                              std::to_string(g.chosen) + " that the eigenvalues and qualities favour";
+                result.chosen = v.chosen;
+                result.note = v.note;
                 result.runner_up = g.chosen;
-                result.margin = quality_of(result.chosen) - quality_of(g.chosen);
+                result.margin = quality_of(v.chosen) - quality_of(g.chosen);
                 result.clear = true;
             }
         }
@@ -475,7 +442,7 @@ cluster_result cluster_on_graph(toolbox& plugins, const points& p, const cluster
                                 chain_step& step, bool across_valleys) {
     cluster_result result;
     mexhost::array_ptr d = distances_of(p, options, result, step);
-    std::optional<graph_probe> probe;
+    std::optional<neighbour_probe> probe;
     if (across_valleys && mxIsSparse(d.get()))
         probe.emplace(d.get(),
                       options.neighbours > 0 ? static_cast<std::size_t>(options.neighbours)

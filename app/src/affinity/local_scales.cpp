@@ -20,7 +20,7 @@ std::vector<double> local_scales(const mxArray* d, std::size_t k) {
                 sigma[j] = 0.0;
                 continue;
             }
-            at = std::min(k, count) - 1;
+            at = std::min(std::max<std::size_t>(k, 1), count) - 1;
         } else {
             first = values + j * n;
             count = n;

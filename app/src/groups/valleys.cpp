@@ -1,7 +1,10 @@
 #include "rotalign/groups/valleys.h"
 
+#include "rotalign/affinity/local_scales.h"
+
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <map>
 #include <utility>
@@ -25,6 +28,21 @@ bool on_boundary(const sparse_view& graph, const std::vector<int>& groups, std::
 }
 
 }  // namespace
+
+neighbour_probe::neighbour_probe(const mxArray* d, std::size_t k, std::size_t m) : scales(local_scales(d, k)) {
+    const mwIndex* jc = mxGetJc(d);
+    const mwIndex* ir = mxGetIr(d);
+    const double* values = mxGetPr(d);
+    std::vector<std::pair<double, mwIndex>> column;  // (squared distance, row)
+    for (std::size_t j = 0; j < mxGetN(d); ++j) {
+        column.clear();
+        for (mwIndex e = jc[j]; e < jc[j + 1]; ++e) column.emplace_back(values[e], ir[e]);
+        const auto own = column.begin() + static_cast<std::ptrdiff_t>(std::min(m, column.size()));
+        std::partial_sort(column.begin(), own, column.end());
+        for (auto it = column.begin(); it != own; ++it) rows.push_back(static_cast<std::int32_t>(it->second));
+        starts.push_back(static_cast<std::int32_t>(rows.size()));
+    }
+}
 
 double boundary_spread(const sparse_view& graph, const std::vector<double>& scales, const std::vector<int>& groups,
                        const std::vector<int>& before) {
@@ -69,6 +87,29 @@ int count_across_valleys(const std::vector<double>& values, const std::vector<do
         if (spread_at(static_cast<int>(c)) >= s.valley_ratio) return static_cast<int>(c);
     }
     return chosen;
+}
+
+valley_count look_across_valleys(const std::vector<double>& values, const std::vector<double>& quality,
+                                 const group_count_settings& settings, const std::vector<std::size_t>& smallest,
+                                 int chosen, const neighbour_probe& probe,
+                                 const std::function<std::vector<int>(int)>& groups_at) {
+    const std::vector<int> before = groups_at(chosen);
+    double spread = 0.0;
+    valley_count out;
+    out.chosen = count_across_valleys(values, quality, settings, smallest, chosen, [&](int c) {
+        const std::vector<int> groups = groups_at(c);
+        spread = groups.empty() ? 0.0 : boundary_spread(probe.view(), probe.scales, groups, before);
+        return spread;
+    });
+    if (out.chosen != chosen) {
+        char times[32];
+        std::snprintf(times, sizeof times, "%.2f", spread);
+        out.note = std::to_string(out.chosen) + " groups part along density valleys (on each boundary they add, the " +
+                   "points lie at least " + times + " times farther from their neighbours than the points of the two " +
+                   "groups it parts), so they are taken over the " + std::to_string(chosen) +
+                   " that the eigenvalues and qualities favour";
+    }
+    return out;
 }
 
 }  // namespace rotalign

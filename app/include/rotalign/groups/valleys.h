@@ -6,13 +6,29 @@
 // close as anywhere else and are left alone.
 #pragma once
 
+#include "mexhost/host.h"
 #include "rotalign/groups/group_count.h"
 #include "rotalign/support/sparse_view.h"
 
+#include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace rotalign {
+
+// What the look across valleys needs of a sparse nearest-neighbour graph d (squared distances):
+// each point's own m nearest neighbours, nearest first and then the lowest index (the symmetric
+// graph also holds the points that count it among theirs, and a stray point of one group reaching
+// into another would put the points it reaches on a boundary), and each point's local scale for k
+// neighbours (local_scales).
+struct neighbour_probe {
+    std::vector<std::int32_t> starts{0}, rows;
+    std::vector<double> scales;
+
+    neighbour_probe(const mxArray* d, std::size_t k, std::size_t m);
+    sparse_view view() const { return {scales.size(), starts.data(), rows.data(), nullptr}; }
+};
 
 // How much farther from their neighbours the points on the boundaries that `groups` add to
 // `before` lie than the points of the groups they part, for the shallowest of those boundaries.
@@ -35,5 +51,16 @@ double boundary_spread(const sparse_view& graph, const std::vector<double>& scal
 int count_across_valleys(const std::vector<double>& values, const std::vector<double>& quality,
                          const group_count_settings& settings, const std::vector<std::size_t>& smallest, int chosen,
                          const std::function<double(int)>& spread_at);
+
+// The count across valleys on the probe's graph, the groups of each count (all points, 0: in no
+// group) from groups_at(c), and the note that says why when it is not `chosen`.
+struct valley_count {
+    int chosen = 0;
+    std::string note;
+};
+valley_count look_across_valleys(const std::vector<double>& values, const std::vector<double>& quality,
+                                 const group_count_settings& settings, const std::vector<std::size_t>& smallest,
+                                 int chosen, const neighbour_probe& probe,
+                                 const std::function<std::vector<int>(int)>& groups_at);
 
 }  // namespace rotalign
