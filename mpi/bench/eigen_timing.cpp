@@ -95,9 +95,9 @@ int one_process(const std::string& path, std::size_t pairs) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf(
         "one process: %.2f s, resident %.0f MiB before, peak %.0f MiB; %s, %zu pieces, %lld solves, "
-        "factor %.0f MiB\n",
+        "factor %.0f MiB (analyse %.2f s, factorise %.2f s, iterate %.2f s)\n",
         seconds, before, status_mib("VmHWM"), rotalign::name_of(work.used).c_str(), work.components, work.solves,
-        work.factor_bytes / 1048576.0);
+        work.factor_bytes / 1048576.0, work.analyse_seconds, work.factorise_seconds, work.iterate_seconds);
     for (double value : e.values) std::printf("  %.17g\n", value);
     return 0;
 }

@@ -4,11 +4,13 @@
 #include "rotalign/affinity/plugin_affinities.h"
 #include "rotalign/neighbours/neighbours.h"
 #include "support/exchange.h"
+#include "support/distinct.h"
 #include "support/positions.h"
 #include "support/together.h"
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace rotalign::mpi {
 namespace {
@@ -20,9 +22,7 @@ std::vector<std::uint64_t> ghosts_of(const local_rows& a) {
         const std::uint64_t i = static_cast<std::uint64_t>(row);
         if (i < a.first || i >= a.first + a.count()) ghosts.push_back(i);
     }
-    std::sort(ghosts.begin(), ghosts.end());
-    ghosts.erase(std::unique(ghosts.begin(), ghosts.end()), ghosts.end());
-    return ghosts;
+    return distinct_ascending(std::move(ghosts), a.global_size);
 }
 
 // For each of `wanted` (ascending, other ranks' points), `per` values that its rank computes by
@@ -99,13 +99,16 @@ held_matrix with_ghosts(const rank_context& c, const local_points& p, const neig
     std::vector<std::uint64_t> held(ghosts);
     held.insert(held.end(), ghost_rows.begin(), ghost_rows.end());
     for (std::size_t q = 0; q < p.own.count; ++q) held.push_back(p.first + q);
-    std::sort(held.begin(), held.end());
-    held.erase(std::unique(held.begin(), held.end()), held.end());
+    held = distinct_ascending(std::move(held), p.total);
     const positions position(held, p.total);
     const auto local = [&position](std::uint64_t g) { return static_cast<mwIndex>(position(g)); };
 
     std::vector<mwIndex> jc(1, 0), ir;
     std::vector<double> values;
+    // Their final sizes: grown entry by entry, the copies of each doubling touched fresh pages.
+    jc.reserve(held.size() + 1);
+    ir.reserve(graph.starts.back() + ghosts.size() * k);
+    values.reserve(ir.capacity());
     std::vector<std::pair<std::uint64_t, double>> ghost_column;
     std::size_t next_ghost = 0;
     const mwIndex own_start = local(p.first);

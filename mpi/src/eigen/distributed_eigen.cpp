@@ -8,6 +8,7 @@
 #include "eigen/row_checks.h"
 #include "eigen/spread_piece.h"
 #include "rotalign/support/errors.h"
+#include "support/distinct.h"
 
 #include <slepcsys.h>
 
@@ -100,9 +101,7 @@ graph_pieces pieces_of(MPI_Comm comm, const local_rows& m) {
     const auto first = static_cast<std::int64_t>(m.first), own_end = first + static_cast<std::int64_t>(m.count());
     for (const std::int64_t j : m.columns)
         if (j < first || j >= own_end) remote.push_back(j);
-    std::sort(remote.begin(), remote.end());
-    remote.erase(std::unique(remote.begin(), remote.end()), remote.end());
-    ghost_columns ghosts(comm, blocks, rank, std::move(remote));
+    ghost_columns ghosts(comm, blocks, rank, distinct_ascending(std::move(remote), m.global_size));
     distributed_pieces pieces = find_pieces(comm, m, ghosts, negligible_at(m.global_size));
     return {std::move(ghosts), std::move(pieces)};
 }

@@ -199,6 +199,9 @@ bool krylov_schur(MPI_Comm comm, const piece_rows& p, Mat op, std::size_t wanted
     check(MatCreateVecs(op, &start.v, nullptr), "MatCreateVecs");
     fill_start(p, start.v);
     check(EPSSetInitialSpace(eps.e, 1, &start.v), "EPSSetInitialSpace");
+    // Like the factor, the solver reads overrides under the same prefix (-rotalign_eigen_eps_ncv).
+    check(EPSSetOptionsPrefix(eps.e, "rotalign_eigen_"), "EPSSetOptionsPrefix");
+    check(EPSSetFromOptions(eps.e), "EPSSetFromOptions");
     const PetscErrorCode solved = EPSSolve(eps.e);
     if (c.stop_agreed) return false;
     check(solved, "EPSSolve");
