@@ -33,14 +33,6 @@ void fail_together(MPI_Comm comm, const std::string& fault) {
     leave_together(comm, fault.empty() ? std::exception_ptr{} : std::make_exception_ptr(input_error(fault)));
 }
 
-// Whether own row `row` (local) holds column `column` with exactly `value`.
-bool holds(const local_rows& m, std::size_t row, std::int64_t column, double value) {
-    const auto begin = m.columns.begin() + static_cast<std::ptrdiff_t>(m.starts[row]);
-    const auto end = m.columns.begin() + static_cast<std::ptrdiff_t>(m.starts[row + 1]);
-    const auto at = std::lower_bound(begin, end, column);
-    return at != end && *at == column && m.values[static_cast<std::size_t>(at - m.columns.begin())] == value;
-}
-
 }  // namespace
 
 block_starts check_rows(MPI_Comm comm, const local_rows& m) {
@@ -75,20 +67,13 @@ void check_symmetric(MPI_Comm comm, const local_rows& m, const block_starts& blo
     MPI_Comm_rank(comm, &rank);
     const auto first = static_cast<std::int64_t>(m.first);
     const auto own_end = first + static_cast<std::int64_t>(m.count());
-    // Entries above the diagonal go to the owner of their mirror as (mirror row, column, value).
+    // Entries above the diagonal go to the owner of their mirror as (mirror row, column, value):
+    // to ranks after this one, since their mirror row lies beyond this rank's rows.
     std::vector<int> counts(static_cast<std::size_t>(ranks), 0);
-    long long above = 0, below = 0;
-    bool mirrored = true;
     for (std::size_t i = 0; i < m.count(); ++i)
         for (std::size_t k = m.starts[i]; k < m.starts[i + 1]; ++k) {
             const std::int64_t row = first + static_cast<std::int64_t>(i), j = m.columns[k];
-            if (j < row) ++below;
-            if (j <= row) continue;
-            ++above;
-            if (j < own_end)
-                mirrored = mirrored && holds(m, static_cast<std::size_t>(j - first), row, m.values[k]);
-            else
-                ++counts[static_cast<std::size_t>(blocks.owner(j))];
+            if (j > row && j >= own_end) ++counts[static_cast<std::size_t>(blocks.owner(j))];
         }
     const std::vector<int> offsets = offsets_of(counts);
     std::vector<std::int64_t> where(2 * static_cast<std::size_t>(offsets.back() + counts.back()));
@@ -110,17 +95,64 @@ void check_symmetric(MPI_Comm comm, const local_rows& m, const block_starts& blo
     std::vector<double> values(received);
     MPI_Alltoallv(what.data(), counts.data(), offsets.data(), MPI_DOUBLE, values.data(), incoming.data(),
                   incoming_offsets.data(), MPI_DOUBLE, comm);
+    what = {};
     for (int& c : counts) c *= 2;
     for (int& c : incoming) c *= 2;
     std::vector<std::int64_t> pairs(2 * received);
     MPI_Alltoallv(where.data(), counts.data(), offsets_of(counts).data(), MPI_INT64_T, pairs.data(), incoming.data(),
                   offsets_of(incoming).data(), MPI_INT64_T, comm);
-    for (std::size_t e = 0; e < received && mirrored; ++e)
-        mirrored = holds(m, static_cast<std::size_t>(pairs[2 * e] - first), pairs[2 * e + 1], values[e]);
-    // Every entry above has its mirror below; as many below as above leaves none unmatched.
-    long long sums[2] = {above, below};
-    MPI_Allreduce(MPI_IN_PLACE, sums, 2, MPI_LONG_LONG, MPI_SUM, comm);
-    fail_together(comm, mirrored && sums[0] == sums[1] ? std::string() : std::string("sparse matrix: not symmetric"));
+    where = {};
+
+    // The mirrors of the entries above the diagonal, bucketed by their own row: first those from
+    // the ranks before this one (rows before its own, in rank order), then its own rows', so that
+    // each bucket lists its columns ascending. Row j is symmetric when its bucket equals its own
+    // entries left of the diagonal, column for column and value for value. Filling the buckets
+    // writes in passing where a search per entry read rows at random, the most of this check's
+    // time on points in random order.
+    bool mirrored = true;
+    const auto local_row = [&](std::int64_t mirror) { return static_cast<std::size_t>(mirror - first); };
+    std::vector<std::size_t> bucket_start(m.count() + 1, 0);
+    for (std::size_t e = 0; e < received && mirrored; ++e) {
+        mirrored = pairs[2 * e] >= first && pairs[2 * e] < own_end;
+        if (mirrored) ++bucket_start[local_row(pairs[2 * e]) + 1];
+    }
+    for (std::size_t i = 0; i < m.count(); ++i)
+        for (std::size_t k = m.starts[i]; k < m.starts[i + 1]; ++k)
+            if (m.columns[k] > first + static_cast<std::int64_t>(i) && m.columns[k] < own_end)
+                ++bucket_start[static_cast<std::size_t>(m.columns[k] - first) + 1];
+    for (std::size_t i = 0; i < m.count(); ++i) bucket_start[i + 1] += bucket_start[i];
+    // Every bucket must be as long as its row's part left of the diagonal.
+    for (std::size_t i = 0; i < m.count() && mirrored; ++i) {
+        const std::int64_t row = first + static_cast<std::int64_t>(i);
+        const auto left = static_cast<std::size_t>(
+            std::lower_bound(m.columns.begin() + static_cast<std::ptrdiff_t>(m.starts[i]),
+                             m.columns.begin() + static_cast<std::ptrdiff_t>(m.starts[i + 1]), row) -
+            (m.columns.begin() + static_cast<std::ptrdiff_t>(m.starts[i])));
+        mirrored = bucket_start[i + 1] - bucket_start[i] == left;
+    }
+    if (mirrored) {
+        std::vector<std::int64_t> bucket_column(bucket_start.back());
+        std::vector<double> bucket_value(bucket_start.back());
+        std::vector<std::size_t> next(bucket_start.begin(), bucket_start.end() - 1);
+        const auto put = [&](std::size_t j, std::int64_t column, double value) {
+            bucket_column[next[j]] = column;
+            bucket_value[next[j]++] = value;
+        };
+        for (std::size_t e = 0; e < received; ++e) put(local_row(pairs[2 * e]), pairs[2 * e + 1], values[e]);
+        for (std::size_t i = 0; i < m.count(); ++i)
+            for (std::size_t k = m.starts[i]; k < m.starts[i + 1]; ++k)
+                if (m.columns[k] > first + static_cast<std::int64_t>(i) && m.columns[k] < own_end)
+                    put(static_cast<std::size_t>(m.columns[k] - first), first + static_cast<std::int64_t>(i),
+                        m.values[k]);
+        for (std::size_t i = 0; i < m.count() && mirrored; ++i)
+            for (std::size_t t = 0; t < bucket_start[i + 1] - bucket_start[i] && mirrored; ++t) {
+                const std::size_t k = m.starts[i] + t, b = bucket_start[i] + t;
+                mirrored = m.columns[k] == bucket_column[b] && m.values[k] == bucket_value[b];
+            }
+    }
+    int unmatched = mirrored ? 0 : 1;
+    MPI_Allreduce(MPI_IN_PLACE, &unmatched, 1, MPI_INT, MPI_MAX, comm);
+    fail_together(comm, unmatched == 0 ? std::string() : std::string("sparse matrix: not symmetric"));
 }
 
 }  // namespace rotalign::mpi

@@ -3,6 +3,7 @@
 // eigenspaces (per block of equal values; a lone value's vector equal up to sign), the same
 // pieces; pieces solved on one rank bit for bit; bad input refused on every rank.
 #include "eigen/distributed_eigen.h"
+#include "eigen/row_checks.h"
 #include "support/row_blocks.h"
 
 #include "rotalign/chain.h"
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -372,6 +374,45 @@ TEST(DistributedEigen, RefusesBadInputOnEveryRank) {
     local_rows truncated = good;
     if (last) truncated.starts.back() -= 1;
     EXPECT_NE(refusal(solve(truncated, 3)).find("agree in number"), std::string::npos);
+}
+
+// Random symmetric matrices in even and uneven blocks pass the symmetry check; each one changed
+// in one place (a value, an entry dropped, an entry added, above or below the diagonal, with its
+// mirror on the same rank or another) is refused on every rank.
+TEST(DistributedEigen, SymmetryCheckFindsEveryOneSidedChange) {
+    std::mt19937_64 random(11);
+    for (int trial = 0; trial < 60; ++trial) {
+        const std::size_t n = 5 + random() % 60;
+        std::map<std::pair<std::size_t, std::size_t>, double> entries;
+        for (std::size_t e = random() % (3 * n); e > 0; --e) {
+            const std::size_t i = random() % n, j = random() % n;
+            entries[{i, j}] = entries[{j, i}] = 0.01 * static_cast<double>(1 + random() % 100);
+        }
+        const auto [first, count] = block_of(n, trial % 2 == 1);
+        // The change, drawn alike on every rank: 0 none, 1 a value, 2 an entry dropped, 3 one added.
+        const int change = static_cast<int>(random() % 4);
+        const std::size_t at_i = random() % n, at_j = (at_i + 1 + random() % (n - 1)) % n;
+        std::map<std::pair<std::size_t, std::size_t>, double> changed = entries;
+        if (change == 1 && entries.count({at_i, at_j}) == 1) changed[{at_i, at_j}] *= 1.0 + 1e-15;
+        if (change == 2) changed.erase({at_i, at_j});
+        if (change == 3 && entries.count({at_i, at_j}) == 0) changed[{at_i, at_j}] = 0.5;
+        const bool symmetric = changed == entries;
+        local_rows m;
+        m.global_size = n;
+        m.first = first;
+        for (std::size_t i = first; i < first + count; ++i) {
+            for (auto e = changed.lower_bound({i, 0}); e != changed.end() && e->first.first == i; ++e) {
+                m.columns.push_back(static_cast<std::int64_t>(e->first.second));
+                m.values.push_back(e->second);
+            }
+            m.starts.push_back(m.columns.size());
+        }
+        const block_starts blocks = block_starts::gather(MPI_COMM_WORLD, static_cast<std::int64_t>(first),
+                                                         static_cast<std::int64_t>(count));
+        const std::string refused = refusal([&] { check_symmetric(MPI_COMM_WORLD, m, blocks); });
+        EXPECT_EQ(refused, symmetric ? "" : "sparse matrix: not symmetric")
+            << "trial " << trial << ", change " << change << " at " << at_i << ", " << at_j;
+    }
 }
 
 // An interrupt thrown on one rank alone ends the solve on every rank; the rank that threw sees
