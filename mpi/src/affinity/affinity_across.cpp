@@ -100,7 +100,7 @@ held_matrix with_ghosts(const rank_context& c, const local_points& p, const neig
     held.insert(held.end(), ghost_rows.begin(), ghost_rows.end());
     for (std::size_t q = 0; q < p.own.count; ++q) held.push_back(p.first + q);
     held = distinct_ascending(std::move(held), p.total);
-    const positions position(held, p.total);
+    const positions position(held);
     const auto local = [&position](std::uint64_t g) { return static_cast<mwIndex>(position(g)); };
 
     std::vector<mwIndex> jc(1, 0), ir;
@@ -188,7 +188,7 @@ void normalise_across(const rank_context& c, local_rows& a) {
     const std::vector<std::uint64_t> ghosts = ghosts_of(a);
     const std::vector<double> ghost_factor = ask_owners<double>(
         c, a.global_size, a.first, ghosts, 1, [&](std::size_t q, double* out) { *out = factor[q]; });
-    const positions ghost_at(ghosts, a.global_size);
+    const positions ghost_at(ghosts);
     for (std::size_t j = 0; j < own; ++j)
         for (std::size_t e = a.starts[j]; e < a.starts[j + 1]; ++e) {
             const std::uint64_t i = static_cast<std::uint64_t>(a.columns[e]);

@@ -1,5 +1,7 @@
 #include "eigen/ghost_columns.h"
 
+#include "support/positions.h"
+
 #include <algorithm>
 #include <climits>
 #include <stdexcept>
@@ -59,17 +61,9 @@ ghost_columns::ghost_columns(MPI_Comm comm, const block_starts& blocks, int rank
     MPI_Alltoallv(columns_.data(), asked_counts_.data(), asked_offsets_.data(), MPI_INT64_T, served_.data(),
                   served_counts_.data(), served_offsets_.data(), MPI_INT64_T, comm_);
     for (std::int64_t& row : served_) row -= blocks.first[static_cast<std::size_t>(rank)];
-    // A direct table where it costs at most 32 entries per ghost: the pieces' set-up looks up
-    // every entry that names another rank's point, millions on points in random order, and a
-    // binary search per entry took a tenth of it.
-    if (!columns_.empty() && columns_.size() < UINT32_MAX) {
-        const auto span = static_cast<std::uint64_t>(columns_.back() - columns_.front()) + 1;
-        if (span / 32 <= columns_.size()) {
-            position_.assign(static_cast<std::size_t>(span), 0);
-            for (std::size_t at = 0; at < columns_.size(); ++at)
-                position_[static_cast<std::size_t>(columns_[at] - columns_.front())] = static_cast<std::uint32_t>(at);
-        }
-    }
+    // The pieces' set-up looks up every entry that names another rank's point, millions on
+    // points in random order, and a binary search per entry took a tenth of it.
+    position_ = position_table(columns_);
 }
 
 std::size_t ghost_columns::index_of(std::int64_t column) const {

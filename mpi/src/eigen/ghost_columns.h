@@ -36,8 +36,8 @@ public:
 private:
     MPI_Comm comm_;
     std::vector<std::int64_t> columns_;
-    // index_of's answers by column - columns_.front(), where the list is dense enough (see the
-    // constructor); empty otherwise, and index_of searches the list.
+    // index_of's answers by column - columns_.front() (position_table); empty where the list is
+    // too sparse, and index_of searches it.
     std::vector<std::uint32_t> position_;
     std::vector<int> asked_counts_, asked_offsets_;    // per owner, into columns_
     std::vector<std::int64_t> served_;                 // own rows (local) that others asked for
