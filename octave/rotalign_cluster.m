@@ -20,7 +20,9 @@ function [groups, chosen, quality, times, values, note, info] = rotalign_cluster
 %        eigenvalues gets a basis that depends on its space alone;
 %     5. tarvik for every c = 2 .. the largest number that ends a block (and
 %        the largest), each search starting from the rotated matrix of the
-%        previous block's end with the new block beside it.
+%        previous block's end with the new block beside it; the first search
+%        also starts with its first two columns turned by 45 degrees, and the
+%        start of higher quality is kept.
 %   The number of groups: c is a candidate where the eigenvalue after the
 %   leading c lies more than 1e-4 below 1 and more than 1.05 times as far from
 %   1 as eigenvalue c; when some candidates are strong (1.5 times as far),

@@ -127,6 +127,16 @@ function [groups, chosen, quality, times, values, note, info] = cluster_chain (P
     end
     X = [anchor, V(:, columns(anchor) + 1:c)];
     [cells, quality(c - 1), rotated] = tarvik (X, method);
+    if isempty (anchor)
+      % Two groups with equal shares of the affinity put their rows at +-45 degrees, where the
+      % search's gradient vanishes: the first search also starts with those columns turned.
+      half = sqrt (0.5);
+      X(:, 1:2) = [half * (X(:, 1) - X(:, 2)), half * (X(:, 1) + X(:, 2))];
+      [turned_cells, turned_quality, turned] = tarvik (X, method);
+      if turned_quality > quality(c - 1)
+        [cells, quality(c - 1), rotated] = deal (turned_cells, turned_quality, turned);
+      end
+    end
     labels = zeros (n, 1);
     for g = 1:numel (cells)
       labels(cells{g}) = g;

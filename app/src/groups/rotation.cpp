@@ -37,6 +37,19 @@ std::vector<int> groups_of(const mxArray* cell, std::size_t n, int c) {
     return groups;
 }
 
+// Turns the first two columns of the n-by-c matrix x by 45 degrees, in place.
+void turn_first_two_columns(mxArray* x) {
+    const std::size_t n = mxGetM(x);
+    double* first = mxGetPr(x);
+    double* second = first + n;
+    const double half = std::sqrt(0.5);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double a = first[i], b = second[i];
+        first[i] = half * (a - b);
+        second[i] = half * (a + b);
+    }
+}
+
 // Searches as rotate_all describes, on every row of e.
 rotation_searches search_all(toolbox& plugins, const eigenpairs& e, int largest, bool numerical,
                              const std::vector<std::size_t>& block_starts, const before_search_fn& before_search) {
@@ -59,6 +72,18 @@ rotation_searches search_all(toolbox& plugins, const eigenpairs& e, int largest,
         for (std::size_t k = kept; k < c; ++k) std::memcpy(to + n * k, e.column(k), n * sizeof(double));
         return x;
     };
+    // tarvik on x, its outputs checked.
+    auto search = [&plugins, &method, n](const mxArray* x) {
+        const std::size_t columns = mxGetN(x);
+        auto out = plugins.get("tarvik").call(3, {x, method.get()}, trusted_inputs);
+        const mxArray* quality = out[1].get();
+        const mxArray* rotated = out[2].get();
+        if (!mxIsDouble(quality) || mxGetNumberOfElements(quality) != 1)
+            throw unexpected("the quality is not a scalar");
+        if (!mxIsDouble(rotated) || mxIsSparse(rotated) || mxGetM(rotated) != n || mxGetN(rotated) != columns)
+            throw unexpected("the rotated matrix does not have the input's shape");
+        return out;
+    };
     int searches = 0, done = 0;
     for (int c = 2; c <= largest; ++c)
         if (c == largest || block_end(static_cast<std::size_t>(c))) ++searches;
@@ -72,14 +97,13 @@ rotation_searches search_all(toolbox& plugins, const eigenpairs& e, int largest,
         }
         if (before_search) before_search(c, done++, searches);
         mexhost::array_ptr x = input(anchor.get(), anchored, columns);
-        auto out = plugins.get("tarvik").call(3, {x.get(), method.get()}, trusted_inputs);
-        const mxArray* quality = out[1].get();
-        const mxArray* rotated = out[2].get();
-        if (!mxIsDouble(quality) || mxGetNumberOfElements(quality) != 1)
-            throw unexpected("the quality is not a scalar");
-        if (!mxIsDouble(rotated) || mxIsSparse(rotated) || mxGetM(rotated) != n || mxGetN(rotated) != columns)
-            throw unexpected("the rotated matrix does not have the input's shape");
-        result.quality.push_back(mxGetScalar(quality));
+        auto out = search(x.get());
+        if (anchored == 0) {
+            turn_first_two_columns(x.get());
+            auto turned = search(x.get());
+            if (mxGetScalar(turned[1].get()) > mxGetScalar(out[1].get())) out = std::move(turned);
+        }
+        result.quality.push_back(mxGetScalar(out[1].get()));
         result.groups.push_back(groups_of(out[0].get(), n, c));
         if (at_end) {
             anchor = std::move(out[2]);
