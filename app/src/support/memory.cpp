@@ -131,7 +131,7 @@ std::optional<memory_room> memory_room_now() {
         const double cap = static_cast<double>(limit.rlim_cur);
         const double room = cap > in_use ? cap - in_use : 0.0;
         best = tighter(best, memory_room{room, "its address-space limit (ulimit -v) of " + byte_size(cap) +
-                                                   " leaves " + byte_size(room), true});
+                                                   " leaves " + byte_size(room), true, true});
     }
 
     std::ifstream in("/proc/self/cgroup");

@@ -7,6 +7,8 @@
 // definite matrix.
 #include "eigen/spread_piece.h"
 
+#include "eigen/factor_budget.h"
+#include "rotalign/support/memory.h"
 #include "support/collective_section.h"
 
 #include <petscmat.h>
@@ -128,6 +130,7 @@ struct operator_context {
     const std::function<void()>* interrupt = nullptr;
     std::exception_ptr stopped;
     bool stop_agreed = false;
+    std::string refusal;  // why a large piece gets no factor (see factorise)
     long long applications = 0;
 };
 
@@ -260,10 +263,19 @@ void set_default_option(const char* name, const char* value) {
     if (set == PETSC_FALSE) check(PetscOptionsSetValue(nullptr, name, value), "PetscOptionsSetValue");
 }
 
+// Why a piece above plain_lanczos_limit points gets no factor, for the message that refuses it.
+std::string beyond_plain(const sparse_eigen_options& options) {
+    return "plain Krylov-Schur, the method without a factor, cannot separate such a piece's leading eigenvalues in "
+           "useful time above " +
+           std::to_string(options.plain_lanczos_limit) + " points";
+}
+
 // The distributed factor of the shifted matrix, or nothing when it is refused (its predicted size
-// is over a limit and the method is not forced) or (1 + tau) I - L is not positive definite.
-bool factorise(const piece_rows& p, Mat shifted, const sparse_eigen_options& options, sparse_eigen_work& work,
-               mat_handle& factor) {
+// is over a limit and the method is not forced), fails, or (1 + tau) I - L is not positive
+// definite. Where a piece above plain_lanczos_limit points gets none for its size or a failure
+// of MUMPS, `refusal` says why, alike on every rank: the solve then ends instead of falling back.
+bool factorise(MPI_Comm comm, const piece_rows& p, Mat shifted, std::size_t wanted, const sparse_eigen_options& options,
+               sparse_eigen_work& work, mat_handle& factor, std::string& refusal) {
     clock_type::time_point start = clock_type::now();
     check(MatGetFactor(shifted, MATSOLVERMUMPS, MAT_FACTOR_CHOLESKY, &factor.m), "MatGetFactor");
     // The factor reads its MUMPS controls from the options database under this prefix
@@ -279,32 +291,56 @@ bool factorise(const piece_rows& p, Mat shifted, const sparse_eigen_options& opt
     check(MatFactorInfoInitialize(&info), "MatFactorInfoInitialize");
     check(MatCholeskyFactorSymbolic(factor.m, shifted, nullptr, &info), "MatCholeskyFactorSymbolic");
     work.analyse_seconds += seconds_since(start);
-    PetscInt entries_code = 0;
+    const bool large = p.size > static_cast<std::int64_t>(options.plain_lanczos_limit);
+    // MUMPS's own failures (INFOG(1) < 0) reach every rank alike.
+    PetscInt mumps_status = 0;
+    check(MatMumpsGetInfog(factor.m, 1, &mumps_status), "MatMumpsGetInfog");
+    if (mumps_status < 0) {
+        ++work.refused_factors;
+        if (large) refusal = "the analysis of the distributed Cholesky factor of a piece of " + std::to_string(p.size) +
+                             " points failed (MUMPS error " + std::to_string(mumps_status) + "); " + beyond_plain(options);
+        return false;
+    }
+    PetscInt entries_code = 0, share_megabytes = 0;
     PetscReal flops = 0.0;
     check(MatMumpsGetInfog(factor.m, 3, &entries_code), "MatMumpsGetInfog");
     check(MatMumpsGetRinfog(factor.m, 1, &flops), "MatMumpsGetRinfog");
+    // This rank's memory for the factorisation in core, in MB: the factor's share and MUMPS's
+    // workspace beside it.
+    check(MatMumpsGetInfo(factor.m, 15, &share_megabytes), "MatMumpsGetInfo");
     // Negative counts are in millions.
     const double entries = entries_code < 0 ? -1e6 * entries_code : static_cast<double>(entries_code);
     const double bytes = entries * sizeof(double), order = static_cast<double>(p.size);
     const double density = entries / (order * (order + 1.0) / 2.0);
     const bool forced = options.method == eigen_solver::shift_invert;
-    // 0 bytes asks one process for a budget from its own memory; a factor spread over ranks, on
-    // one machine or several, keeps the fixed limit of 1 GiB in all, which every rank applies alike.
-    const double byte_limit =
-        options.factor_bytes_limit > 0.0 ? options.factor_bytes_limit : 1024.0 * 1024.0 * 1024.0;
-    if (!forced && (bytes > byte_limit || flops > options.factor_flops_limit || density > options.factor_density_limit)) {
+    const std::size_t basis = std::max<std::size_t>(2 * wanted, wanted + 15);
+    const spread_factor_fit fit = fit_spread_factor(comm, 1024.0 * 1024.0 * static_cast<double>(share_megabytes),
+                                                    bytes, p.count(), basis, options.factor_bytes_limit);
+    // Above plain_lanczos_limit points only memory and fill refuse a factor, as in one process:
+    // plain Krylov-Schur would not converge in useful time on such a piece.
+    const bool fills_in = density > options.factor_density_limit;
+    if (!forced && (fills_in || !fit.fits || (!large && flops > options.factor_flops_limit))) {
         ++work.refused_factors;
         work.refused_factor_bytes = std::max(work.refused_factor_bytes, bytes);
+        if (large && !fills_in)
+            refusal = "a piece of " + std::to_string(p.size) + " points needs a distributed Cholesky factor of " +
+                      byte_size(bytes) +
+                      (fit.need != bytes ? " (" + byte_size(fit.need) + " with MUMPS's workspace where it fits worst)"
+                                         : std::string()) +
+                      ", beyond " + byte_size(fit.budget) + ", " + fit.budget_source + "; " + beyond_plain(options) +
+                      "; ranks on more machines would share the factor";
         return false;
     }
     start = clock_type::now();
     const PetscErrorCode numeric = MatCholeskyFactorNumeric(factor.m, shifted, &info);
     work.factorise_seconds += seconds_since(start);
-    // MUMPS's own failures (INFOG(1) < 0) reach every rank and fall back to plain Krylov-Schur;
-    // any other failure of the call is this rank's alone.
-    PetscInt mumps_status = 0;
+    // Any failure of the call other than MUMPS's own is this rank's alone.
     check(MatMumpsGetInfog(factor.m, 1, &mumps_status), "MatMumpsGetInfog");
     if (numeric != 0 && mumps_status >= 0) check(numeric, "MatCholeskyFactorNumeric");
+    if (numeric != 0 && large)
+        refusal = "the distributed Cholesky factor of a piece of " + std::to_string(p.size) + " points (" +
+                  byte_size(bytes) + ") failed (MUMPS error " + std::to_string(mumps_status) +
+                  (mumps_status == -13 ? ": memory ran out" : "") + "); " + beyond_plain(options);
     MatFactorError failed = MAT_FACTOR_NOERROR;
     if (numeric == 0) MatFactorGetError(factor.m, &failed);
     PetscInt negative = 0;
@@ -334,7 +370,7 @@ std::optional<spread_pairs> solve_in_petsc(MPI_Comm comm, piece_rows piece, std:
 
     if (options.method == eigen_solver::automatic || options.method == eigen_solver::shift_invert) {
         mat_handle factor;
-        if (factorise(piece, shifted.m, options, work, factor)) {
+        if (factorise(comm, piece, shifted.m, wanted, options, work, factor, c.refusal)) {
             c.factor = factor.m;
             mat_handle inverse;
             check(MatCreateShell(comm, local, local, global, global, &c, &inverse.m), "MatCreateShell");
@@ -353,6 +389,7 @@ std::optional<spread_pairs> solve_in_petsc(MPI_Comm comm, piece_rows piece, std:
             if (converged) return out;
             if (c.stop_agreed) return std::nullopt;
         }
+        if (!c.refusal.empty()) return std::nullopt;
     }
     mat_handle l;
     check(MatCreateShell(comm, local, local, global, global, &c, &l.m), "MatCreateShell");
@@ -386,6 +423,7 @@ spread_pairs solve_spread_piece(MPI_Comm comm, piece_rows piece, std::size_t wan
         collective_section([&] { return solve_in_petsc(comm, std::move(piece), wanted, options, work, c); });
     if (c.stopped) std::rethrow_exception(c.stopped);
     if (c.stop_agreed) throw std::runtime_error("the eigen-step was stopped on another rank");
+    if (!c.refusal.empty()) throw resource_error(c.refusal);
     if (!out)
         throw std::runtime_error("the Krylov-Schur eigen-solver did not converge on a piece of " +
                                  std::to_string(size) + " points");

@@ -329,6 +329,35 @@ TEST(DistributedEigen, AnIndefiniteShiftFallsBackToPlainKrylovSchur) {
     expect_same_pairs(got.pairs.values, got.vectors, want, "doubled");
 }
 
+// Above plain_lanczos_limit points, where plain Krylov-Schur would run on without end, a piece is
+// factored whatever the operations; a factor beyond the memory, or one that MUMPS cannot compute,
+// ends the solve with one message on every rank instead.
+TEST(DistributedEigen, ALargePieceIsFactoredOrRefusedNeverLeftToPlainKrylovSchur) {
+    const affinity moons = knn_affinity(two_moons(1500, 3).data);
+    sparse_eigen_options large;
+    large.plain_lanczos_limit = 1000;
+    large.factor_density_limit = 1.0;  // these small pieces fill more than a large graph's would
+    large.factor_flops_limit = 1.0;
+    const eigenpairs want = leading_eigenpairs(moons.view(), 6);
+    const outcome got = solve_spread(moons, 6, large, false);
+    EXPECT_EQ(got.pairs.method, "shift-invert Krylov-Schur (MUMPS)");
+    expect_same_pairs(got.pairs.values, got.vectors, want, "flops over the limit");
+
+    large.factor_bytes_limit = 1024.0;
+    std::string message;
+    try {
+        solve_spread(moons, 6, large, true);
+    } catch (const resource_error& e) {
+        message = e.what();
+    }
+    EXPECT_NE(message.find("a piece of 1500 points needs a distributed Cholesky factor of "), std::string::npos)
+        << message;
+    EXPECT_NE(message.find("beyond 1.0 KiB, the limit set; plain Krylov-Schur"), std::string::npos) << message;
+    // Below the limit the same refusal leaves the piece to plain Krylov-Schur.
+    large.plain_lanczos_limit = 1500;
+    EXPECT_EQ(solve_spread(moons, 6, large, true).pairs.method, "Krylov-Schur");
+}
+
 // The message every rank throws, or "" when none throws.
 std::string refusal(const std::function<void()>& run) {
     try {

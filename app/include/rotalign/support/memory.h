@@ -32,6 +32,9 @@ struct memory_room {
     // Whether bytes is already net of what the process holds: true for the address-space and
     // control group limits, which count the process's use; false for the machine's size.
     bool net_of_own_use = false;
+    // Whether the limit is this process's alone (the address-space limit), not shared with the
+    // other processes of its machine or control group.
+    bool per_process = false;
 };
 
 // The tightest of: the machine's physical memory; the address-space limit (RLIMIT_AS) less the
