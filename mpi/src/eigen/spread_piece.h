@@ -35,7 +35,9 @@ struct spread_pairs {
 // The `wanted` leading pairs of the piece (wanted below half its size). The values are the
 // Rayleigh quotients of the vectors with L, descending, the same on every rank. The piece's
 // entries are released once PETSc holds its own copy of them. Collective;
-// throws std::runtime_error on every rank when no method converges. A PETSc call that fails on
+// throws std::runtime_error on every rank when no method converges, and resource_error on every
+// rank when a piece above options.plain_lanczos_limit points gets no factor: one beyond the
+// memory left on some machine (factor_budget.h) or one that MUMPS fails to compute. A PETSc call that fails on
 // this rank alone, where the others may wait inside it, ends the whole run (collective_section).
 spread_pairs solve_spread_piece(MPI_Comm comm, piece_rows piece, std::size_t wanted,
                                 const sparse_eigen_options& options, sparse_eigen_work& work);
