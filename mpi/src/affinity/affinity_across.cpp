@@ -3,6 +3,7 @@
 #include "mexhost/host.h"
 #include "rotalign/affinity/plugin_affinities.h"
 #include "rotalign/neighbours/neighbours.h"
+#include "support/collective_section.h"
 #include "support/exchange.h"
 #include "support/distinct.h"
 #include "support/positions.h"
@@ -15,14 +16,19 @@
 namespace rotalign::mpi {
 namespace {
 
+// Running out of memory in the three helpers below would leave the other ranks waiting in the
+// exchanges that follow or that they make: it ends the run (collective_section).
+
 // The rows of `a` that other ranks own, each once, ascending.
 std::vector<std::uint64_t> ghosts_of(const local_rows& a) {
-    std::vector<std::uint64_t> ghosts;
-    for (const std::int64_t row : a.columns) {
-        const std::uint64_t i = static_cast<std::uint64_t>(row);
-        if (i < a.first || i >= a.first + a.count()) ghosts.push_back(i);
-    }
-    return distinct_ascending(std::move(ghosts), a.global_size);
+    return collective_section([&] {
+        std::vector<std::uint64_t> ghosts;
+        for (const std::int64_t row : a.columns) {
+            const std::uint64_t i = static_cast<std::uint64_t>(row);
+            if (i < a.first || i >= a.first + a.count()) ghosts.push_back(i);
+        }
+        return distinct_ascending(std::move(ghosts), a.global_size);
+    });
 }
 
 // For each of `wanted` (ascending, other ranks' points), `per` values that its rank computes by
@@ -30,46 +36,50 @@ std::vector<std::uint64_t> ghosts_of(const local_rows& a) {
 template <typename T, typename Answer>
 std::vector<T> ask_owners(const rank_context& c, std::size_t total, std::size_t first,
                           const std::vector<std::uint64_t>& wanted, std::size_t per, Answer answer) {
-    const row_blocks blocks{total, c.size};
-    std::vector<std::vector<std::uint64_t>> requests(static_cast<std::size_t>(c.size));
-    for (const std::uint64_t g : wanted) requests[static_cast<std::size_t>(blocks.owner(g))].push_back(g);
-    const auto asked = all_to_all(c.comm, requests);
-    std::vector<std::vector<T>> replies(static_cast<std::size_t>(c.size));
-    for (std::size_t r = 0; r < asked.size(); ++r) {
-        replies[r].resize(asked[r].size() * per);
-        for (std::size_t e = 0; e < asked[r].size(); ++e)
-            answer(static_cast<std::size_t>(asked[r][e]) - first, &replies[r][e * per]);
-    }
-    const auto answered = all_to_all(c.comm, replies);
-    // `wanted` is ascending and the blocks follow the point order: the answers of rank 0, 1, ...
-    // laid end to end are in the order of `wanted`.
-    std::vector<T> out;
-    out.reserve(wanted.size() * per);
-    for (const auto& part : answered) out.insert(out.end(), part.begin(), part.end());
-    return out;
+    return collective_section([&] {
+        const row_blocks blocks{total, c.size};
+        std::vector<std::vector<std::uint64_t>> requests(static_cast<std::size_t>(c.size));
+        for (const std::uint64_t g : wanted) requests[static_cast<std::size_t>(blocks.owner(g))].push_back(g);
+        const auto asked = all_to_all(c.comm, requests);
+        std::vector<std::vector<T>> replies(static_cast<std::size_t>(c.size));
+        for (std::size_t r = 0; r < asked.size(); ++r) {
+            replies[r].resize(asked[r].size() * per);
+            for (std::size_t e = 0; e < asked[r].size(); ++e)
+                answer(static_cast<std::size_t>(asked[r][e]) - first, &replies[r][e * per]);
+        }
+        const auto answered = all_to_all(c.comm, replies);
+        // `wanted` is ascending and the blocks follow the point order: the answers of rank 0, 1, ...
+        // laid end to end are in the order of `wanted`.
+        std::vector<T> out;
+        out.reserve(wanted.size() * per);
+        for (const auto& part : answered) out.insert(out.end(), part.begin(), part.end());
+        return out;
+    });
 }
 
 // The local scales of the own columns as summarise_local_scales takes them, summed up on rank 0.
 local_scale_summary summary_across(const rank_context& c, const local_rows& graph, std::size_t k) {
-    std::vector<double> sigma(graph.count()), column;
-    for (std::size_t j = 0; j < graph.count(); ++j) {
-        const std::size_t count = graph.starts[j + 1] - graph.starts[j];
-        if (count == 0) continue;
-        column.assign(graph.values.begin() + static_cast<std::ptrdiff_t>(graph.starts[j]),
-                      graph.values.begin() + static_cast<std::ptrdiff_t>(graph.starts[j + 1]));
-        const std::size_t at = std::min(k, count) - 1;
-        std::nth_element(column.begin(), column.begin() + static_cast<std::ptrdiff_t>(at), column.end());
-        sigma[j] = column[at];
-    }
-    sigma = gather_to_root(c.comm, sigma);
-    local_scale_summary s;
-    if (!c.root() || sigma.empty()) return s;
-    for (const double v : sigma)
-        if (v < local_scale_floor) ++s.below_floor;
-    const std::size_t middle = (sigma.size() - 1) / 2;
-    std::nth_element(sigma.begin(), sigma.begin() + static_cast<std::ptrdiff_t>(middle), sigma.end());
-    s.median = sigma[middle];
-    return s;
+    return collective_section([&]() -> local_scale_summary {
+        std::vector<double> sigma(graph.count()), column;
+        for (std::size_t j = 0; j < graph.count(); ++j) {
+            const std::size_t count = graph.starts[j + 1] - graph.starts[j];
+            if (count == 0) continue;
+            column.assign(graph.values.begin() + static_cast<std::ptrdiff_t>(graph.starts[j]),
+                          graph.values.begin() + static_cast<std::ptrdiff_t>(graph.starts[j + 1]));
+            const std::size_t at = std::min(k, count) - 1;
+            std::nth_element(column.begin(), column.begin() + static_cast<std::ptrdiff_t>(at), column.end());
+            sigma[j] = column[at];
+        }
+        sigma = gather_to_root(c.comm, sigma);
+        local_scale_summary s;
+        if (!c.root() || sigma.empty()) return s;
+        for (const double v : sigma)
+            if (v < local_scale_floor) ++s.below_floor;
+        const std::size_t middle = (sigma.size() - 1) / 2;
+        std::nth_element(sigma.begin(), sigma.begin() + static_cast<std::ptrdiff_t>(middle), sigma.end());
+        s.median = sigma[middle];
+        return s;
+    });
 }
 
 // The host matrix of this rank's graph columns and its ghosts' columns (see affinities_across),

@@ -1,5 +1,6 @@
 #include "graph/graph_columns.h"
 
+#include "support/collective_section.h"
 #include "support/exchange.h"
 
 #include <algorithm>
@@ -11,28 +12,30 @@ local_rows graph_columns(const rank_context& c, const local_points& p, const nei
     const row_blocks blocks{p.total, c.size};
     const std::size_t own = p.own.count, m = lists.per_point;
     // Entry (row i, column j) of each list, j the listing point; its mirror (j, i) belongs to
-    // i's column, here or on i's rank.
-    std::vector<std::vector<std::uint64_t>> mirror_ids(static_cast<std::size_t>(c.size));
-    std::vector<std::vector<double>> mirror_values(static_cast<std::size_t>(c.size));
+    // i's column, here or on i's rank. The other ranks wait in the exchange for this rank's
+    // mirrors: running out of memory before it ends the run.
     std::vector<std::size_t> count(own + 1, 0);
-    for (std::size_t q = 0; q < own; ++q) {
-        count[q] += m;
-        for (std::size_t k = 0; k < m; ++k) {
-            const std::uint64_t i = lists.index[q * m + k];
-            const int owner = blocks.owner(static_cast<std::size_t>(i));
-            if (owner == c.rank) {
-                ++count[static_cast<std::size_t>(i - p.first)];
-            } else {
-                mirror_ids[static_cast<std::size_t>(owner)].push_back(i);
-                mirror_ids[static_cast<std::size_t>(owner)].push_back(p.first + q);
-                mirror_values[static_cast<std::size_t>(owner)].push_back(lists.distance[q * m + k]);
+    const auto [ids, values] = collective_section([&] {
+        std::vector<std::vector<std::uint64_t>> mirror_ids(static_cast<std::size_t>(c.size));
+        std::vector<std::vector<double>> mirror_values(static_cast<std::size_t>(c.size));
+        for (std::size_t q = 0; q < own; ++q) {
+            count[q] += m;
+            for (std::size_t k = 0; k < m; ++k) {
+                const std::uint64_t i = lists.index[q * m + k];
+                const int owner = blocks.owner(static_cast<std::size_t>(i));
+                if (owner == c.rank) {
+                    ++count[static_cast<std::size_t>(i - p.first)];
+                } else {
+                    mirror_ids[static_cast<std::size_t>(owner)].push_back(i);
+                    mirror_ids[static_cast<std::size_t>(owner)].push_back(p.first + q);
+                    mirror_values[static_cast<std::size_t>(owner)].push_back(lists.distance[q * m + k]);
+                }
             }
         }
-    }
-    const auto ids = all_to_all(c.comm, mirror_ids);
-    const auto values = all_to_all(c.comm, mirror_values);
-    mirror_ids.clear();
-    mirror_values.clear();
+        auto received_ids = all_to_all(c.comm, mirror_ids);
+        mirror_ids = {};
+        return std::pair(std::move(received_ids), all_to_all(c.comm, mirror_values));
+    });
     for (std::size_t r = 0; r < ids.size(); ++r)
         for (std::size_t e = 0; e < values[r].size(); ++e) ++count[static_cast<std::size_t>(ids[r][2 * e]) - p.first];
 

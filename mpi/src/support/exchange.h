@@ -1,11 +1,17 @@
 // Moving whole arrays between the ranks: gathering blocks to rank 0, handing them out, and
-// sending one array to every rank. MPI counts are ints: larger arrays go in pieces.
+// sending one array to every rank. MPI counts are ints: larger arrays go in pieces. The other
+// ranks wait inside these for each rank's part, so a failure in one of them (running out of
+// memory for what arrives) ends the run (collective_section).
 #pragma once
+
+#include "support/collective_section.h"
 
 #include <mpi.h>
 
 #include <cstddef>
+#include <climits>
 #include <cstdint>
+#include <stdexcept>
 #include <type_traits>
 #include <vector>
 
@@ -44,74 +50,84 @@ void receive_array(MPI_Comm comm, T* to, std::size_t count, int source, int tag)
 // Rank 0 receives every rank's `mine` one after the other in rank order; the others get nothing.
 template <typename T>
 std::vector<T> gather_to_root(MPI_Comm comm, const std::vector<T>& mine) {
-    int rank = 0, size = 1;
-    MPI_Comm_rank(comm, &rank);
-    MPI_Comm_size(comm, &size);
-    std::uint64_t count = mine.size();
-    std::vector<std::uint64_t> counts(static_cast<std::size_t>(size));
-    MPI_Gather(&count, 1, MPI_UINT64_T, counts.data(), 1, MPI_UINT64_T, 0, comm);
-    constexpr int tag = 71;
-    if (rank != 0) {
-        send_array(comm, mine.data(), mine.size(), 0, tag);
-        return {};
-    }
-    std::size_t total = 0;
-    for (std::uint64_t c : counts) total += static_cast<std::size_t>(c);
-    std::vector<T> all(total);
-    std::copy(mine.begin(), mine.end(), all.begin());
-    std::size_t at = mine.size();
-    for (int r = 1; r < size; ++r) {
-        receive_array(comm, all.data() + at, static_cast<std::size_t>(counts[static_cast<std::size_t>(r)]), r, tag);
-        at += static_cast<std::size_t>(counts[static_cast<std::size_t>(r)]);
-    }
-    return all;
+    return collective_section([&]() -> std::vector<T> {
+        int rank = 0, size = 1;
+        MPI_Comm_rank(comm, &rank);
+        MPI_Comm_size(comm, &size);
+        std::uint64_t count = mine.size();
+        std::vector<std::uint64_t> counts(static_cast<std::size_t>(size));
+        MPI_Gather(&count, 1, MPI_UINT64_T, counts.data(), 1, MPI_UINT64_T, 0, comm);
+        constexpr int tag = 71;
+        if (rank != 0) {
+            send_array(comm, mine.data(), mine.size(), 0, tag);
+            return {};
+        }
+        std::size_t total = 0;
+        for (std::uint64_t c : counts) total += static_cast<std::size_t>(c);
+        std::vector<T> all(total);
+        std::copy(mine.begin(), mine.end(), all.begin());
+        std::size_t at = mine.size();
+        for (int r = 1; r < size; ++r) {
+            receive_array(comm, all.data() + at, static_cast<std::size_t>(counts[static_cast<std::size_t>(r)]), r, tag);
+            at += static_cast<std::size_t>(counts[static_cast<std::size_t>(r)]);
+        }
+        return all;
+    });
 }
 
 // Rank 0's `values` on every rank (the others' are replaced).
 template <typename T>
 void broadcast(MPI_Comm comm, std::vector<T>& values) {
-    std::uint64_t count = values.size();
-    MPI_Bcast(&count, 1, MPI_UINT64_T, 0, comm);
-    values.resize(static_cast<std::size_t>(count));
-    for (std::size_t done = 0; done < values.size(); done += piece_elements) {
-        const std::size_t n = std::min(piece_elements, values.size() - done);
-        MPI_Bcast(values.data() + done, static_cast<int>(n), type_of<T>(), 0, comm);
-    }
+    collective_section([&] {
+        std::uint64_t count = values.size();
+        MPI_Bcast(&count, 1, MPI_UINT64_T, 0, comm);
+        values.resize(static_cast<std::size_t>(count));
+        for (std::size_t done = 0; done < values.size(); done += piece_elements) {
+            const std::size_t n = std::min(piece_elements, values.size() - done);
+            MPI_Bcast(values.data() + done, static_cast<int>(n), type_of<T>(), 0, comm);
+        }
+    });
 }
 
-}  // namespace rotalign::mpi
+inline std::length_error too_large_exchange() {
+    return std::length_error("one exchange between the ranks would move 2^31 or more values to or from one rank; "
+                             "run on more ranks");
+}
 
-namespace rotalign::mpi {
-
-// All to all: `outgoing[r]` goes to rank r; the result's [r] came from rank r. Counts must fit
-// MPI's int (the callers' messages are a rank's share of lists, far below 2^31 entries).
+// All to all: `outgoing[r]` goes to rank r; the result's [r] came from rank r. What one rank
+// sends or receives in all must stay below 2^31 elements (MPI's int counts; the callers' messages
+// are a rank's share of lists).
 template <typename T>
 std::vector<std::vector<T>> all_to_all(MPI_Comm comm, const std::vector<std::vector<T>>& outgoing) {
-    const int size = static_cast<int>(outgoing.size());
-    std::vector<int> send_counts(outgoing.size()), receive_counts(outgoing.size()), send_at(outgoing.size()),
-        receive_at(outgoing.size());
-    std::vector<T> sending;
-    for (int r = 0; r < size; ++r) {
-        const auto& part = outgoing[static_cast<std::size_t>(r)];
-        send_at[static_cast<std::size_t>(r)] = static_cast<int>(sending.size());
-        send_counts[static_cast<std::size_t>(r)] = static_cast<int>(part.size());
-        sending.insert(sending.end(), part.begin(), part.end());
-    }
-    MPI_Alltoall(send_counts.data(), 1, MPI_INT, receive_counts.data(), 1, MPI_INT, comm);
-    std::size_t total = 0;
-    for (int r = 0; r < size; ++r) {
-        receive_at[static_cast<std::size_t>(r)] = static_cast<int>(total);
-        total += static_cast<std::size_t>(receive_counts[static_cast<std::size_t>(r)]);
-    }
-    std::vector<T> received(total);
-    MPI_Alltoallv(sending.data(), send_counts.data(), send_at.data(), type_of<T>(), received.data(),
-                  receive_counts.data(), receive_at.data(), type_of<T>(), comm);
-    std::vector<std::vector<T>> incoming(outgoing.size());
-    for (int r = 0; r < size; ++r) {
-        const auto from = received.begin() + receive_at[static_cast<std::size_t>(r)];
-        incoming[static_cast<std::size_t>(r)].assign(from, from + receive_counts[static_cast<std::size_t>(r)]);
-    }
-    return incoming;
+    return collective_section([&] {
+        const int size = static_cast<int>(outgoing.size());
+        std::vector<int> send_counts(outgoing.size()), receive_counts(outgoing.size()), send_at(outgoing.size()),
+            receive_at(outgoing.size());
+        std::vector<T> sending;
+        for (int r = 0; r < size; ++r) {
+            const auto& part = outgoing[static_cast<std::size_t>(r)];
+            if (sending.size() + part.size() > static_cast<std::size_t>(INT_MAX)) throw too_large_exchange();
+            send_at[static_cast<std::size_t>(r)] = static_cast<int>(sending.size());
+            send_counts[static_cast<std::size_t>(r)] = static_cast<int>(part.size());
+            sending.insert(sending.end(), part.begin(), part.end());
+        }
+        MPI_Alltoall(send_counts.data(), 1, MPI_INT, receive_counts.data(), 1, MPI_INT, comm);
+        std::size_t total = 0;
+        for (int r = 0; r < size; ++r) {
+            receive_at[static_cast<std::size_t>(r)] = static_cast<int>(total);
+            total += static_cast<std::size_t>(receive_counts[static_cast<std::size_t>(r)]);
+            if (total > static_cast<std::size_t>(INT_MAX)) throw too_large_exchange();
+        }
+        std::vector<T> received(total);
+        MPI_Alltoallv(sending.data(), send_counts.data(), send_at.data(), type_of<T>(), received.data(),
+                      receive_counts.data(), receive_at.data(), type_of<T>(), comm);
+        std::vector<std::vector<T>> incoming(outgoing.size());
+        for (int r = 0; r < size; ++r) {
+            const auto from = received.begin() + receive_at[static_cast<std::size_t>(r)];
+            incoming[static_cast<std::size_t>(r)].assign(from, from + receive_counts[static_cast<std::size_t>(r)]);
+        }
+        return incoming;
+    });
 }
 
 }  // namespace rotalign::mpi

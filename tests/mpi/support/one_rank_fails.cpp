@@ -30,6 +30,8 @@ PetscErrorCode __real_MatCholeskyFactorNumeric(Mat factor, Mat a, const MatFacto
 int __real_MPI_Sendrecv(const void* sent, int sent_count, MPI_Datatype sent_type, int to, int sent_tag,
                         void* received, int received_count, MPI_Datatype received_type, int from, int received_tag,
                         MPI_Comm comm, MPI_Status* status);
+int __real_MPI_Alltoall(const void* sent, int sent_count, MPI_Datatype sent_type, void* received, int received_count,
+                        MPI_Datatype received_type, MPI_Comm comm);
 
 // A solve inside the Krylov iteration: the other rank sits in the next distributed solve or in
 // the iteration's reductions.
@@ -51,6 +53,13 @@ int __wrap_MPI_Sendrecv(const void* sent, int sent_count, MPI_Datatype sent_type
     if (fails_now("MPI_Sendrecv", 1)) throw std::bad_alloc();
     return __real_MPI_Sendrecv(sent, sent_count, sent_type, to, sent_tag, received, received_count, received_type,
                                from, received_tag, comm, status);
+}
+
+// The first exchange of the graph's mirrored entries: the other rank waits in it for rank 1's.
+int __wrap_MPI_Alltoall(const void* sent, int sent_count, MPI_Datatype sent_type, void* received, int received_count,
+                        MPI_Datatype received_type, MPI_Comm comm) {
+    if (fails_now("MPI_Alltoall", 1)) throw std::bad_alloc();
+    return __real_MPI_Alltoall(sent, sent_count, sent_type, received, received_count, received_type, comm);
 }
 
 }  // extern "C"
