@@ -5,6 +5,7 @@
 #include "distributed_chain.h"
 #include "input/local_points.h"
 #include "rotalign/support/blas_threads.h"
+#include "rotalign/support/progress.h"
 #include "support/collective_section.h"
 #include "support/freed_memory.h"
 #include "support/together.h"
@@ -19,10 +20,22 @@
 #include <sstream>
 #include <system_error>
 
+#include <unistd.h>
+
 namespace {
 
 using namespace rotalign;
 using namespace rotalign::mpi;
+
+// Whether a person watches this rank's standard error: a terminal, or, as mpiexec hands its
+// ranks pipes, the standard error of the launcher that started this rank on the same machine.
+bool watched() {
+    if (isatty(STDERR_FILENO) == 1) return true;
+    std::error_code ec;
+    const std::filesystem::path launcher = "/proc/" + std::to_string(getppid()) + "/fd/2";
+    const std::string target = std::filesystem::read_symlink(launcher, ec).string();
+    return !ec && (target.rfind("/dev/pts/", 0) == 0 || target.rfind("/dev/tty", 0) == 0);
+}
 
 // The chain on the points of all ranks and rank 0's outputs.
 int cluster_on_ranks(const rank_context& c, const cluster_call& call, std::ostream& out, std::ostream& err) {
@@ -36,7 +49,12 @@ int cluster_on_ranks(const rank_context& c, const cluster_call& call, std::ostre
             err << "rotalign-mpi: warning: " << *warning << '\n';
     std::optional<toolbox> plugins;
     together(c.comm, [&] { plugins.emplace(call.plugins_folder); });
-    const distributed_result d = cluster_across(c, *plugins, p, call.options);
+    // Rank 0 shows the long stages' progress where a person watches its standard error.
+    progress report(err, c.root() && watched());
+    cluster_options options = call.options;
+    options.report = c.root() ? &report : nullptr;
+    const distributed_result d = cluster_across(c, *plugins, p, options);
+    report.end();
     const points all = call.plot_points ? gather_points(c, p) : points{};
     together(c.comm, [&] {
         if (c.root()) write_cluster_outputs(call, d.result, all, out, err);

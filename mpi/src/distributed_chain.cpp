@@ -14,6 +14,7 @@
 #include "rotalign/graph/graph_size.h"
 #include "rotalign/graph/small_pieces.h"
 #include "rotalign/input/standardise.h"
+#include "rotalign/support/progress.h"
 #include "rotalign/support/sample_rows.h"
 #include "support/exchange.h"
 #include "support/together.h"
@@ -112,6 +113,11 @@ mexhost::array_ptr gathered_matrix(const rank_context& c, const local_rows& a) {
     return mexhost::make_sparse(n, n, jc, ir, values);
 }
 
+// Tells a person watching (rank 0's report, when there is one) that a stage begins.
+void announce(const cluster_options& options, const char* stage) {
+    if (options.report != nullptr) options.report->begin(stage);
+}
+
 // Whether the graph of the normalised matrix holds a piece too small to be a group, which one
 // process sets aside before the eigen-step.
 bool small_pieces(const graph_pieces& found, std::size_t n, const cluster_options& options) {
@@ -131,6 +137,8 @@ void distributed_eigen(const rank_context& c, toolbox& plugins, local_rows a, co
     const std::size_t wanted = std::min(n, static_cast<std::size_t>(largest) + 1);
     sparse_eigen_options so;
     so.method = options.solver;
+    if (options.report != nullptr)
+        so.report = [report = options.report](const std::string& where) { report->detail(where); };
     distributed_pairs pairs;
     together(c.comm, [&] { pairs = leading_eigenpairs(c.comm, std::move(a), wanted, so, nullptr, &found); });
     // Each rank's rows by columns; rank 0 lays them into whole columns. All of rank 0's work lies
@@ -178,6 +186,7 @@ distributed_result knn_across(const rank_context& c, toolbox& plugins, const loc
     std::size_t m = options.graph_neighbours > 0
                         ? options.graph_neighbours
                         : graph_neighbours(static_cast<std::size_t>(std::max(options.neighbours, 1)));
+    announce(options, "neighbours");
     neighbour_lists lists;
     together(c.comm, [&] { lists = neighbours_across(c, p, m); });
     if (options.graph_neighbours == 0) {
@@ -201,6 +210,7 @@ distributed_result knn_across(const rank_context& c, toolbox& plugins, const loc
     facts.unit_contrast = spread_contrast_above(column_spreads_across(c, p), spread_warning_ratio);
     facts.times.distances = seconds_since(start);
 
+    announce(options, "affinities");
     start = std::chrono::steady_clock::now();
     local_scale_summary scales;
     local_rows a;
@@ -219,11 +229,13 @@ distributed_result knn_across(const rank_context& c, toolbox& plugins, const loc
     mexhost::release_kept_memory();
     facts.times.affinity = seconds_since(start);
 
+    announce(options, "normalisation");
     start = std::chrono::steady_clock::now();
     normalise_across(c, a);
     facts.times.normalise = seconds_since(start);
 
     {
+        announce(options, "eigenvectors");
         // The pieces are found once, for this decision and for the eigen-step, whose time they count in.
         start = std::chrono::steady_clock::now();
         const graph_pieces found = pieces_of(c.comm, a);

@@ -185,10 +185,38 @@ void fill_start(const piece_rows& p, Vec v) {
     check(VecRestoreArray(v, &x), "VecRestoreArray");
 }
 
-// Krylov-Schur for the `wanted` largest eigenvalues of the shell operator op; false when it
-// stopped short or an interrupt stopped it on every rank. The vectors come back in `vectors`.
-bool krylov_schur(MPI_Comm comm, const piece_rows& p, Mat op, std::size_t wanted, const sparse_eigen_options& options,
-                  operator_context& c, std::vector<vec_handle>& vectors, long long& restarts) {
+// What a person watching is told after each restart: the operator's applications so far and the
+// pairs converged. Set on the ranks that report (rank 0), where options.report is given.
+struct watch_context {
+    const sparse_eigen_options* options = nullptr;
+    const operator_context* c = nullptr;
+    const char* method = "";
+    const char* application = "";
+    std::size_t wanted = 0;
+};
+
+PetscErrorCode watch_restart(EPS, PetscInt restarts, PetscInt converged, PetscScalar*, PetscScalar*, PetscReal*,
+                             PetscInt, void* context) {
+    const watch_context& w = *static_cast<const watch_context*>(context);
+    try {
+        const long long applications = w.c->applications;
+        w.options->report(std::string(w.method) + ": " + std::to_string(applications) + " " + w.application +
+                          (applications == 1 ? ", " : "s, ") + std::to_string(restarts) +
+                          (restarts == 1 ? " restart, " : " restarts, ") +
+                          std::to_string(std::min<std::size_t>(static_cast<std::size_t>(converged), w.wanted)) +
+                          " of " + std::to_string(w.wanted) + " pairs converged");
+    } catch (...) {
+        // The words are only shown: failing to show them changes nothing.
+    }
+    return 0;
+}
+
+// Krylov-Schur for the `wanted` largest eigenvalues of the shell operator op (the inverse of the
+// shifted matrix, or L itself); false when it stopped short or an interrupt stopped it on every
+// rank. The vectors come back in `vectors`.
+bool krylov_schur(MPI_Comm comm, const piece_rows& p, Mat op, bool shift_invert, std::size_t wanted,
+                  const sparse_eigen_options& options, operator_context& c, std::vector<vec_handle>& vectors,
+                  long long& restarts) {
     eps_handle eps;
     check(EPSCreate(comm, &eps.e), "EPSCreate");
     check(EPSSetOperators(eps.e, op, nullptr), "EPSSetOperators");
@@ -205,6 +233,9 @@ bool krylov_schur(MPI_Comm comm, const piece_rows& p, Mat op, std::size_t wanted
     // Like the factor, the solver reads overrides under the same prefix (-rotalign_eigen_eps_ncv).
     check(EPSSetOptionsPrefix(eps.e, "rotalign_eigen_"), "EPSSetOptionsPrefix");
     check(EPSSetFromOptions(eps.e), "EPSSetFromOptions");
+    watch_context watch{&options, &c, shift_invert ? "shift-invert Krylov-Schur" : "Krylov-Schur",
+                        shift_invert ? "solve" : "product", wanted};
+    if (options.report) check(EPSMonitorSet(eps.e, watch_restart, &watch, nullptr), "EPSMonitorSet");
     const PetscErrorCode solved = EPSSolve(eps.e);
     if (c.stop_agreed) return false;
     check(solved, "EPSSolve");
@@ -276,6 +307,7 @@ std::string beyond_plain(const sparse_eigen_options& options) {
 // of MUMPS, `refusal` says why, alike on every rank: the solve then ends instead of falling back.
 bool factorise(MPI_Comm comm, const piece_rows& p, Mat shifted, std::size_t wanted, const sparse_eigen_options& options,
                sparse_eigen_work& work, mat_handle& factor, std::string& refusal) {
+    if (options.report) options.report("ordering the factor");
     clock_type::time_point start = clock_type::now();
     check(MatGetFactor(shifted, MATSOLVERMUMPS, MAT_FACTOR_CHOLESKY, &factor.m), "MatGetFactor");
     // The factor reads its MUMPS controls from the options database under this prefix
@@ -331,6 +363,7 @@ bool factorise(MPI_Comm comm, const piece_rows& p, Mat shifted, std::size_t want
                       "; ranks on more machines would share the factor";
         return false;
     }
+    if (options.report) options.report("factorising: " + byte_size(bytes) + " over the ranks");
     start = clock_type::now();
     const PetscErrorCode numeric = MatCholeskyFactorNumeric(factor.m, shifted, &info);
     work.factorise_seconds += seconds_since(start);
@@ -377,7 +410,7 @@ std::optional<spread_pairs> solve_in_petsc(MPI_Comm comm, piece_rows piece, std:
             check(MatShellSetOperation(inverse.m, MATOP_MULT, reinterpret_cast<void (*)(void)>(solve_shifted)),
                   "MatShellSetOperation");
             const clock_type::time_point start = clock_type::now();
-            const bool converged = krylov_schur(comm, piece, inverse.m, wanted, options, c, vectors, work.restarts);
+            const bool converged = krylov_schur(comm, piece, inverse.m, true, wanted, options, c, vectors, work.restarts);
             work.solves += c.applications;
             c.applications = 0;
             if (converged) {
@@ -395,7 +428,7 @@ std::optional<spread_pairs> solve_in_petsc(MPI_Comm comm, piece_rows piece, std:
     check(MatCreateShell(comm, local, local, global, global, &c, &l.m), "MatCreateShell");
     check(MatShellSetOperation(l.m, MATOP_MULT, reinterpret_cast<void (*)(void)>(multiply_l)), "MatShellSetOperation");
     const clock_type::time_point start = clock_type::now();
-    const bool converged = krylov_schur(comm, piece, l.m, wanted, options, c, vectors, work.restarts);
+    const bool converged = krylov_schur(comm, piece, l.m, false, wanted, options, c, vectors, work.restarts);
     work.products += c.applications;
     work.iterate_seconds += seconds_since(start);
     if (!converged) return std::nullopt;

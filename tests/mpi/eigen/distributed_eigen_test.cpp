@@ -338,10 +338,17 @@ TEST(DistributedEigen, ALargePieceIsFactoredOrRefusedNeverLeftToPlainKrylovSchur
     large.plain_lanczos_limit = 1000;
     large.factor_density_limit = 1.0;  // these small pieces fill more than a large graph's would
     large.factor_flops_limit = 1.0;
+    std::vector<std::string> told;  // what a person watching is told, as the solve goes
+    large.report = [&told](const std::string& where) { told.push_back(where); };
     const eigenpairs want = leading_eigenpairs(moons.view(), 6);
     const outcome got = solve_spread(moons, 6, large, false);
     EXPECT_EQ(got.pairs.method, "shift-invert Krylov-Schur (MUMPS)");
     expect_same_pairs(got.pairs.values, got.vectors, want, "flops over the limit");
+    ASSERT_GE(told.size(), 3u);
+    EXPECT_EQ(told.front(), "ordering the factor");
+    EXPECT_EQ(told.back().rfind("shift-invert Krylov-Schur: ", 0), 0u) << told.back();
+    EXPECT_NE(told.back().find(" of 6 pairs converged"), std::string::npos) << told.back();
+    large.report = {};
 
     large.factor_bytes_limit = 1024.0;
     std::string message;
