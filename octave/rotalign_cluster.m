@@ -74,7 +74,8 @@ function [groups, chosen, quality, times, values, note, info] = rotalign_cluster
 %   ordinary one ('' when it is); info, a struct: runner_up (the best other
 %   count, 0 for none), margin (the chosen count's quality less its quality),
 %   clear (false when no count stands clear: a margin below 0.01, unless the
-%   chosen count is a strong cut and the runner-up is not), min_group_size,
+%   chosen count is a strong cut and the runner-up is not; with the automatic
+%   graph, also when fewer than half of the candidates chose the count), min_group_size,
 %   stray (points in no group), graph_neighbours (0 on the dense graph),
 %   candidates (the automatic graph's rows [neighbours, count, score,
 %   confirmed]) and choice_points (the points the choice ran on).

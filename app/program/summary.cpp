@@ -1,5 +1,6 @@
 #include "summary.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <iomanip>
@@ -29,6 +30,21 @@ void print_spread_warning(std::ostream& s, const spread_contrast& c) {
       << ": " << short_number(c.widest_spread) << ", column " << c.narrowest + 1 << ": "
       << short_number(c.narrowest_spread) << "), so the widest columns rule the distances; if the columns are in"
       << " different units, --standardise gives each one unit spread\n";
+}
+
+// The candidate graphs chose different counts, most of them not the one taken: which they
+// chose, and the count most of the others chose (the first of those among equals).
+void print_disagreement(std::ostream& s, const cluster_result& r) {
+    std::vector<int> others;
+    for (const graph_candidate& c : r.candidates)
+        if (c.chosen != r.chosen) others.push_back(c.chosen);
+    int most = others.empty() ? 0 : others.front();
+    for (const int c : others)
+        if (std::count(others.begin(), others.end(), c) > std::count(others.begin(), others.end(), most)) most = c;
+    s << "no count stands clear: only " << r.candidates.size() - others.size() << " of the "
+      << r.candidates.size() << " candidate graphs give " << r.chosen << " groups (the others give";
+    for (std::size_t k = 0; k < others.size(); ++k) s << (k == 0 ? " " : k + 1 == others.size() ? " and " : ", ") << others[k];
+    s << "); look at " << most << " as well (--groups " << most << ")\n";
 }
 
 }  // namespace
@@ -83,6 +99,7 @@ void print_summary(std::ostream& s, const cluster_result& r, const cluster_optio
             s << "no count stands clear: " << r.runner_up << " groups fit the points nearly as well as " << r.chosen
               << "; look at both (--groups " << r.runner_up << ")\n";
     }
+    if (o.fixed_groups < 2 && !r.graphs_agree) print_disagreement(s, r);
     s << "points in no group: " << r.stray << " (pieces of the graph and groups of fewer than " << r.min_group_size
       << " points; --min-group-size)\n";
     if (!r.candidates.empty()) {

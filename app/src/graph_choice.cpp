@@ -152,6 +152,8 @@ std::optional<cluster_result> chosen_graph(toolbox& plugins, const points& p, co
                   std::to_string(options.max_groups) +
                   " groups tried, and had no say in the count; allowing " + pieces + " groups lets them compete";
     }
+    const auto agreeing = std::count_if(tried.begin(), tried.end(), [&r](const auto& c) { return c.chosen == r.chosen; });
+    r.graphs_agree = 2 * static_cast<std::size_t>(agreeing) >= tried.size();
     r.candidates = std::move(tried);
     r.choice_points = on.count;
     r.times.choice = std::max(0.0, seconds_since(start) - r.times.total());

@@ -107,6 +107,8 @@ function [groups, chosen, quality, times, values, note, info, done] = chosen_gra
       r{6} = [r{6}, '; ', apart_note];
     end
   end
+  % Fewer than half of the candidates choosing the count taken: no count stands clear.
+  r{7}.clear = r{7}.clear && 2 * nnz (candidates(:, 2) == r{2}) >= rows (candidates);
   if n <= sample
     [groups, chosen, quality, times, values, note, info] = r{:};
     info.candidates = candidates;

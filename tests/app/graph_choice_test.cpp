@@ -2,6 +2,7 @@
 // size of a set, and a handful of stray points that takes no count.
 #include "rotalign/chain.h"
 #include "rotalign/datasets/datasets.h"
+#include "rotalign/datasets/suite_sets.h"
 #include "rotalign/groups/group_count.h"
 #include "rotalign/groups/nearest_sample.h"
 #include "rotalign/groups/scores.h"
@@ -46,8 +47,18 @@ TEST(graph_choice, every_size_of_a_set_gets_the_same_count_and_its_groups) {
                     taken = c.neighbours;
                 }
             EXPECT_EQ(r.graph_neighbours, taken) << name << ' ' << n;
+            EXPECT_TRUE(r.graphs_agree) << name << ' ' << n;
         }
     }
+}
+
+// Two spirals drawn from another seed: the candidate graphs give 2, 6, 3, 3 and 5 groups.
+TEST(graph_choice, graphs_that_disagree_leave_no_count_clear) {
+    const rotalign::labelled_points data = rotalign::suite_points("spirals-2", 101);
+    const cluster_result r = rotalign::cluster_points(plugins(), data.data, cluster_options{});
+    ASSERT_EQ(r.candidates.size(), 5u);
+    EXPECT_EQ(r.chosen, 3);
+    EXPECT_FALSE(r.graphs_agree);
 }
 
 TEST(graph_choice, told_the_count_the_graph_that_aligns_it_best_is_taken) {

@@ -182,6 +182,16 @@ TEST_F(program, the_choice_is_drawn_and_explained) {
     const outcome enough = run("cluster d.csv --max-groups 16 --output g.txt");
     ASSERT_EQ(enough.status, 0) << enough.err;
     EXPECT_EQ(enough.out.rfind("groups: 16\n", 0), 0u) << enough.out;
+
+    // Candidate graphs that disagree (2, 6, 3, 3 and 5 groups on two spirals): the count taken
+    // does not stand clear, and the summary names the count most of the others give.
+    file("s.csv", run("generate spirals-2 --seed 101").out);
+    const outcome spirals = run("cluster s.csv --output g.txt");
+    ASSERT_EQ(spirals.status, 0) << spirals.err;
+    EXPECT_NE(spirals.out.find("no count stands clear: only 2 of the 5 candidate graphs give 3 groups (the others "
+                               "give 2, 6 and 5); look at 2 as well (--groups 2)\n"),
+              std::string::npos)
+        << spirals.out;
 }
 
 TEST_F(program, generate_lists_and_writes_the_suite) {
