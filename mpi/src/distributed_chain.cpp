@@ -16,6 +16,7 @@
 #include "rotalign/input/standardise.h"
 #include "rotalign/support/progress.h"
 #include "rotalign/support/sample_rows.h"
+#include "support/collective_section.h"
 #include "support/exchange.h"
 #include "support/together.h"
 
@@ -238,7 +239,8 @@ distributed_result knn_across(const rank_context& c, toolbox& plugins, const loc
         announce(options, "eigenvectors");
         // The pieces are found once, for this decision and for the eigen-step, whose time they count in.
         start = std::chrono::steady_clock::now();
-        const graph_pieces found = pieces_of(c.comm, a);
+        // It fails only for want of memory, which would leave the other ranks in its exchanges.
+        const graph_pieces found = collective_section([&] { return pieces_of(c.comm, a); });
         if (!small_pieces(found, a.global_size, options)) {
             distributed_eigen(c, plugins, std::move(a), found, options, start, d);
             return d;

@@ -198,7 +198,9 @@ void normalise_across(const rank_context& c, local_rows& a) {
     const std::vector<std::uint64_t> ghosts = ghosts_of(a);
     const std::vector<double> ghost_factor = ask_owners<double>(
         c, a.global_size, a.first, ghosts, 1, [&](std::size_t q, double* out) { *out = factor[q]; });
-    const positions ghost_at(ghosts);
+    // The ranks go on to find the graph's pieces together: running out of memory for the
+    // positions here would leave them waiting there.
+    const positions ghost_at = collective_section([&] { return positions(ghosts); });
     for (std::size_t j = 0; j < own; ++j)
         for (std::size_t e = a.starts[j]; e < a.starts[j + 1]; ++e) {
             const std::uint64_t i = static_cast<std::uint64_t>(a.columns[e]);
