@@ -8,6 +8,7 @@
 #include "eigen/row_checks.h"
 #include "eigen/spread_piece.h"
 #include "rotalign/support/errors.h"
+#include "support/collective_section.h"
 #include "support/distinct.h"
 
 #include <slepcsys.h>
@@ -89,6 +90,46 @@ piece_rows rows_of_piece(local_rows& m, const distributed_pieces& pieces, const 
     return out;
 }
 
+// The `wanted` largest pairs over all pieces as this rank's rows of the vectors (rows by columns).
+// Collective: the gathered pieces' vectors travel from their solvers.
+distributed_pairs leading_of_all(const distributed_pieces& pieces, const std::vector<bool>& gathered,
+                                 const std::vector<std::size_t>& wanted_of, const gathered_pieces& small,
+                                 const std::vector<spread_pairs>& spread,
+                                 const std::vector<std::vector<std::size_t>>& spread_rows, std::size_t rows,
+                                 std::size_t wanted) {
+    // The largest values over all pieces win, equal ones in the order of the pieces.
+    struct candidate {
+        double value;
+        std::size_t piece, k;
+    };
+    std::vector<candidate> candidates;
+    for (std::size_t p = 0; p < pieces.count(); ++p) {
+        const std::vector<double>& values = gathered[p] ? small.values(p) : spread[p].pairs.values;
+        for (std::size_t k = 0; k < wanted_of[p]; ++k) candidates.push_back({values[k], p, k});
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const candidate& a, const candidate& b) { return a.value > b.value; });
+
+    distributed_pairs out;
+    out.components = pieces.count();
+    out.values.resize(wanted);
+    out.vectors.assign(rows * wanted, 0.0);
+    std::vector<gathered_pieces::choice> chosen;
+    for (std::size_t c = 0; c < wanted; ++c) {
+        const candidate& best = candidates[c];
+        out.values[c] = best.value;
+        if (gathered[best.piece]) {
+            chosen.push_back({best.piece, best.k, c});
+            continue;
+        }
+        const std::vector<std::size_t>& own = spread_rows[best.piece];
+        const std::vector<double>& v = spread[best.piece].pairs.vectors;
+        for (std::size_t t = 0; t < own.size(); ++t) out.vectors[c * rows + own[t]] = v[best.k * own.size() + t];
+    }
+    small.scatter_vectors(chosen, rows, out.vectors);
+    return out;
+}
+
 }  // namespace
 
 graph_pieces pieces_of(MPI_Comm comm, const local_rows& m) {
@@ -115,7 +156,9 @@ distributed_pairs leading_eigenpairs(MPI_Comm comm, local_rows m, std::size_t wa
     check_symmetric(comm, m, blocks);
 
     std::optional<graph_pieces> own;
-    if (found == nullptr) own.emplace(pieces_of(comm, m));
+    // Running out of memory on one rank in a collective stage ends the run (collective_section):
+    // the other ranks would wait for it in the stage's exchanges.
+    if (found == nullptr) own.emplace(collective_section([&] { return pieces_of(comm, m); }));
     const ghost_columns& ghosts = found != nullptr ? found->ghosts : own->ghosts;
     const distributed_pieces& pieces = found != nullptr ? found->pieces : own->pieces;
 
@@ -152,36 +195,8 @@ distributed_pairs leading_eigenpairs(MPI_Comm comm, local_rows m, std::size_t wa
         leave_together(comm, failure);
     }
 
-    // The largest values over all pieces win, equal ones in the order of the pieces.
-    struct candidate {
-        double value;
-        std::size_t piece, k;
-    };
-    std::vector<candidate> candidates;
-    for (std::size_t p = 0; p < pieces.count(); ++p) {
-        const std::vector<double>& values = gathered[p] ? small.values(p) : spread[p].pairs.values;
-        for (std::size_t k = 0; k < wanted_of[p]; ++k) candidates.push_back({values[k], p, k});
-    }
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const candidate& a, const candidate& b) { return a.value > b.value; });
-
-    distributed_pairs out;
-    out.components = pieces.count();
-    out.values.resize(wanted);
-    out.vectors.assign(rows * wanted, 0.0);
-    std::vector<gathered_pieces::choice> chosen;
-    for (std::size_t c = 0; c < wanted; ++c) {
-        const candidate& best = candidates[c];
-        out.values[c] = best.value;
-        if (gathered[best.piece]) {
-            chosen.push_back({best.piece, best.k, c});
-            continue;
-        }
-        const std::vector<std::size_t>& own = spread_rows[best.piece];
-        const std::vector<double>& v = spread[best.piece].pairs.vectors;
-        for (std::size_t t = 0; t < own.size(); ++t) out.vectors[c * rows + own[t]] = v[best.k * own.size() + t];
-    }
-    small.scatter_vectors(chosen, rows, out.vectors);
+    distributed_pairs out = collective_section(
+        [&] { return leading_of_all(pieces, gathered, wanted_of, small, spread, spread_rows, rows, wanted); });
 
     // The method of the largest piece, the first of them when several share its size.
     std::size_t largest = 0;

@@ -3,6 +3,7 @@
 #include "eigen/leave_together.h"
 #include "eigen/piece_solver.h"
 #include "graph/sparse_graph.h"
+#include "support/collective_section.h"
 
 #include <exception>
 
@@ -63,89 +64,94 @@ gathered_pieces::gathered_pieces(MPI_Comm comm, const local_rows& m, const distr
     int rank = 0;
     MPI_Comm_rank(comm, &rank);
     const auto solver_of = [&](std::size_t p) { return static_cast<std::size_t>(blocks.owner(pieces.first_point[p])); };
-    const entry_places places{m, pieces, ghosts};
+    // Running out of memory on one rank here would leave the others in the exchanges.
+    std::vector<sparse_matrix> matrices = collective_section([&] {
+        const entry_places places{m, pieces, ghosts};
 
-    // Each own row of a gathered piece travels to the piece's solver as (piece, position, own
-    // row, entries) and the entries' positions, with the entries' values beside.
-    std::vector<int> header_counts(ranks, 0), value_counts(ranks, 0);
-    std::vector<std::vector<std::int64_t>> headers(ranks);
-    std::vector<std::vector<double>> values(ranks);
-    for (std::size_t i = 0; i < m.count(); ++i) {
-        const auto p = static_cast<std::size_t>(pieces.own_piece[i]);
-        if (!gathered[p]) continue;
-        const std::size_t to = solver_of(p);
-        std::vector<std::int64_t>& h = headers[to];
-        const std::size_t at = h.size();
-        h.insert(h.end(), {static_cast<std::int64_t>(p), pieces.own_position[i], static_cast<std::int64_t>(i), 0});
-        for (std::size_t k = m.starts[i]; k < m.starts[i + 1]; ++k) {
-            const auto [piece, position] = places.of(k);
-            if (piece != static_cast<std::int64_t>(p)) continue;  // a negligible link to another piece
-            h.push_back(position);
-            values[to].push_back(m.values[k]);
-            ++h[at + 3];
+        // Each own row of a gathered piece travels to the piece's solver as (piece, position, own
+        // row, entries) and the entries' positions, with the entries' values beside.
+        std::vector<int> header_counts(ranks, 0), value_counts(ranks, 0);
+        std::vector<std::vector<std::int64_t>> headers(ranks);
+        std::vector<std::vector<double>> values(ranks);
+        for (std::size_t i = 0; i < m.count(); ++i) {
+            const auto p = static_cast<std::size_t>(pieces.own_piece[i]);
+            if (!gathered[p]) continue;
+            const std::size_t to = solver_of(p);
+            std::vector<std::int64_t>& h = headers[to];
+            const std::size_t at = h.size();
+            h.insert(h.end(), {static_cast<std::int64_t>(p), pieces.own_position[i], static_cast<std::int64_t>(i), 0});
+            for (std::size_t k = m.starts[i]; k < m.starts[i + 1]; ++k) {
+                const auto [piece, position] = places.of(k);
+                if (piece != static_cast<std::int64_t>(p)) continue;  // a negligible link to another piece
+                h.push_back(position);
+                values[to].push_back(m.values[k]);
+                ++h[at + 3];
+            }
         }
-    }
-    std::vector<std::int64_t> header_out;
-    std::vector<double> value_out;
-    for (std::size_t r = 0; r < ranks; ++r) {
-        header_counts[r] = message_count(headers[r].size());
-        value_counts[r] = message_count(values[r].size());
-        header_out.insert(header_out.end(), headers[r].begin(), headers[r].end());
-        value_out.insert(value_out.end(), values[r].begin(), values[r].end());
-        headers[r] = {};
-        values[r] = {};
-    }
-    std::vector<int> header_incoming, value_incoming;
-    const std::vector<std::int64_t> header_in = exchange(comm, MPI_INT64_T, header_out, header_counts, header_incoming);
-    const std::vector<double> value_in = exchange(comm, MPI_DOUBLE, value_out, value_counts, value_incoming);
-    header_out = {};
-    value_out = {};
+        std::vector<std::int64_t> header_out;
+        std::vector<double> value_out;
+        for (std::size_t r = 0; r < ranks; ++r) {
+            header_counts[r] = message_count(headers[r].size());
+            value_counts[r] = message_count(values[r].size());
+            header_out.insert(header_out.end(), headers[r].begin(), headers[r].end());
+            value_out.insert(value_out.end(), values[r].begin(), values[r].end());
+            headers[r] = {};
+            values[r] = {};
+        }
+        std::vector<int> header_incoming, value_incoming;
+        const std::vector<std::int64_t> header_in =
+            exchange(comm, MPI_INT64_T, header_out, header_counts, header_incoming);
+        const std::vector<double> value_in = exchange(comm, MPI_DOUBLE, value_out, value_counts, value_incoming);
+        header_out = {};
+        value_out = {};
 
-    // The pieces solved here, as matrices in their own numbering (columns = rows, symmetric).
-    std::vector<sparse_matrix> matrices;
-    for (std::size_t p = 0; p < pieces.count(); ++p)
-        if (gathered[p] && solver_of(p) == static_cast<std::size_t>(rank)) {
-            solved_index_[p] = static_cast<std::int64_t>(solved_.size());
-            solved_.emplace_back();
-            const auto size = static_cast<std::size_t>(pieces.size[p]);
-            solved_.back().source_rank.assign(size, 0);
-            solved_.back().source_row.assign(size, 0);
-            matrices.emplace_back();
-            matrices.back().n = size;
-            matrices.back().starts.assign(size + 1, 0);
-        }
-    // Twice over what came in: the entries per column and where each row came from, then the entries.
-    for (int pass = 0; pass < 2; ++pass) {
-        std::size_t h = 0, v = 0;
-        for (std::size_t source = 0; source < ranks; ++source) {
-            const std::size_t end = h + static_cast<std::size_t>(header_incoming[source]);
-            while (h < end) {
-                const auto slot = static_cast<std::size_t>(solved_index_[static_cast<std::size_t>(header_in[h])]);
-                const auto position = static_cast<std::size_t>(header_in[h + 1]);
-                const auto entries = static_cast<std::size_t>(header_in[h + 3]);
-                sparse_matrix& a = matrices[slot];
-                if (pass == 0) {
-                    a.starts[position + 1] = static_cast<std::int32_t>(entries);
-                    solved_[slot].source_rank[position] = static_cast<int>(source);
-                    solved_[slot].source_row[position] = header_in[h + 2];
-                } else {
-                    auto at = static_cast<std::size_t>(a.starts[position]);
-                    for (std::size_t e = 0; e < entries; ++e, ++at) {
-                        a.rows[at] = static_cast<std::int32_t>(header_in[h + 4 + e]);
-                        a.values[at] = value_in[v + e];
+        // The pieces solved here, as matrices in their own numbering (columns = rows, symmetric).
+        std::vector<sparse_matrix> built;
+        for (std::size_t p = 0; p < pieces.count(); ++p)
+            if (gathered[p] && solver_of(p) == static_cast<std::size_t>(rank)) {
+                solved_index_[p] = static_cast<std::int64_t>(solved_.size());
+                solved_.emplace_back();
+                const auto size = static_cast<std::size_t>(pieces.size[p]);
+                solved_.back().source_rank.assign(size, 0);
+                solved_.back().source_row.assign(size, 0);
+                built.emplace_back();
+                built.back().n = size;
+                built.back().starts.assign(size + 1, 0);
+            }
+        // Twice over what came in: the entries per column and where each row came from, then the entries.
+        for (int pass = 0; pass < 2; ++pass) {
+            std::size_t h = 0, v = 0;
+            for (std::size_t source = 0; source < ranks; ++source) {
+                const std::size_t end = h + static_cast<std::size_t>(header_incoming[source]);
+                while (h < end) {
+                    const auto slot = static_cast<std::size_t>(solved_index_[static_cast<std::size_t>(header_in[h])]);
+                    const auto position = static_cast<std::size_t>(header_in[h + 1]);
+                    const auto entries = static_cast<std::size_t>(header_in[h + 3]);
+                    sparse_matrix& a = built[slot];
+                    if (pass == 0) {
+                        a.starts[position + 1] = static_cast<std::int32_t>(entries);
+                        solved_[slot].source_rank[position] = static_cast<int>(source);
+                        solved_[slot].source_row[position] = header_in[h + 2];
+                    } else {
+                        auto at = static_cast<std::size_t>(a.starts[position]);
+                        for (std::size_t e = 0; e < entries; ++e, ++at) {
+                            a.rows[at] = static_cast<std::int32_t>(header_in[h + 4 + e]);
+                            a.values[at] = value_in[v + e];
+                        }
                     }
+                    h += 4 + entries;
+                    v += entries;
                 }
-                h += 4 + entries;
-                v += entries;
             }
+            if (pass == 0)
+                for (sparse_matrix& a : built) {
+                    for (std::size_t c = 0; c < a.n; ++c) a.starts[c + 1] += a.starts[c];
+                    a.rows.resize(static_cast<std::size_t>(a.starts[a.n]));
+                    a.values.resize(a.rows.size());
+                }
         }
-        if (pass == 0)
-            for (sparse_matrix& a : matrices) {
-                for (std::size_t c = 0; c < a.n; ++c) a.starts[c + 1] += a.starts[c];
-                a.rows.resize(static_cast<std::size_t>(a.starts[a.n]));
-                a.values.resize(a.rows.size());
-            }
-    }
+        return built;
+    });
 
     // Solve, then every rank learns every gathered piece's values: (piece, method, values...).
     std::exception_ptr failure;
@@ -166,19 +172,21 @@ gathered_pieces::gathered_pieces(MPI_Comm comm, const local_rows& m, const distr
         failure = std::current_exception();
     }
     leave_together(comm, failure);
-    const int count = message_count(summary.size());
-    std::vector<int> counts(ranks);
-    MPI_Allgather(&count, 1, MPI_INT, counts.data(), 1, MPI_INT, comm);
-    const std::vector<int> offsets = offsets_of(counts);
-    std::vector<double> all(total(counts, offsets));
-    MPI_Allgatherv(summary.data(), count, MPI_DOUBLE, all.data(), counts.data(), offsets.data(), MPI_DOUBLE, comm);
-    for (std::size_t at = 0; at < all.size();) {
-        const auto p = static_cast<std::size_t>(all[at]);
-        methods_[p] = static_cast<eigen_solver>(static_cast<int>(all[at + 1]));
-        values_[p].assign(all.begin() + static_cast<std::ptrdiff_t>(at + 2),
-                          all.begin() + static_cast<std::ptrdiff_t>(at + 2 + wanted[p]));
-        at += 2 + wanted[p];
-    }
+    collective_section([&] {
+        const int count = message_count(summary.size());
+        std::vector<int> counts(ranks);
+        MPI_Allgather(&count, 1, MPI_INT, counts.data(), 1, MPI_INT, comm);
+        const std::vector<int> offsets = offsets_of(counts);
+        std::vector<double> all(total(counts, offsets));
+        MPI_Allgatherv(summary.data(), count, MPI_DOUBLE, all.data(), counts.data(), offsets.data(), MPI_DOUBLE, comm);
+        for (std::size_t at = 0; at < all.size();) {
+            const auto p = static_cast<std::size_t>(all[at]);
+            methods_[p] = static_cast<eigen_solver>(static_cast<int>(all[at + 1]));
+            values_[p].assign(all.begin() + static_cast<std::ptrdiff_t>(at + 2),
+                              all.begin() + static_cast<std::ptrdiff_t>(at + 2 + wanted[p]));
+            at += 2 + wanted[p];
+        }
+    });
 }
 
 void gathered_pieces::scatter_vectors(const std::vector<choice>& chosen, std::size_t rows,

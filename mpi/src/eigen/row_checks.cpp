@@ -2,6 +2,7 @@
 
 #include "eigen/leave_together.h"
 #include "rotalign/support/errors.h"
+#include "support/collective_section.h"
 
 #include <algorithm>
 #include <cmath>
@@ -33,35 +34,9 @@ void fail_together(MPI_Comm comm, const std::string& fault) {
     leave_together(comm, fault.empty() ? std::exception_ptr{} : std::make_exception_ptr(input_error(fault)));
 }
 
-}  // namespace
-
-block_starts check_rows(MPI_Comm comm, const local_rows& m) {
-    fail_together(comm, fault_in(m));
-    // N the same everywhere: its least and largest value agree.
-    const auto n = static_cast<std::int64_t>(m.global_size);
-    std::int64_t least = n, largest = n;
-    MPI_Allreduce(MPI_IN_PLACE, &least, 1, MPI_INT64_T, MPI_MIN, comm);
-    MPI_Allreduce(MPI_IN_PLACE, &largest, 1, MPI_INT64_T, MPI_MAX, comm);
-    if (least != largest)
-        fail_together(comm, "local rows: the ranks disagree on the order of the matrix (" + std::to_string(least) +
-                                " and " + std::to_string(largest) + ")");
-    const block_starts blocks =
-        block_starts::gather(comm, static_cast<std::int64_t>(m.first), static_cast<std::int64_t>(m.count()));
-    std::string fault;
-    std::int64_t next = 0;
-    for (std::size_t r = 0; r < blocks.rows.size() && fault.empty(); ++r) {
-        if (blocks.first[r] != next)
-            fault = "local rows: rank " + std::to_string(r) + " starts at row " + std::to_string(blocks.first[r]) +
-                    " where row " + std::to_string(next) + " is due";
-        next += blocks.rows[r];
-    }
-    if (fault.empty() && next != n)
-        fault = "local rows: the ranks' rows end at row " + std::to_string(next) + " of " + std::to_string(n);
-    fail_together(comm, fault);
-    return blocks;
-}
-
-void check_symmetric(MPI_Comm comm, const local_rows& m, const block_starts& blocks) {
+// Whether this rank's rows hold the mirror of every entry above the diagonal that reaches them,
+// and nothing else left of the diagonal. Collective.
+bool mirrors_match(MPI_Comm comm, const local_rows& m, const block_starts& blocks) {
     int ranks = 1, rank = 0;
     MPI_Comm_size(comm, &ranks);
     MPI_Comm_rank(comm, &rank);
@@ -150,6 +125,40 @@ void check_symmetric(MPI_Comm comm, const local_rows& m, const block_starts& blo
                 mirrored = m.columns[k] == bucket_column[b] && m.values[k] == bucket_value[b];
             }
     }
+    return mirrored;
+}
+
+}  // namespace
+
+block_starts check_rows(MPI_Comm comm, const local_rows& m) {
+    fail_together(comm, fault_in(m));
+    // N the same everywhere: its least and largest value agree.
+    const auto n = static_cast<std::int64_t>(m.global_size);
+    std::int64_t least = n, largest = n;
+    MPI_Allreduce(MPI_IN_PLACE, &least, 1, MPI_INT64_T, MPI_MIN, comm);
+    MPI_Allreduce(MPI_IN_PLACE, &largest, 1, MPI_INT64_T, MPI_MAX, comm);
+    if (least != largest)
+        fail_together(comm, "local rows: the ranks disagree on the order of the matrix (" + std::to_string(least) +
+                                " and " + std::to_string(largest) + ")");
+    const block_starts blocks =
+        block_starts::gather(comm, static_cast<std::int64_t>(m.first), static_cast<std::int64_t>(m.count()));
+    std::string fault;
+    std::int64_t next = 0;
+    for (std::size_t r = 0; r < blocks.rows.size() && fault.empty(); ++r) {
+        if (blocks.first[r] != next)
+            fault = "local rows: rank " + std::to_string(r) + " starts at row " + std::to_string(blocks.first[r]) +
+                    " where row " + std::to_string(next) + " is due";
+        next += blocks.rows[r];
+    }
+    if (fault.empty() && next != n)
+        fault = "local rows: the ranks' rows end at row " + std::to_string(next) + " of " + std::to_string(n);
+    fail_together(comm, fault);
+    return blocks;
+}
+
+void check_symmetric(MPI_Comm comm, const local_rows& m, const block_starts& blocks) {
+    // Running out of memory for the mirrors on one rank would leave the others in the exchanges.
+    const bool mirrored = collective_section([&] { return mirrors_match(comm, m, blocks); });
     int unmatched = mirrored ? 0 : 1;
     MPI_Allreduce(MPI_IN_PLACE, &unmatched, 1, MPI_INT, MPI_MAX, comm);
     fail_together(comm, unmatched == 0 ? std::string() : std::string("sparse matrix: not symmetric"));

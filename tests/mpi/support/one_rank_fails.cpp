@@ -1,7 +1,8 @@
 // Linked only into the test copy of rotalign-mpi, with -Wl,--wrap for each call below: on rank 1
 // alone, the call named by ROTALIGN_TEST_FAILING_CALL fails (as running out of memory there
 // would), while the other ranks go on into the collective work that waits for rank 1. Every
-// other call, and every call when the variable is unset, goes to the real one.
+// other call, and every call when the variable is unset, goes to the real one. Which call of
+// that name fails is fixed below, except where ROTALIGN_TEST_FAILING_NTH names another.
 #include <mpi.h>
 #include <petscmat.h>
 
@@ -17,6 +18,8 @@ bool fails_now(const char* name, int nth) {
     if (chosen == nullptr || std::strcmp(chosen, name) != 0) return false;
     int rank = 0;
     MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+    const char* given = std::getenv("ROTALIGN_TEST_FAILING_NTH");
+    if (given != nullptr) nth = std::atoi(given);
     static int calls = 0;
     return rank == 1 && ++calls == nth;
 }
