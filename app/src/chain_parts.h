@@ -4,6 +4,7 @@
 // on every candidate.
 
 #include "rotalign/chain.h"
+#include "rotalign/graph_choice.h"
 #include "rotalign/support/memory.h"
 
 #include <optional>
@@ -31,6 +32,11 @@ std::size_t neighbours_per_point(const cluster_options& options);
 // count (valleys.h).
 cluster_result cluster_on_graph(toolbox& plugins, const points& p, const cluster_options& options, chain_step& step,
                                 bool across_valleys = false);
+
+// run_candidate within the chain's current step.
+std::optional<cluster_result> run_candidate_in(toolbox& plugins, const points& on, std::size_t total,
+                                               const cluster_options& options, std::size_t m,
+                                               candidate_outcome& out, chain_step& step);
 
 // The automatic graph: the chain on each candidate graph of (a sample of) the points, the best
 // score taken; on more points than the sample every other point joins the group of its nearest

@@ -44,3 +44,4 @@
 
 #include "rotalign/chain.h"
 #include "rotalign/chain_normalised.h"
+#include "rotalign/graph_choice.h"

@@ -34,6 +34,7 @@ too_many_pieces::too_many_pieces(std::size_t components, int groups_tried)
                       std::to_string(groups_tried) + " groups tried",
                   {{"allow " + std::to_string(components) + " or more groups", "max_groups", std::to_string(components)},
                    {"use a larger neighbour count", "neighbours", ""}}),
-      components_(components) {}
+      components_(components),
+      groups_tried_(groups_tried) {}
 
 }  // namespace rotalign

@@ -61,9 +61,11 @@ public:
     too_many_pieces(std::size_t components, int groups_tried);
 
     std::size_t components() const noexcept { return components_; }
+    int groups_tried() const noexcept { return groups_tried_; }
 
 private:
     std::size_t components_;
+    int groups_tried_;
 };
 
 }  // namespace rotalign
