@@ -3,6 +3,7 @@
 #include "affinity/affinity_across.h"
 #include "eigen/distributed_eigen.h"
 #include "eigen/distributed_pieces.h"
+#include "graph/choice_across.h"
 #include "graph/graph_columns.h"
 #include "input/local_spreads.h"
 #include "mexhost/errors.h"
@@ -39,9 +40,9 @@ distributed_result gathered(const rank_context& c, toolbox& plugins, const local
 }
 
 // The automatic graph on more points than its sample, as cluster_points chooses it: the candidate
-// graphs on the seeded sample (gathered to rank 0), then every point takes the group of its
-// nearest sampled point, each rank for its own. Nothing when no candidate fits the sample: one
-// process then runs the nearest-neighbour graph on all points.
+// graphs on the seeded sample (handed to every rank, each candidate run on one of them), then
+// every point takes the group of its nearest sampled point, each rank for its own. Nothing when no
+// candidate fits the sample: one process then runs the nearest-neighbour graph on all points.
 std::optional<distributed_result> sampled(const rank_context& c, toolbox& plugins, const local_points& p,
                                           const cluster_options& options) {
     const std::vector<std::size_t> rows = sample_rows(p.total, graph_choice_sample, 1);
@@ -53,28 +54,17 @@ std::optional<distributed_result> sampled(const rank_context& c, toolbox& plugin
         mine.insert(mine.end(), row, row + dims);
     }
     points sample{rows.size(), dims, gather_to_root(c.comm, mine)};
+    broadcast(c.comm, sample.values);
     // The sample's own limit on group sizes, scaled from that of all points.
     const std::size_t min_size = options.min_group_size > 0 ? options.min_group_size : default_min_group_size(p.total);
     cluster_options on_sample = options;
     on_sample.min_group_size = std::max<std::size_t>(2, min_size * sample.count / p.total);
     distributed_result d;
     d.route = distributed_route::sampled;
-    int chosen = 0;
-    together(c.comm, [&] {
-        if (!c.root()) return;
-        try {
-            d.result = cluster_points(plugins, sample, on_sample);
-            chosen = d.result.candidates.empty() ? 0 : 1;
-        } catch (const mexhost::plugin_error&) {
-            throw;
-        } catch (const std::runtime_error&) {
-            chosen = 0;  // no candidate carried the sample
-        }
-    });
-    MPI_Bcast(&chosen, 1, MPI_INT, 0, c.comm);
+    std::optional<cluster_result> chosen = choice_across(c, plugins, sample, on_sample);
     if (!chosen) return std::nullopt;
+    d.result = std::move(*chosen);
 
-    broadcast(c.comm, sample.values);
     std::vector<int> sample_groups = c.root() ? d.result.groups : std::vector<int>{};
     broadcast(c.comm, sample_groups);
     std::vector<int> groups;
