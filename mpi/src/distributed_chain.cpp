@@ -120,7 +120,7 @@ bool small_pieces(const graph_pieces& found, std::size_t n, const cluster_option
 
 // The eigen-step across the ranks on the pieces found beforehand (its time counted from
 // `start`); rank 0 gathers the eigenvectors' rows and runs the rotations and the count.
-void distributed_eigen(const rank_context& c, toolbox& plugins, local_rows a, const graph_pieces& found,
+void distributed_eigen(const rank_context& c, toolbox& plugins, local_rows a, graph_pieces found,
                        const cluster_options& options, std::chrono::steady_clock::time_point start,
                        distributed_result& d) {
     const std::size_t n = a.global_size;
@@ -131,7 +131,7 @@ void distributed_eigen(const rank_context& c, toolbox& plugins, local_rows a, co
     if (options.report != nullptr)
         so.report = [report = options.report](const std::string& where) { report->detail(where); };
     distributed_pairs pairs;
-    together(c.comm, [&] { pairs = leading_eigenpairs(c.comm, std::move(a), wanted, so, nullptr, &found); });
+    together(c.comm, [&] { pairs = leading_eigenpairs(c.comm, std::move(a), wanted, so, nullptr, std::move(found)); });
     // Each rank's rows by columns; rank 0 lays them into whole columns. All of rank 0's work lies
     // inside the stage, so that its failure (the whole columns alone take N by c + 1 doubles)
     // reaches the ranks that wait for it.
@@ -230,9 +230,9 @@ distributed_result knn_across(const rank_context& c, toolbox& plugins, const loc
         // The pieces are found once, for this decision and for the eigen-step, whose time they count in.
         start = std::chrono::steady_clock::now();
         // It fails only for want of memory, which would leave the other ranks in its exchanges.
-        const graph_pieces found = collective_section([&] { return pieces_of(c.comm, a); });
+        graph_pieces found = collective_section([&] { return pieces_of(c.comm, a); });
         if (!small_pieces(found, a.global_size, options)) {
-            distributed_eigen(c, plugins, std::move(a), found, options, start, d);
+            distributed_eigen(c, plugins, std::move(a), std::move(found), options, start, d);
             return d;
         }
     }

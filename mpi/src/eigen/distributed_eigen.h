@@ -10,6 +10,7 @@
 #include <mpi.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,7 @@ namespace rotalign::mpi {
 // The connected pieces of the rows' graph as leading_eigenpairs finds them (entries above
 // negligible_at(N)), with the halo they were found through. A caller that looks at the pieces
 // before the eigen-step hands them to leading_eigenpairs as `found`, which then skips finding
-// them again (1 s of the step on 10^6 points over 2 ranks). Collective; the rows must be well
+// them again (1 s of the step on 10^6 points over 2 ranks) and lets them go before the solves. Collective; the rows must be well
 // formed (leading_eigenpairs checks them, pieces_of does not).
 struct graph_pieces {
     ghost_columns ghosts;
@@ -56,6 +57,6 @@ struct distributed_pairs {
 // options.interrupt_check leaves the rank where it was thrown as it is.
 distributed_pairs leading_eigenpairs(MPI_Comm comm, local_rows m, std::size_t wanted,
                                      const sparse_eigen_options& options = {}, sparse_eigen_work* work = nullptr,
-                                     const graph_pieces* found = nullptr);
+                                     std::optional<graph_pieces> found = std::nullopt);
 
 }  // namespace rotalign::mpi

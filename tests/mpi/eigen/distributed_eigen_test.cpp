@@ -199,8 +199,7 @@ outcome solve_spread(const affinity& a, std::size_t wanted, const sparse_eigen_o
     const local_rows rows = rows_of(v, first, count);
     outcome out;
     if (pieces_first) {
-        const graph_pieces found = pieces_of(MPI_COMM_WORLD, rows);
-        out.pairs = leading_eigenpairs(MPI_COMM_WORLD, rows, wanted, options, nullptr, &found);
+        out.pairs = leading_eigenpairs(MPI_COMM_WORLD, rows, wanted, options, nullptr, pieces_of(MPI_COMM_WORLD, rows));
     } else {
         out.pairs = leading_eigenpairs(MPI_COMM_WORLD, rows, wanted, options);
     }
