@@ -19,8 +19,8 @@ namespace rotalign::mpi {
 // The connected pieces of the rows' graph as leading_eigenpairs finds them (entries above
 // negligible_at(N)), with the halo they were found through. A caller that looks at the pieces
 // before the eigen-step hands them to leading_eigenpairs as `found`, which then skips finding
-// them again (1 s of the step on 10^6 points over 2 ranks) and lets them go before the solves. Collective; the rows must be well
-// formed (leading_eigenpairs checks them, pieces_of does not).
+// them again (1 s of the step on 10^6 points over 2 ranks) and lets them go before the solves.
+// Collective; the rows must be well formed (leading_eigenpairs checks them, pieces_of does not).
 struct graph_pieces {
     ghost_columns ghosts;
     distributed_pieces pieces;
