@@ -72,7 +72,7 @@ std::size_t lanczos_basis(std::size_t n, std::size_t wanted, bool inverted) {
 
 lanczos_run largest_ritz_vectors(std::size_t n, std::size_t nev, std::size_t ncv, double tolerance, int max_restarts,
                                  const symmetric_operator_fn& op, std::vector<double>& vectors,
-                                 const lanczos_watch_fn& watch) {
+                                 const lanczos_watch_fn& watch, const std::function<void()>& done) {
     const a_int order = as_arpack(n), wanted = as_arpack(nev), basis = as_arpack(ncv);
     const a_int lworkl = basis * (basis + 8);
     std::vector<double> resid(n), v(n * ncv), workd(3 * n), workl(static_cast<std::size_t>(lworkl));
@@ -103,6 +103,7 @@ lanczos_run largest_ritz_vectors(std::size_t n, std::size_t nev, std::size_t ncv
         watch(at);
     }
     run.restarts = iparam[2];
+    if (done) done();
     vectors.clear();
     if (info == 1 || info == 3 || iparam[4] < wanted) return run;  // no convergence, or no shifts to apply
     if (info != 0) throw std::runtime_error("the Lanczos eigen-solver failed (code " + std::to_string(info) + ")");

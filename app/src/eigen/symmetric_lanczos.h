@@ -40,9 +40,11 @@ struct lanczos_run {
 // took 82. Never more than n.
 std::size_t lanczos_basis(std::size_t n, std::size_t wanted, bool inverted);
 
-// `watch`, when given, is called after each application of the operator.
+// `watch`, when given, is called after each application of the operator; `done`, when given, once
+// the iterations have ended, before the Ritz vectors are formed: they need the basis alone, so
+// that the caller may let the operator's storage go first.
 lanczos_run largest_ritz_vectors(std::size_t n, std::size_t nev, std::size_t ncv, double tolerance, int max_restarts,
                                  const symmetric_operator_fn& op, std::vector<double>& vectors,
-                                 const lanczos_watch_fn& watch = {});
+                                 const lanczos_watch_fn& watch = {}, const std::function<void()>& done = {});
 
 }  // namespace rotalign
