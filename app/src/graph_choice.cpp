@@ -32,6 +32,12 @@ points rows_of(const points& p, const std::vector<std::size_t>& rows) {
     return out;
 }
 
+// How many of the outcomes chose `count` groups.
+std::size_t choosing(const std::vector<candidate_outcome>& outcomes, int count) {
+    return static_cast<std::size_t>(
+        std::count_if(outcomes.begin(), outcomes.end(), [count](const candidate_outcome& o) { return o.chosen == count; }));
+}
+
 double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -115,10 +121,7 @@ std::optional<std::size_t> taken_candidate(const std::vector<candidate_outcome>&
     // 15 and 20 near 0.12, where a quality of 0.63 at 2 groups had put the rule off a cut 52
     // times farther from 1 than the one before).
     const auto counted = [](const candidate_outcome& c) { return c.chosen > 0; };
-    const auto confirmed = [&](const candidate_outcome& c) {
-        return counted(c) && std::count_if(outcomes.begin(), outcomes.end(),
-                                           [&c](const auto& o) { return o.chosen == c.chosen; }) > 1;
-    };
+    const auto confirmed = [&](const candidate_outcome& c) { return counted(c) && choosing(outcomes, c.chosen) > 1; };
     const bool any_confirmed = std::any_of(outcomes.begin(), outcomes.end(), confirmed);
     const auto competes = [&](const candidate_outcome& c) { return counted(c) && (confirmed(c) || !any_confirmed); };
     const auto summed = [&](int count) {
@@ -174,11 +177,8 @@ void complete_choice(cluster_result& r, const std::vector<candidate_outcome>& ou
     }
     std::vector<graph_candidate> tried;
     for (const candidate_outcome& c : outcomes)
-        if (c.chosen > 0) tried.push_back({c.neighbours, c.chosen, c.score, false});
-    for (graph_candidate& c : tried)
-        c.confirmed = std::count_if(tried.begin(), tried.end(), [&c](const auto& o) { return o.chosen == c.chosen; }) > 1;
-    const auto agreeing = std::count_if(tried.begin(), tried.end(), [&r](const auto& c) { return c.chosen == r.chosen; });
-    r.graphs_agree = 2 * static_cast<std::size_t>(agreeing) >= tried.size();
+        if (c.chosen > 0) tried.push_back({c.neighbours, c.chosen, c.score, choosing(outcomes, c.chosen) > 1});
+    r.graphs_agree = 2 * choosing(outcomes, r.chosen) >= tried.size();
     r.candidates = std::move(tried);
     r.choice_points = choice_points;
 }
