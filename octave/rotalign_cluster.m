@@ -32,7 +32,10 @@ function [groups, chosen, quality, times, values, note, info] = rotalign_cluster
 %   Points in pieces of the graph with fewer than 'min_group_size' points are
 %   set aside before step 4; counts with a group that small are no candidates
 %   (unless every count has one), and such a group of the chosen count is
-%   dissolved: those points are in no group (0).
+%   dissolved: those points are in no group (0). A place holding more copies
+%   than 'neighbours' gets a local scale of 0 and falls out of the graph; when
+%   it lies among the 'neighbours' nearest of another point, it is set aside
+%   too and then joins the group of its nearest such point.
 %   The graph 'auto' on points (without 'graph_neighbours'), as the program
 %   does: the chain on the knn graphs of 7, 10, 15, 20 and 30 neighbours (not
 %   below 'neighbours', below N / 2), each scored (lambda_c - lambda_c+1) /
@@ -160,6 +163,22 @@ end
 %! [g, c, q] = rotalign_cluster (P, 'groups', 2);
 %! assert (c, 2);
 %! assert (numel (q), 1);
+
+%!test
+%! ## Twelve copies of a cloud's point (drawn 100 times larger, so that nothing links points at
+%! ## a local scale of 0): each copy's 7th nearest is a copy, yet the place lies among the 7
+%! ## nearest of the cloud's points, so it joins the cloud's group instead of taking a count.
+%! [P, truth] = clouds ();
+%! P = [100 * P; repmat(100 * P(1, :), 12, 1)];
+%! truth = [truth; repmat(truth(1), 12, 1)];
+%! for graph = {'dense', 'knn'}
+%!   [groups, chosen, ~, ~, ~, note] = rotalign_cluster (P, 'graph', graph{1}, 'max_groups', 5);
+%!   assert (chosen, 3);
+%!   for g = 1:3
+%!     assert (numel (unique (truth(groups == g))), 1);
+%!   end
+%!   assert (strncmp (note, '13 points on places of more than 7 points,', 42));
+%! end
 
 %!test
 %! ## Standardised, the groups do not depend on the columns' units or origins.

@@ -14,6 +14,7 @@
 #include "rotalign/eigen/sparse_eigen.h"
 #include "rotalign/graph/graph.h"
 #include "rotalign/graph/graph_size.h"
+#include "rotalign/graph/repeated_places.h"
 #include "rotalign/graph/small_pieces.h"
 #include "rotalign/groups/rotation.h"
 #include "rotalign/groups/valleys.h"
@@ -164,6 +165,21 @@ void drop_small_groups(cluster_result& result, std::size_t min_size) {
                    " points left as points in no group";
 }
 
+// The points of places cut off by their zero scale take the group of the point they join (see
+// repeated_places.h), and the note says how many.
+void join_cut_off_places(cluster_result& result, const std::vector<std::size_t>& joins, int neighbours) {
+    std::size_t joined = 0;
+    for (std::size_t i = 0; i < joins.size(); ++i)
+        if (joins[i] != no_point) {
+            result.groups[i] = result.groups[joins[i]];
+            ++joined;
+        }
+    result.note += std::string(result.note.empty() ? "" : "; ") + std::to_string(joined) +
+                   (joined == 1 ? " point" : " points") + " on places of more than " + std::to_string(neighbours) +
+                   " points, whose local scale of 0 cut them off from the graph, joined the groups of their "
+                   "nearest other points";
+}
+
 // The normalised affinity of the distance matrix d (n-by-n host matrix, dense or sparse). Both
 // graphs take the same steps: the plug-ins keep a sparse input's pattern. Every matrix is dropped
 // as soon as the next step has it, so that the host hands its block to the next one: on the
@@ -218,17 +234,33 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     const bool sparse = mxIsSparse(d.get());
     const int largest = options.fixed_groups >= 2 ? options.fixed_groups : options.max_groups;
     const group_count_settings settings = settings_of(options);
+    // Places whose copies outnumber the local scales' neighbours: only a local scale vanishes so.
+    const repeated_places places =
+        normalised || given != nullptr || options.affinity == affinity_kind::global
+            ? repeated_places{}
+            : find_repeated_places(d.get(), static_cast<std::size_t>(std::max(options.neighbours, 0)));
     mexhost::array_ptr l = normalised ? std::move(d) : normalised_from(plugins, std::move(d), options, result, step);
 
-    // Pieces of the graph too small to be a group are set aside (in no group), so that they take
-    // no count; unless too few points would be left for the groups tried.
+    // Pieces of the graph too small to be a group, and places that only their zero scale cut off,
+    // are set aside (in no group), so that they take no count; unless too few points would be
+    // left for the groups tried. The places join their neighbours' groups at the end.
     const std::size_t min_size = options.min_group_size > 0 ? options.min_group_size : default_min_group_size(n);
     result.min_group_size = min_size;
     std::vector<char> left_out = given != nullptr ? std::vector<char>{} : points_in_small_pieces(l.get(), min_size);
+    std::vector<std::size_t> joins = joins_of_cut_off_places(l.get(), places);
+    if (!joins.empty()) {
+        left_out.resize(n, 0);
+        for (std::size_t i = 0; i < n; ++i)
+            if (joins[i] != no_point) left_out[i] = 1;
+    }
     if (!left_out.empty()) {
         const std::size_t out = static_cast<std::size_t>(std::count(left_out.begin(), left_out.end(), 1));
-        if (n - out >= std::max(static_cast<std::size_t>(largest) + 1, min_size)) l = without_points(l.get(), left_out);
-        else left_out.clear();
+        if (n - out >= std::max(static_cast<std::size_t>(largest) + 1, min_size)) {
+            l = without_points(l.get(), left_out);
+        } else {
+            left_out.clear();
+            joins.clear();
+        }
     }
     const std::size_t kept = mxGetM(l.get());
     // Groups of the kept points as groups of all points, 0 for those set aside.
@@ -353,6 +385,7 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     }
     result.groups = of_all_points(std::move(result.groups));
     if (options.fixed_groups < 2) drop_small_groups(result, min_size);
+    if (!joins.empty()) join_cut_off_places(result, joins, options.neighbours);
     result.stray = static_cast<std::size_t>(std::count(result.groups.begin(), result.groups.end(), 0));
     return result;
 }
@@ -489,6 +522,13 @@ mexhost::array_ptr normalised_affinity(toolbox& plugins, const points& p, const 
         mexhost::array_ptr d = distances_of(q, o, result, step);
         return normalised_from(plugins, std::move(d), o, result, step);
     });
+}
+
+cluster_result cluster_distance_graph(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options,
+                                      cluster_result facts) {
+    map_blas_buffer();
+    chain_step step;
+    return reporting_memory(step, [&] { return chain_from(plugins, std::move(d), options, std::move(facts), step); });
 }
 
 cluster_result cluster_normalised(toolbox& plugins, mexhost::array_ptr l, const cluster_options& options,

@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <optional>
 
 namespace rotalign::mpi {
@@ -164,6 +165,19 @@ void distributed_eigen(const rank_context& c, toolbox& plugins, local_rows a, gr
     });
 }
 
+// Whether the k-th nearest other point of some point, on any rank, is a copy of it (a local scale
+// of 0). `lists` hold each own point's nearest first.
+bool zero_scale_across(const rank_context& c, const neighbour_lists& lists, int neighbours) {
+    const std::size_t k = static_cast<std::size_t>(std::max(neighbours, 0));
+    int found = 0;
+    if (k > 0 && k <= lists.per_point)
+        for (std::size_t i = 0; i < lists.count && found == 0; ++i)
+            found = lists.distances_of(i)[k - 1] <= std::numeric_limits<double>::denorm_min() ? 1 : 0;
+    int any = 0;
+    MPI_Allreduce(&found, &any, 1, MPI_INT, MPI_LOR, c.comm);
+    return any != 0;
+}
+
 // The nearest-neighbour graph across the ranks: exact lists, this rank's graph columns, their
 // affinities through the plug-ins and their normalisation, each rank for its own points; then
 // rank 0 takes the normalised matrix for the eigen-step, rotations and count.
@@ -200,6 +214,21 @@ distributed_result knn_across(const rank_context& c, toolbox& plugins, const loc
     facts.recall = 1.0;
     facts.unit_contrast = spread_contrast_above(column_spreads_across(c, p), spread_warning_ratio);
     facts.times.distances = seconds_since(start);
+
+    // Places whose copies outnumber the local scales' neighbours fall out of the graph through
+    // their zero scale, and the chain joins them to their neighbours' groups, which takes the
+    // whole distance graph: with such points rank 0 takes it and runs the chain from there.
+    if (options.affinity != affinity_kind::global && zero_scale_across(c, lists, options.neighbours)) {
+        std::vector<std::uint32_t>().swap(lists.index);
+        std::vector<double>().swap(lists.distance);
+        mexhost::array_ptr distances;
+        together(c.comm, [&] { distances = gathered_matrix(c, graph); });
+        graph = local_rows{};
+        together(c.comm, [&] {
+            if (c.root()) d.result = cluster_distance_graph(plugins, std::move(distances), options, std::move(facts));
+        });
+        return d;
+    }
 
     announce(options, "affinities");
     start = std::chrono::steady_clock::now();

@@ -57,6 +57,11 @@ function [groups, chosen, quality, times, values, note, info] = cluster_chain (P
     case 'pellor'
       A = pellor (D, opts.scale);
   end
+  % Places whose copies outnumber the local scales' neighbours: only a local scale vanishes so.
+  zero = [];
+  if ~strcmp (opts.affinity, 'pellor')
+    [zero, reach] = repeated_places (D, opts.neighbours);
+  end
   clear D;
   times.affinity = toc (t0);
 
@@ -81,15 +86,24 @@ function [groups, chosen, quality, times, values, note, info] = cluster_chain (P
   clear A;
   times.normalise = toc (t0);
 
-  % Pieces of the graph too small to be a group are set aside: nothing links them to the rest,
-  % so the normalised affinity of the rest is a submatrix of L.
+  % Pieces of the graph too small to be a group, and places that only their zero scale cut off,
+  % are set aside: nothing links them to the rest, so the normalised affinity of the rest is a
+  % submatrix of L. The places join their neighbours' groups at the end.
   all_points = n;
   left_out = small_pieces (L, min_size);
+  joins = [];
+  if ~isempty (zero)
+    joins = cut_off_joins (L, zero, reach);
+  end
+  if ~isempty (joins)
+    left_out = left_out | joins > 0;
+  end
   if any (left_out) && n - nnz (left_out) >= max (largest + 1, min_size)
     L = L(~left_out, ~left_out);
     n = rows (L);
   else
     left_out = false (all_points, 1);
+    joins = [];
   end
 
   % 4. Leading eigenpairs, one beyond the largest number of groups. Every component of the graph
@@ -188,7 +202,85 @@ function [groups, chosen, quality, times, values, note, info] = cluster_chain (P
   if opts.groups < 2
     [groups, chosen, note] = drop_small_groups (groups, chosen, min_size, note);
   end
+  if ~isempty (joins)
+    joined = find (joins);
+    groups(joined) = groups(joins(joined));
+    extra = sprintf (['%d points on places of more than %d points, whose local scale of 0 cut them ', ...
+                      'off from the graph, joined the groups of their nearest other points'], ...
+                     numel (joined), opts.neighbours);
+    if numel (joined) == 1
+      extra = strrep (extra, '1 points', '1 point');
+    end
+    if isempty (note)
+      note = extra;
+    else
+      note = [note, '; ', extra];
+    end
+  end
   info.stray = nnz (groups == 0);
+end
+
+function [zero, reach] = repeated_places (D, k)
+  % The points whose k-th nearest other point is a copy (a local scale of 0; a sparse D stores a
+  % copy's distance as 2^-1074), and for each the nearest point of nonzero scale that has it among
+  % its k nearest (its distance at most that point's k-th smallest; the lower index on a tie), 0
+  % for none. zero is empty when no point has a zero scale.
+  n = columns (D);
+  tiny = 2 ^ -1074;
+  reach = zeros (n, 1);
+  kth = inf (n, 1);
+  if issparse (D)
+    [i, j, v] = find (D);
+    order = sortrows ([j, v, i]);
+    counts = accumarray (j, 1, [n, 1]);
+    starts = [0; cumsum(counts)];
+    rank = (1:numel (i))' - starts(order(:, 1));
+    at = find (rank == k);
+    kth(order(at, 1)) = order(at, 2);
+  elseif k > 0 && k < n
+    sorted = sort (D + diag (inf (n, 1)), 1);
+    kth = sorted(k, :)';
+    clear sorted;
+  end
+  zero = kth <= tiny;
+  if ~any (zero)
+    zero = [];
+    return;
+  end
+  ordinary = ~zero & isfinite (kth);
+  if issparse (D)
+    near = zero(i) & ordinary(j) & v <= kth(j);
+    pairs = sortrows ([i(near), v(near), j(near)]);
+    [~, first] = unique (pairs(:, 1), 'first');
+    reach(pairs(first, 1)) = pairs(first, 3);
+  else
+    for p = find (zero)'
+      j = find (ordinary & D(:, p) <= kth);
+      if ~isempty (j)
+        [~, best] = min (D(j, p));
+        reach(p) = j(best);
+      end
+    end
+  end
+end
+
+function joins = cut_off_joins (L, zero, reach)
+  % For the points of every piece of the graph of L that holds only points of zero scale, one of
+  % which an ordinary point reaches: the point whose group they join (the reach of the piece's
+  % first point that has one); 0 elsewhere. Empty when there is no such piece.
+  n = rows (L);
+  joins = zeros (n, 1);
+  [p, ~, r] = dmperm (sparse (abs (L) > 1e-12 / n) + speye (n));
+  for b = 1:numel (r) - 1
+    members = sort (p(r(b):r(b + 1) - 1));
+    reached = members(reach(members) > 0);
+    if all (zero(members)) && ~isempty (reached)
+      joins(members) = reach(reached(1));
+    end
+  end
+  if ~any (joins)
+    joins = [];
+  end
 end
 
 function left_out = small_pieces (L, min_size)

@@ -163,6 +163,35 @@ TEST(min_group_size, stray_points_are_in_no_group_and_take_no_count) {
     }
 }
 
+TEST(repeated_places, copies_inside_a_group_join_it_and_take_no_count) {
+    // Three blobs and 12 copies of one of their points: each copy's 7th nearest point is another
+    // copy, so its local scale is 0 and (the blobs drawn 100 times larger, so that the lower
+    // bound of the pair scale does not link them either) nothing links it to the blob around it.
+    // Unlike the far copies above, they lie among the 7 nearest of the blob's points, so they
+    // join its group.
+    rotalign::labelled_points data = rotalign::generate("blobs", 900, 5);
+    for (double& v : data.data.values) v *= 100.0;
+    const std::size_t copies = 12, of = 17, dims = data.data.dims;
+    for (std::size_t k = 0; k < copies; ++k)
+        for (std::size_t d = 0; d < dims; ++d) data.data.values.push_back(data.data.values[of * dims + d]);
+    data.data.count += copies;
+    data.truth.insert(data.truth.end(), copies, data.truth[of]);
+    for (const rotalign::graph_kind graph :
+         {rotalign::graph_kind::dense, rotalign::graph_kind::knn, rotalign::graph_kind::automatic})
+        for (const int fixed : {0, 3}) {
+            cluster_options o;
+            o.graph = graph;
+            o.fixed_groups = fixed;
+            const cluster_result r = rotalign::cluster_points(plugins(), data.data, o);
+            EXPECT_EQ(r.chosen, 3);
+            EXPECT_EQ(r.stray, 0u);
+            // The place (the point and its copies) in one group, that of the blob around it.
+            for (std::size_t i = 900; i < data.data.count; ++i) EXPECT_EQ(r.groups[i], r.groups[of]) << i;
+            EXPECT_GE(rotalign::adjusted_rand_index(data.truth, r.groups), 0.99);
+            EXPECT_NE(r.note.find("13 points on places of more than 7 points"), std::string::npos) << r.note;
+        }
+}
+
 TEST(choose_groups, small_groups_take_no_count_and_the_runner_up_is_reported) {
     const std::vector<double> apart{1.0, 0.999, 0.99, 0.9, 0.5, 0.1};  // every c a strong cut
     const std::vector<double> quality{0.95, 0.99, 0.96};

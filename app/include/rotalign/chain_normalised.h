@@ -1,10 +1,16 @@
-// The chain from a normalised affinity, or from its eigenpairs, on: for front ends that build
-// them their own way (across several processes).
+// The chain from a distance graph, a normalised affinity, or their eigenpairs, on: for front ends
+// that build them their own way (across several processes).
 #pragma once
 
 #include "rotalign/chain.h"
 
 namespace rotalign {
+
+// The chain of cluster_points from the affinities on, on the N-by-N sparse graph of squared
+// distances `d` that the knn route builds from the points' neighbour lists (pattern and values
+// symmetric, a copy's distance stored as an explicit 0). `facts` as below.
+cluster_result cluster_distance_graph(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options,
+                                      cluster_result facts);
 
 // The chain of cluster_points after the normalisation, on the N-by-N normalised affinity `l`
 // (dense or sparse, as normalise leaves it) of the points, with the options that built it.

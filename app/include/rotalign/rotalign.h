@@ -21,6 +21,7 @@
 
 #include "rotalign/graph/graph.h"
 #include "rotalign/graph/graph_size.h"
+#include "rotalign/graph/repeated_places.h"
 #include "rotalign/graph/small_pieces.h"
 
 #include "rotalign/affinity/local_scales.h"

@@ -7,9 +7,8 @@
 
 namespace rotalign {
 
-std::vector<char> points_in_small_pieces(const mxArray* l, std::size_t min_size) {
+std::vector<std::size_t> piece_roots(const mxArray* l) {
     const std::size_t n = mxGetM(l);
-    if (min_size <= 1 || n == 0) return {};
     const double least = 1e-12 / static_cast<double>(n);
     const double* v = mxGetPr(l);
     detail::disjoint_sets sets(n);
@@ -24,12 +23,21 @@ std::vector<char> points_in_small_pieces(const mxArray* l, std::size_t min_size)
             for (std::size_t i = j + 1; i < n; ++i)
                 if (std::fabs(v[i + j * n]) > least) sets.join(i, j);
     }
+    std::vector<std::size_t> root(n);
+    for (std::size_t i = 0; i < n; ++i) root[i] = sets.root(i);
+    return root;
+}
+
+std::vector<char> points_in_small_pieces(const mxArray* l, std::size_t min_size) {
+    const std::size_t n = mxGetM(l);
+    if (min_size <= 1 || n == 0) return {};
+    const std::vector<std::size_t> root = piece_roots(l);
     std::vector<std::size_t> size(n, 0);
-    for (std::size_t i = 0; i < n; ++i) ++size[sets.root(i)];
+    for (std::size_t i = 0; i < n; ++i) ++size[root[i]];
     std::vector<char> small(n, 0);
     bool any = false;
     for (std::size_t i = 0; i < n; ++i)
-        if (size[sets.root(i)] < min_size) {
+        if (size[root[i]] < min_size) {
             small[i] = 1;
             any = true;
         }

@@ -48,6 +48,16 @@ points with_copies(const points& p) {
     return out;
 }
 
+// Blobs drawn 100 times larger with 12 copies of their first point at the end: a place of local
+// scale 0 inside a group, which the chain joins to that group, from the other end of the points.
+points with_place(points p) {
+    for (double& v : p.values) v *= 100.0;
+    for (int k = 0; k < 12; ++k)
+        p.values.insert(p.values.end(), p.values.begin(), p.values.begin() + static_cast<std::ptrdiff_t>(p.dims));
+    p.count += 12;
+    return p;
+}
+
 std::vector<points> test_sets() {
     std::vector<points> sets;
     for (const char* name : {"duplicates-16", "outliers-6", "blobs-3d-5", "blobs-10d-4", "spirals-3", "small-20"})
@@ -183,6 +193,7 @@ TEST(Across, ChainGivesOneProcessGroups) {
     knn.graph = graph_kind::knn;
     cases.push_back({with_copies(generate("circles", 3000, 5).data), knn});
     cases.push_back({generate("moons", 9000, 3).data, cluster_options{}});
+    cases.push_back({with_place(generate("blobs", 600, 5).data), knn});
     std::size_t compared = 0;
     for (const auto& [all, o] : cases) {
         std::optional<cluster_result> expected;

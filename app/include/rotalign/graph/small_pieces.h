@@ -20,6 +20,9 @@ namespace rotalign {
 // 1e-12 / n link nothing, as in the eigen-step. Empty when no piece is that small.
 std::vector<char> points_in_small_pieces(const mxArray* l, std::size_t min_size);
 
+// The piece of every point of l, named by its least point; linked as above.
+std::vector<std::size_t> piece_roots(const mxArray* l);
+
 // The principal submatrix of l on the points with left_out[i] == 0, dense or sparse as l is.
 mexhost::array_ptr without_points(const mxArray* l, const std::vector<char>& left_out);
 
