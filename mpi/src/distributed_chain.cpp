@@ -165,6 +165,19 @@ void distributed_eigen(const rank_context& c, toolbox& plugins, local_rows a, gr
     });
 }
 
+// Rank 0 takes the matrix whose columns the ranks hold in `columns` (let go on every rank) and
+// runs the one-process chain on it; its result becomes d's on rank 0.
+template <typename Chain>
+distributed_result chain_on_root(const rank_context& c, local_rows& columns, distributed_result& d, Chain chain) {
+    mexhost::array_ptr m;
+    together(c.comm, [&] { m = gathered_matrix(c, columns); });
+    columns = local_rows{};
+    together(c.comm, [&] {
+        if (c.root()) d.result = chain(std::move(m));
+    });
+    return std::move(d);
+}
+
 // Whether the k-th nearest other point of some point, on any rank, is a copy of it (a local scale
 // of 0). `lists` hold each own point's nearest first.
 bool zero_scale_across(const rank_context& c, const neighbour_lists& lists, int neighbours) {
@@ -221,13 +234,9 @@ distributed_result knn_across(const rank_context& c, toolbox& plugins, const loc
     if (options.affinity != affinity_kind::global && zero_scale_across(c, lists, options.neighbours)) {
         std::vector<std::uint32_t>().swap(lists.index);
         std::vector<double>().swap(lists.distance);
-        mexhost::array_ptr distances;
-        together(c.comm, [&] { distances = gathered_matrix(c, graph); });
-        graph = local_rows{};
-        together(c.comm, [&] {
-            if (c.root()) d.result = cluster_distance_graph(plugins, std::move(distances), options, std::move(facts));
+        return chain_on_root(c, graph, d, [&](mexhost::array_ptr distances) {
+            return cluster_distance_graph(plugins, std::move(distances), options, std::move(facts));
         });
-        return d;
     }
 
     announce(options, "affinities");
@@ -266,13 +275,9 @@ distributed_result knn_across(const rank_context& c, toolbox& plugins, const loc
         }
     }
     // Pieces too small for a group are set aside by the one-process code, on rank 0.
-    mexhost::array_ptr l;
-    together(c.comm, [&] { l = gathered_matrix(c, a); });
-    a = local_rows{};
-    together(c.comm, [&] {
-        if (c.root()) d.result = cluster_normalised(plugins, std::move(l), options, std::move(facts));
+    return chain_on_root(c, a, d, [&](mexhost::array_ptr l) {
+        return cluster_normalised(plugins, std::move(l), options, std::move(facts));
     });
-    return d;
 }
 
 }  // namespace

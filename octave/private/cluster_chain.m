@@ -211,11 +211,7 @@ function [groups, chosen, quality, times, values, note, info] = cluster_chain (P
     if numel (joined) == 1
       extra = strrep (extra, '1 points', '1 point');
     end
-    if isempty (note)
-      note = extra;
-    else
-      note = [note, '; ', extra];
-    end
+    note = noted (note, extra);
   end
   info.stray = nnz (groups == 0);
 end
@@ -320,7 +316,11 @@ function [groups, chosen, note] = drop_small_groups (groups, chosen, min_size, n
   else
     what = 'groups';
   end
-  extra = sprintf ('%d %s of fewer than %d points left as points in no group', dropped, what, min_size);
+  note = noted (note, sprintf ('%d %s of fewer than %d points left as points in no group', dropped, what, min_size));
+end
+
+function note = noted (note, extra)
+  % The note with one more remark, after a semicolon when there is one already.
   if isempty (note)
     note = extra;
   else
