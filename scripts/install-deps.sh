@@ -44,5 +44,12 @@ export DEBIAN_FRONTEND=noninteractive
 if printf '%s\n' "${packages[@]}" | grep -q ':i386$'; then
   $sudo dpkg --add-architecture i386
 fi
-$sudo apt-get update -qq
+# A mirror that is syncing serves index files of the wrong size for a while: try again after a
+# pause before giving up.
+for attempt in 1 2 3 4 5; do
+  $sudo apt-get update -qq && break
+  [ "$attempt" -lt 5 ] || exit 100
+  echo "install-deps: apt-get update failed (attempt $attempt of 5); trying again in $((attempt * 30)) s" >&2
+  sleep $((attempt * 30))
+done
 $sudo apt-get install -y -qq "${packages[@]}"
