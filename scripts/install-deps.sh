@@ -45,11 +45,15 @@ if printf '%s\n' "${packages[@]}" | grep -q ':i386$'; then
   $sudo dpkg --add-architecture i386
 fi
 # A mirror that is syncing serves index files of the wrong size for a while: try again after a
-# pause before giving up.
-for attempt in 1 2 3 4 5; do
+# pause, then go on with the indexes apt could read (it keeps the older ones), and let the
+# install say whether they hold every package.
+for attempt in 1 2 3; do
   $sudo apt-get update -qq && break
-  [ "$attempt" -lt 5 ] || exit 100
-  echo "install-deps: apt-get update failed (attempt $attempt of 5); trying again in $((attempt * 30)) s" >&2
-  sleep $((attempt * 30))
+  if [ "$attempt" -lt 3 ]; then
+    echo "install-deps: apt-get update failed (attempt $attempt of 3); trying again in $((attempt * 20)) s" >&2
+    sleep $((attempt * 20))
+  else
+    echo "install-deps: apt-get update failed 3 times; installing from the indexes apt has" >&2
+  fi
 done
 $sudo apt-get install -y -qq "${packages[@]}"
