@@ -185,19 +185,28 @@ void join_cut_off_places(cluster_result& result, const std::vector<std::size_t>&
 // as soon as the next step has it, so that the host hands its block to the next one: on the
 // dense graph at most three N-by-N matrices are in use at once (the distances and the plug-in's
 // two outputs), and the cleared diagonal takes the block of the scaled distances.
+// With `places`, the places that a local scale of 0 cuts off (repeated_places.h) are found there
+// too, from the same local scales, while the distances are at hand.
 mexhost::array_ptr normalised_from(toolbox& plugins, mexhost::array_ptr d, const cluster_options& options,
-                                   cluster_result& result, chain_step& step) {
+                                   cluster_result& result, chain_step& step, repeated_places* places = nullptr) {
     const std::size_t n = mxGetM(d.get());
     mexhost::array_ptr a, l;
     check_interrupt(options);
     {
         stage_timer stage(options.report, "affinities", result.times.affinity);
         step = {"computing the affinities of " + std::to_string(n) + " points", plugin_outputs(d.get(), "two", 2)};
-        if (floor_applies(options, d.get())) {
-            const local_scale_summary scales =
-                summarise_local_scales(d.get(), static_cast<std::size_t>(std::max(options.neighbours, 0)));
-            result.scales_at_floor = scales.below_floor;
-            result.median_local_scale = scales.median;
+        const bool floor = floor_applies(options, d.get());
+        // Only a local scale can vanish.
+        const bool repeats = places != nullptr && options.affinity != affinity_kind::global;
+        if (floor || repeats) {
+            std::vector<double> sigma =
+                local_scales(d.get(), static_cast<std::size_t>(std::max(options.neighbours, 0)));
+            if (repeats) *places = find_repeated_places(d.get(), sigma);
+            if (floor) {
+                const local_scale_summary scales = summarise_local_scales(std::move(sigma));
+                result.scales_at_floor = scales.below_floor;
+                result.median_local_scale = scales.median;
+            }
         }
         a = plugin_affinities(plugins, d.get(), kernel_of(options));
         d.reset();
@@ -234,12 +243,11 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     const bool sparse = mxIsSparse(d.get());
     const int largest = options.fixed_groups >= 2 ? options.fixed_groups : options.max_groups;
     const group_count_settings settings = settings_of(options);
-    // Places whose copies outnumber the local scales' neighbours: only a local scale vanishes so.
-    const repeated_places places =
-        normalised || given != nullptr || options.affinity == affinity_kind::global
-            ? repeated_places{}
-            : find_repeated_places(d.get(), static_cast<std::size_t>(std::max(options.neighbours, 0)));
-    mexhost::array_ptr l = normalised ? std::move(d) : normalised_from(plugins, std::move(d), options, result, step);
+    // Places whose copies outnumber the local scales' neighbours.
+    repeated_places places;
+    mexhost::array_ptr l =
+        normalised ? std::move(d)
+                   : normalised_from(plugins, std::move(d), options, result, step, given == nullptr ? &places : nullptr);
 
     // Pieces of the graph too small to be a group, and places that only their zero scale cut off,
     // are set aside (in no group), so that they take no count; unless too few points would be

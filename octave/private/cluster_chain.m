@@ -217,41 +217,41 @@ function [groups, chosen, quality, times, values, note, info] = cluster_chain (P
 end
 
 function [zero, reach] = repeated_places (D, k)
-  % The points whose k-th nearest other point is a copy (a local scale of 0; a sparse D stores a
-  % copy's distance as 2^-1074), and for each the nearest point of nonzero scale that has it among
-  % its k nearest (its distance at most that point's k-th smallest; the lower index on a tie), 0
-  % for none. zero is empty when no point has a zero scale.
+  % The points whose local scale, as the plug-ins take it, is a copy's distance (0; a sparse D
+  % stores it as 2^-1074), and for each the nearest point of nonzero scale that has it among its
+  % k nearest (its distance at most that point's scale; the lower index on a tie), 0 for none.
+  % zero is empty when no point has a zero scale.
   n = columns (D);
-  tiny = 2 ^ -1074;
-  reach = zeros (n, 1);
-  kth = inf (n, 1);
   if issparse (D)
+    % The k-th smallest stored value of each column (the largest when fewer are stored).
     [i, j, v] = find (D);
     order = sortrows ([j, v, i]);
     counts = accumarray (j, 1, [n, 1]);
     starts = [0; cumsum(counts)];
     rank = (1:numel (i))' - starts(order(:, 1));
-    at = find (rank == k);
-    kth(order(at, 1)) = order(at, 2);
-  elseif k > 0 && k < n
-    sorted = sort (D + diag (inf (n, 1)), 1);
-    kth = sorted(k, :)';
+    at = find (rank == min (k, counts(order(:, 1))));
+    scale = zeros (n, 1);
+    scale(order(at, 1)) = order(at, 2);
+  else
+    % The value at index k of each column sorted, the diagonal's 0 first.
+    sorted = sort (D, 1);
+    scale = sorted(min (k, n - 1) + 1, :)';
     clear sorted;
   end
-  zero = kth <= tiny;
+  zero = scale <= 2 ^ -1074;
+  reach = zeros (n, 1);
   if ~any (zero)
     zero = [];
     return;
   end
-  ordinary = ~zero & isfinite (kth);
   if issparse (D)
-    near = zero(i) & ordinary(j) & v <= kth(j);
+    near = zero(i) & ~zero(j) & v <= scale(j);
     pairs = sortrows ([i(near), v(near), j(near)]);
     [~, first] = unique (pairs(:, 1), 'first');
     reach(pairs(first, 1)) = pairs(first, 3);
   else
     for p = find (zero)'
-      j = find (ordinary & D(:, p) <= kth);
+      j = find (~zero & D(:, p) <= scale);
       if ~isempty (j)
         [~, best] = min (D(j, p));
         reach(p) = j(best);

@@ -33,9 +33,8 @@ std::vector<double> local_scales(const mxArray* d, std::size_t k) {
     return sigma;
 }
 
-local_scale_summary summarise_local_scales(const mxArray* d, std::size_t k) {
+local_scale_summary summarise_local_scales(std::vector<double> sigma) {
     local_scale_summary s;
-    std::vector<double> sigma = local_scales(d, k);
     const std::size_t n = sigma.size();
     if (n == 0) return s;
     for (const double v : sigma)

@@ -24,49 +24,24 @@ void each_entry(const mxArray* d, std::size_t j, Visit visit) {
     }
 }
 
-// The k-th smallest stored distance of every column (infinity where fewer are stored): the
-// distance that sets the point's local scale.
-std::vector<double> kth_distances(const mxArray* d, std::size_t k) {
-    const std::size_t n = mxGetN(d);
-    std::vector<double> kth(n, std::numeric_limits<double>::infinity()), column;
-    for (std::size_t j = 0; j < n; ++j) {
-        column.clear();
-        each_entry(d, j, [&column](std::size_t, double value) { column.push_back(value); });
-        if (column.size() < k) continue;
-        std::nth_element(column.begin(), column.begin() + static_cast<std::ptrdiff_t>(k - 1), column.end());
-        kth[j] = column[k - 1];
-    }
-    return kth;
-}
-
 // A distance this small is a copy's: the smallest positive double stands for 0 where a sparse
 // matrix cannot store zeros (Octave's).
 bool copy_distance(double distance) { return distance <= std::numeric_limits<double>::denorm_min(); }
 
 }  // namespace
 
-repeated_places find_repeated_places(const mxArray* d, std::size_t k) {
-    const std::size_t n = mxGetN(d);
-    if (k == 0 || n == 0) return {};
-    // A zero scale needs k copies in the column: counted first, since most data have none.
-    bool any = false;
-    for (std::size_t j = 0; j < n && !any; ++j) {
-        std::size_t copies = 0;
-        each_entry(d, j, [&copies](std::size_t, double distance) { copies += copy_distance(distance) ? 1 : 0; });
-        any = copies >= k;
-    }
-    if (!any) return {};
-    const std::vector<double> kth = kth_distances(d, k);
+repeated_places find_repeated_places(const mxArray* d, const std::vector<double>& sigma) {
+    if (std::none_of(sigma.begin(), sigma.end(), copy_distance)) return {};
+    const std::size_t n = sigma.size();
     repeated_places places{std::vector<char>(n, 0), std::vector<std::size_t>(n, no_point)};
     std::vector<std::size_t>& reach = places.reach;
     for (std::size_t i = 0; i < n; ++i) {
-        if (!copy_distance(kth[i])) continue;
+        if (!copy_distance(sigma[i])) continue;
         places.zero_scale[i] = 1;
         // The column is symmetric with the rows: every point that has i among its nearest is in it.
         double nearest = std::numeric_limits<double>::infinity();
         each_entry(d, i, [&](std::size_t j, double distance) {
-            const bool ordinary = !copy_distance(kth[j]) && kth[j] < std::numeric_limits<double>::infinity();
-            if (!ordinary || !(distance <= kth[j])) return;
+            if (copy_distance(sigma[j]) || !(distance <= sigma[j])) return;
             if (distance < nearest || (distance == nearest && j < reach[i])) {
                 nearest = distance;
                 reach[i] = j;

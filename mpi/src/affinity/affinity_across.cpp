@@ -57,7 +57,7 @@ std::vector<T> ask_owners(const rank_context& c, std::size_t total, std::size_t 
     });
 }
 
-// The local scales of the own columns as summarise_local_scales takes them, summed up on rank 0.
+// The local scales of the own columns as local_scales takes them, summed up on rank 0.
 local_scale_summary summary_across(const rank_context& c, const local_rows& graph, std::size_t k) {
     return collective_section([&]() -> local_scale_summary {
         std::vector<double> sigma(graph.count()), column;

@@ -24,7 +24,7 @@ struct local_scale_summary {
 // smallest stored value of column j (the largest when fewer are stored, 0 when none are).
 std::vector<double> local_scales(const mxArray* d, std::size_t k);
 
-// The local scales of d for K neighbours, summed up.
-local_scale_summary summarise_local_scales(const mxArray* d, std::size_t k);
+// Local scales (as local_scales gives them) summed up.
+local_scale_summary summarise_local_scales(std::vector<double> sigma);
 
 }  // namespace rotalign

@@ -28,11 +28,11 @@ struct repeated_places {
 };
 
 // For the distance matrix d (n-by-n host matrix: dense with a zero diagonal, or the sparse
-// nearest-neighbour graph without a diagonal) and the local scale's neighbour count k: the points
-// of zero scale, and for each the nearest point of nonzero scale that has it among its k nearest
-// (its distance at most that point's k-th smallest; the smaller index on a tie), or no_point.
+// nearest-neighbour graph without a diagonal) and its local scales `sigma` (local_scales.h): the
+// points of zero scale, and for each the nearest point of nonzero scale that has it among its k
+// nearest (its distance at most that point's scale; the smaller index on a tie), or no_point.
 // Empty when no point has a zero scale.
-repeated_places find_repeated_places(const mxArray* d, std::size_t k);
+repeated_places find_repeated_places(const mxArray* d, const std::vector<double>& sigma);
 
 // The points of the pieces of the normalised affinity l (linked as points_in_small_pieces links
 // them) that hold only points of zero scale, one of which an ordinary point reaches: each such
