@@ -7,7 +7,7 @@ function [groups, chosen, quality, times, values, note, info] = cluster_chain (P
   end
   rule = struct ('tolerance', opts.tolerance, 'near_one', 1e-4, 'near_one_share', 1e-3, 'noise', 1e-9, ...
                  'repeated_ratio', 1.05, ...
-                 'strong_ratio', 1.5, 'valley_ratio', 1.5);
+                 'strong_ratio', 1.5, 'valley_ratio', 1.4);
 
   n = rows (P);
   largest = opts.max_groups;

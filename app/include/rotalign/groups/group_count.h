@@ -39,7 +39,7 @@ struct group_count_settings {
     // Where the groups' boundaries are known to run through density valleys, the points on them
     // lie at least this many times farther from their neighbours than the grouped points do
     // (valleys.h). Cuts through one smooth shape measure 0.9 to 1.1.
-    double valley_ratio = 1.5;
+    double valley_ratio = 1.4;
 };
 
 // The distance from 1 within which the eigenvalues `values` count as copies of 1:
