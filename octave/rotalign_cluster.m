@@ -40,7 +40,7 @@ function [groups, chosen, quality, times, values, note, info] = rotalign_cluster
 %   does: the chain on the knn graphs of 7, 10, 15, 20 and 30 neighbours (not
 %   below 'neighbours', below N / 2), each scored (lambda_c - lambda_c+1) /
 %   (1 - lambda_last) at the count c chosen on it (on each, a larger strong cut
-%   is taken when on every boundary it adds the points lie at least 1.5 times
+%   is taken when on every boundary it adds the points lie at least 1.4 times
 %   farther from their 'neighbours'-th neighbour than the points of the two
 %   groups it parts: the groups part along density valleys); among the graphs
 %   whose count another candidate confirms (all when none is), the count of the
