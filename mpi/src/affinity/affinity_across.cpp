@@ -71,14 +71,7 @@ local_scale_summary summary_across(const rank_context& c, const local_rows& grap
             sigma[j] = column[at];
         }
         sigma = gather_to_root(c.comm, sigma);
-        local_scale_summary s;
-        if (!c.root() || sigma.empty()) return s;
-        for (const double v : sigma)
-            if (v < local_scale_floor) ++s.below_floor;
-        const std::size_t middle = (sigma.size() - 1) / 2;
-        std::nth_element(sigma.begin(), sigma.begin() + static_cast<std::ptrdiff_t>(middle), sigma.end());
-        s.median = sigma[middle];
-        return s;
+        return c.root() ? summarise_local_scales(std::move(sigma)) : local_scale_summary{};
     });
 }
 
