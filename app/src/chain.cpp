@@ -336,8 +336,9 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
             result.note = "eigenvalue " + std::to_string(result.chosen) + " is (nearly) repeated by the next one: " +
                           std::to_string(result.chosen) + " groups split points that the eigenvectors do not tell apart";
     } else {
-        // The size of each count's smallest group, where the searches gave groups.
-        std::vector<std::size_t> smallest(searches.groups.size(), 0);
+        // The size of each count's smallest group, where the searches gave groups: a group that a
+        // search leaves empty is below any smallest size.
+        std::vector<std::size_t> smallest(searches.groups.size(), unknown_group_size);
         for (std::size_t k = 0; k < searches.groups.size(); ++k)
             smallest[k] = smallest_group(searches.groups[k], static_cast<int>(k + 2));
         group_count_settings with_size = settings;

@@ -8,7 +8,7 @@ function [chosen, note, info] = across_valleys (values, quality, rule, smallest,
     if ~clear_cut (values, c, rule) || distance_ratio (values, c) < rule.strong_ratio || isnan (quality(c - 1))
       continue;
     end
-    if smallest(c - 1) > 0 && smallest(c - 1) < rule.min_group_size
+    if smallest(c - 1) < rule.min_group_size
       continue;
     end
     groups = zeros (numel (left_out), 1);

@@ -2,7 +2,7 @@ function [chosen, note, runner_up, margin, clear] = choose_groups (values, quali
   % The program's group-count rule (group_count.cpp): candidates are the c with a clear cut and
   % a quality that is a number, and no group below the smallest group size (unless every count
   % has one); strong cuts first; then the most groups within the tolerance of the best quality.
-  % quality(k) belongs to k + 1 groups, smallest(k) is the size of its smallest group (0: not
+  % quality(k) belongs to k + 1 groups, smallest(k) is the size of its smallest group (Inf: not
   % known). The runner-up is the best quality among the other candidates.
   chosen = 0;
   note = '';
@@ -20,7 +20,7 @@ function [chosen, note, runner_up, margin, clear] = choose_groups (values, quali
     if isnan (quality(c - 1))
       continue;
     end
-    if c - 1 <= numel (smallest) && smallest(c - 1) > 0 && smallest(c - 1) < rule.min_group_size
+    if c - 1 <= numel (smallest) && smallest(c - 1) < rule.min_group_size
       too_small(end + 1) = c;
       continue;
     end

@@ -178,7 +178,8 @@ function [groups, chosen, quality, times, values, note, info] = cluster_chain (P
       error ('rotalign:too_many_pieces', 'rotalign_cluster: the affinity graph falls apart into %d components, more than the %d groups tried: allow %d or more groups (''max_groups'', %d), or use a larger neighbour count', ...
              components, largest, components, components);
     end
-    smallest = zeros (1, numel (found));
+    % Inf: not searched; a group left empty counts as size 0.
+    smallest = Inf (1, numel (found));
     for k = 1:numel (found)
       if ~isempty (found{k})
         smallest(k) = min (accumarray (found{k}(found{k} > 0), 1, [k + 1, 1]));

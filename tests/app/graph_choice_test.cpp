@@ -206,6 +206,10 @@ TEST(choose_groups, small_groups_take_no_count_and_the_runner_up_is_reported) {
     g = rotalign::choose_groups(apart, quality, s, {20, 3, 12});
     EXPECT_EQ(g.chosen, 4);
     EXPECT_EQ(g.runner_up, 2);
+    // A search that leaves a group empty has a group below any size; a count not searched is
+    // no smaller than any.
+    EXPECT_EQ(rotalign::choose_groups(apart, quality, s, {20, 0, 12}).chosen, 4);
+    EXPECT_EQ(rotalign::choose_groups(apart, quality, s, {20, rotalign::unknown_group_size, 0}).chosen, 3);
     // Every count has a small group: the rule chooses as if none had.
     EXPECT_EQ(rotalign::choose_groups(apart, quality, s, {1, 2, 3}).chosen, 3);
     // Nearly equal qualities: no count stands clear.
@@ -215,6 +219,7 @@ TEST(choose_groups, small_groups_take_no_count_and_the_runner_up_is_reported) {
     EXPECT_FALSE(g.clear);
     EXPECT_EQ(rotalign::smallest_group({1, 2, 2, 0, 1, 3, 2}, 3), 1u);
     EXPECT_EQ(rotalign::smallest_group({1, 1}, 2), 0u);
+    EXPECT_EQ(rotalign::smallest_group({}, 2), rotalign::unknown_group_size);
 }
 
 TEST(nearest_sample, every_point_takes_the_group_of_its_nearest_sampled_point) {

@@ -31,6 +31,7 @@ std::vector<std::size_t> eigenvalue_blocks(const std::vector<double>& values, co
 }
 
 std::size_t smallest_group(const std::vector<int>& groups, int count) {
+    if (groups.empty()) return unknown_group_size;
     if (count < 1) return 0;
     std::vector<std::size_t> size(static_cast<std::size_t>(count) + 1, 0);
     for (int g : groups)
@@ -48,7 +49,7 @@ group_count choose_groups(const std::vector<double>& values, const std::vector<d
         if (!clear_cut(values, c, s)) continue;
         any_cut = true;
         if (std::isnan(quality[k])) continue;
-        if (k < smallest.size() && smallest[k] > 0 && smallest[k] < s.min_group_size) {
+        if (k < smallest.size() && smallest[k] < s.min_group_size) {
             too_small.push_back(static_cast<int>(c));
             continue;
         }

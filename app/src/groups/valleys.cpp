@@ -83,7 +83,7 @@ int count_across_valleys(const std::vector<double>& values, const std::vector<do
     for (std::size_t k = quality.size(); k-- > static_cast<std::size_t>(chosen - 1);) {
         const std::size_t c = k + 2;
         if (!clear_cut(values, c, s) || distance_ratio(values, c) < s.strong_ratio || std::isnan(quality[k])) continue;
-        if (k < smallest.size() && smallest[k] > 0 && smallest[k] < s.min_group_size) continue;
+        if (k < smallest.size() && smallest[k] < s.min_group_size) continue;
         if (spread_at(static_cast<int>(c)) >= s.valley_ratio) return static_cast<int>(c);
     }
     return chosen;

@@ -78,6 +78,8 @@ TEST(valleys, only_a_larger_strong_cut_with_valleys_and_big_groups_is_taken) {
     EXPECT_EQ(rotalign::count_across_valleys(values, quality, s, smallest, 2, spreads({0, 0, 0, 9, 1.35, 9, 1.2})), 2);
     smallest[2] = 5;  // 4 groups now hold one too small to count
     EXPECT_EQ(rotalign::count_across_valleys(values, quality, s, smallest, 2, spreads({0, 0, 0, 9, 1.6, 9, 1.2})), 2);
+    smallest[2] = 0;  // or one left empty
+    EXPECT_EQ(rotalign::count_across_valleys(values, quality, s, smallest, 2, spreads({0, 0, 0, 9, 1.6, 9, 1.2})), 2);
     EXPECT_EQ(rotalign::count_across_valleys(values, quality, s, smallest, 4, spreads({0, 0, 0, 9, 9, 9, 9})), 6);
 }
 

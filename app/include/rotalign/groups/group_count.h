@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -85,14 +86,19 @@ struct group_count {
 // 3. The most groups whose quality lies within the tolerance of the best remaining quality.
 // With no clear cut from 2 on but one after the first eigenvalue (the rest one repeated block, as
 // for identical points) the answer is 1 group.
-// smallest[k], when given: the points of the smallest group of the search with k + 2 groups (0:
-// not known). A count whose smallest group is below settings.min_group_size is left out, unless
-// that leaves no candidate: a handful of stray points does not make a group.
+// smallest[k], when given: the points of the smallest group of the search with k + 2 groups (0
+// when a group was left empty; unknown_group_size when not searched). A count whose smallest group
+// is below settings.min_group_size is left out, unless that leaves no candidate: a handful of
+// stray points does not make a group.
 group_count choose_groups(const std::vector<double>& values, const std::vector<double>& quality,
                           const group_count_settings& settings = {},
                           const std::vector<std::size_t>& smallest = {});
 
-// The points of the smallest of the groups 1 .. count in `groups` (0: no group).
+// The size of a count's smallest group where no search gave its groups.
+constexpr std::size_t unknown_group_size = std::numeric_limits<std::size_t>::max();
+
+// The points of the smallest of the groups 1 .. count in `groups` (0: no group), 0 when one of
+// them holds no point; unknown_group_size when `groups` is empty (no search gave them).
 std::size_t smallest_group(const std::vector<int>& groups, int count);
 
 }  // namespace rotalign

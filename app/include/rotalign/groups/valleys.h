@@ -46,7 +46,7 @@ double boundary_spread(const sparse_view& graph, const std::vector<double>& scal
 
 // The count past `chosen` whose boundaries run through valleys: the largest c > chosen that is a
 // clear and strong cut (group_count_settings), whose quality is a number, whose smallest group is
-// not below settings.min_group_size (when smallest[c - 2] is known), and whose boundary_spread,
+// not below settings.min_group_size (see choose_groups), and whose boundary_spread,
 // from spread_at(c), is at least settings.valley_ratio; `chosen` when there is none.
 int count_across_valleys(const std::vector<double>& values, const std::vector<double>& quality,
                          const group_count_settings& settings, const std::vector<std::size_t>& smallest, int chosen,
