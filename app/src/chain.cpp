@@ -336,9 +336,9 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
             result.note = "eigenvalue " + std::to_string(result.chosen) + " is (nearly) repeated by the next one: " +
                           std::to_string(result.chosen) + " groups split points that the eigenvectors do not tell apart";
     } else {
-        // The size of each count's smallest group, where the searches gave groups: a group that a
-        // search leaves empty is below any smallest size.
-        std::vector<std::size_t> smallest(searches.groups.size(), unknown_group_size);
+        // The size of each count's smallest group (unknown where no search gave groups; 0 where a
+        // search left one empty, which is below any smallest size).
+        std::vector<std::size_t> smallest(searches.groups.size());
         for (std::size_t k = 0; k < searches.groups.size(); ++k)
             smallest[k] = smallest_group(searches.groups[k], static_cast<int>(k + 2));
         group_count_settings with_size = settings;

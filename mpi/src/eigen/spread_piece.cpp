@@ -211,15 +211,21 @@ PetscErrorCode watch_restart(EPS, PetscInt restarts, PetscInt converged, PetscSc
     return 0;
 }
 
+// The Ritz values of the returned vectors and the largest of their error estimates (relative to
+// the value).
+struct ritz_estimates {
+    std::vector<double> values;
+    double largest_error = 0.0;
+};
+
 // Krylov-Schur for the `wanted` largest eigenvalues of the shell operator op (the inverse of the
 // shifted matrix, or L itself); false when it stopped short or an interrupt stopped it on every
-// rank. The vectors come back in `vectors`, their Ritz values in `values` and the largest error
-// estimate (relative to the value) in `largest_error`. `solved` runs on every rank once the solve
-// has ended and before the vectors are formed, which need the basis alone, not the operator.
+// rank. The vectors come back in `vectors`, and with `ritz` their estimates. `solved` runs on
+// every rank once the solve has ended and before the vectors are formed, which need the basis
+// alone, not the operator.
 bool krylov_schur(MPI_Comm comm, const piece_rows& p, Mat op, bool shift_invert, std::size_t wanted,
                   const sparse_eigen_options& options, operator_context& c, std::vector<vec_handle>& vectors,
-                  std::vector<double>& values, double& largest_error, long long& restarts,
-                  const std::function<void()>& solved) {
+                  ritz_estimates* ritz, long long& restarts, const std::function<void()>& solved) {
     eps_handle eps;
     check(EPSCreate(comm, &eps.e), "EPSCreate");
     check(EPSSetOperators(eps.e, op, nullptr), "EPSSetOperators");
@@ -249,18 +255,17 @@ bool krylov_schur(MPI_Comm comm, const piece_rows& p, Mat op, bool shift_invert,
     restarts += iterations;
     if (converged < static_cast<PetscInt>(wanted)) return false;
     vectors.resize(wanted);
-    values.resize(wanted);
-    largest_error = 0.0;
     for (std::size_t k = 0; k < wanted; ++k) {
         const auto at = static_cast<PetscInt>(k);
         check(MatCreateVecs(op, &vectors[k].v, nullptr), "MatCreateVecs");
         check(EPSGetEigenvector(eps.e, at, vectors[k].v, nullptr), "EPSGetEigenvector");
+        if (ritz == nullptr) continue;
         PetscScalar value = 0.0;
         PetscReal error = 0.0;
         check(EPSGetEigenvalue(eps.e, at, &value, nullptr), "EPSGetEigenvalue");
         check(EPSGetErrorEstimate(eps.e, at, &error), "EPSGetErrorEstimate");
-        values[k] = value;
-        largest_error = std::max(largest_error, static_cast<double>(error));
+        ritz->values.push_back(value);
+        ritz->largest_error = std::max(ritz->largest_error, static_cast<double>(error));
     }
     return true;
 }
@@ -310,14 +315,14 @@ piece_pairs rayleigh_quotients(operator_context& c, const piece_rows& p, std::ve
 // against the inverse is r = theta e (e relative to theta, as the solver estimates it) has
 // L v - lambda v = ((1 + tau) I - L) r / theta, at most (2 + tau) e long, since L's values lie in
 // [-1, 1].
-piece_pairs inverse_ritz_pairs(double tau, const std::vector<double>& theta, double largest_error,
-                               std::vector<vec_handle>& vectors, std::size_t rows, sparse_eigen_work& work) {
-    std::vector<double> lambda(theta.size());
-    for (std::size_t k = 0; k < theta.size(); ++k) {
+piece_pairs inverse_ritz_pairs(double tau, const ritz_estimates& ritz, std::vector<vec_handle>& vectors,
+                               std::size_t rows, sparse_eigen_work& work) {
+    std::vector<double> lambda(ritz.values.size());
+    for (std::size_t k = 0; k < lambda.size(); ++k) {
         check(VecNormalize(vectors[k].v, nullptr), "VecNormalize");
-        lambda[k] = 1.0 + tau - 1.0 / theta[k];
+        lambda[k] = 1.0 + tau - 1.0 / ritz.values[k];
     }
-    work.largest_residual = std::max(work.largest_residual, (2.0 + tau) * largest_error);
+    work.largest_residual = std::max(work.largest_residual, (2.0 + tau) * ritz.largest_error);
     return descending_pairs(lambda, vectors, rows);
 }
 
@@ -456,21 +461,20 @@ std::optional<spread_pairs> solve_in_petsc(MPI_Comm comm, piece_rows piece, std:
                 check(MatDestroy(&factor.m), "MatDestroy");
                 c.factor = nullptr;
             };
-            std::vector<double> theta;
-            double largest_error = 0.0;
-            const bool converged = krylov_schur(comm, piece, inverse.m, true, wanted, options, c, vectors, theta,
-                                                largest_error, work.restarts, let_factor_go);
+            ritz_estimates ritz;
+            const bool converged = krylov_schur(comm, piece, inverse.m, true, wanted, options, c, vectors, &ritz,
+                                                work.restarts, let_factor_go);
             work.solves += c.applications;
             c.applications = 0;
             if (converged) {
-                out.pairs = inverse_ritz_pairs(options.shift, theta, largest_error, vectors, piece.count(), work);
+                out.pairs = inverse_ritz_pairs(options.shift, ritz, vectors, piece.count(), work);
                 out.method = "shift-invert Krylov-Schur (MUMPS)";
                 ++work.shift_invert_pieces;
             }
             work.iterate_seconds += seconds_since(start);
             // Without the shifted matrix there is no falling back to Krylov-Schur on L.
-            if (converged) return out;
-            return std::nullopt;
+            if (!converged) return std::nullopt;
+            return out;
         }
         if (!c.refusal.empty()) return std::nullopt;
     }
@@ -478,10 +482,7 @@ std::optional<spread_pairs> solve_in_petsc(MPI_Comm comm, piece_rows piece, std:
     check(MatCreateShell(comm, local, local, global, global, &c, &l.m), "MatCreateShell");
     check(MatShellSetOperation(l.m, MATOP_MULT, reinterpret_cast<void (*)(void)>(multiply_l)), "MatShellSetOperation");
     const clock_type::time_point start = clock_type::now();
-    std::vector<double> ritz_values;
-    double largest_error = 0.0;
-    const bool converged = krylov_schur(comm, piece, l.m, false, wanted, options, c, vectors, ritz_values,
-                                        largest_error, work.restarts, {});
+    const bool converged = krylov_schur(comm, piece, l.m, false, wanted, options, c, vectors, nullptr, work.restarts, {});
     work.products += c.applications;
     work.iterate_seconds += seconds_since(start);
     if (!converged) return std::nullopt;
