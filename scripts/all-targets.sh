@@ -6,7 +6,8 @@
 #      this machine executes 32-bit programs is probed once (cmake/toolchains/probe-i386.sh;
 #      TOOLBOX_RUN_I386=yes|no forces the answer). Where it does not, the Linux x86 tests run
 #      under qemu-i386, and the Windows x86 build is made and its exports checked, but its test
-#      programs cannot run: they are listed as not run, and the run says so at the end;
+#      programs cannot run: they are listed as not run, and the run says so at the end. The
+#      same holds where Wine's 32-bit part could not be installed;
 #   2. every plug-in of every platform into build/all-targets/mex under its platform file name
 #      (tarvik.mexa64, tarvik.mexglx, tarvik.mexw64, tarvik.mexw32, ...), with the exports and
 #      imports of each file checked and no file missing or extra;
@@ -46,7 +47,7 @@ if [[ " ${platforms[*]} " == *" windows-"* ]]; then
   wineserver --wait
 fi
 
-untested=()
+untested=() untested_reasons=()
 for p in "${platforms[@]}"; do
   step=$SECONDS
   log="$out/logs/$p.log"
@@ -62,8 +63,10 @@ for p in "${platforms[@]}"; do
   not_run=$(sed -n 's/^[[:space:]]*[0-9]* - \([A-Za-z0-9_]*\) (Disabled)$/\1/p' "$log" | paste -sd, - | sed 's/,/, /g')
   if [ -n "$not_run" ]; then
     count=$(echo "$not_run" | tr ',' '\n' | wc -l)
+    reason=$(sed -n 's/^-- Test programs are built but not run: //p' "$log" | head -n 1)
     printf '%-12s NOT FULLY TESTED: %d test programs not run (%s): %s; what ran: %s  (%d s)\n' \
-      "$p" "$count" "$not_run" "$not_run_reason" "$summary" $((SECONDS - step))
+      "$p" "$count" "$not_run" "${reason:-$not_run_reason}" "$summary" $((SECONDS - step))
+    untested_reasons+=("$p: ${reason:-$not_run_reason}")
     untested+=("$p")
   else
     printf '%-12s %s  (%d s)\n' "$p" "$summary" $((SECONDS - step))
@@ -107,8 +110,9 @@ if [[ $agreed -ne 0 ]]; then
   exit 1
 fi
 if [ ${#untested[@]} -gt 0 ]; then
+  reasons=$(printf '%s; ' "${untested_reasons[@]}")
   echo "all-targets: every platform built and its exports checked; NOT TESTED here: ${untested[*]}" \
-    "($not_run_reason); the others tested and in agreement ($((SECONDS - started)) s)"
+    "(${reasons%; }); the others tested and in agreement ($((SECONDS - started)) s)"
 else
   echo "all-targets: every platform built, tested and in agreement ($((SECONDS - started)) s)"
 fi
