@@ -78,7 +78,8 @@ function [groups, chosen, quality, times, values, note, info] = rotalign_cluster
 %   count, 0 for none), margin (the chosen count's quality less its quality),
 %   clear (false when no count stands clear: a margin below 0.01, unless the
 %   chosen count is a strong cut and the runner-up is not; with the automatic
-%   graph, also when fewer than half of the candidates chose the count), min_group_size,
+%   graph, also when fewer than half of the candidates chose the count; and
+%   when the count is the largest tried, as more groups may lie beyond it), min_group_size,
 %   stray (points in no group), graph_neighbours (0 on the dense graph),
 %   candidates (the automatic graph's rows [neighbours, count, score,
 %   confirmed]) and choice_points (the points the choice ran on).
@@ -280,8 +281,9 @@ end
 %! ring = 10 * [cos(a), sin(a)] + 0.5 * randn (980, 2);
 %!error <falls apart into 14 components, more than the 10 groups tried> rotalign_cluster (ring)
 %!test
-%! [~, c] = rotalign_cluster (ring, 'max_groups', 14);
+%! [~, c, ~, ~, ~, ~, info] = rotalign_cluster (ring, 'max_groups', 14);
 %! assert (c, 14);
+%! assert (! info.clear);
 %! [~, c, ~, ~, ~, note] = rotalign_cluster (ring, 'max_groups', 13);
 %! assert (c < 14);
 %! assert (! isempty (strfind (note, 'fall apart into up to 14 pieces, more than the 13 groups tried')));

@@ -169,7 +169,7 @@ void write_cluster_outputs(const cluster_call& call, const cluster_result& r, co
             char margin[32];
             std::snprintf(margin, sizeof margin, "%.4f", r.margin);
             title += std::string(", runner-up ") + std::to_string(r.runner_up) + " (quality margin " + margin +
-                     (r.clear && r.graphs_agree ? ")" : ", no count stands clear)");
+                     (count_stands_clear(r) ? ")" : ", no count stands clear)");
         }
         write_choice_svg_file(call.plot_quality, r.eigenvalues, r.quality, r.chosen, settings_of(call.options), title);
     }

@@ -392,6 +392,7 @@ cluster_result chain_from(toolbox& plugins, mexhost::array_ptr d, const cluster_
     } else {
         result.groups = std::move(searches.groups[static_cast<std::size_t>(result.chosen - 2)]);
     }
+    result.at_largest_tried = options.fixed_groups < 2 && result.chosen == largest;
     result.groups = of_all_points(std::move(result.groups));
     if (options.fixed_groups < 2) drop_small_groups(result, min_size);
     if (!joins.empty()) join_cut_off_places(result, joins, options.neighbours);

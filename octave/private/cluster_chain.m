@@ -192,6 +192,8 @@ function [groups, chosen, quality, times, values, note, info] = cluster_chain (P
     if chosen == 0
       error ('rotalign_cluster: no number of groups from 2 to %d has eigenvalues that stand apart and a quality that is a number', largest);
     end
+    % The largest count tried stands clear of no count beyond it.
+    info.clear = info.clear && chosen < largest;
   end
   if chosen == 1
     kept = ones (n, 1);

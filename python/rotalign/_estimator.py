@@ -181,7 +181,8 @@ class RotationClustering(ClusterMixin, BaseEstimator):
     count_is_clear_ : bool
         Whether the choice stands clear of the runner-up: a quality margin of at least 0.01, or
         a strong eigenvalue cut where the runner-up has none; and, with the automatic graph, at
-        least half of the candidate graphs chose the count. False: look at other counts too.
+        least half of the candidate graphs chose the count; and the count is not the largest
+        tried (max_groups), beyond which more groups may lie. False: look at other counts too.
     min_group_size_ : int
         The smallest group taken.
     n_ungrouped_ : int

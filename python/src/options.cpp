@@ -64,7 +64,7 @@ const std::vector<std::pair<const char*, getter>>& getters() {
         {"note", [](cluster_result& r) { return py::object(py::str(r.note)); }},
         {"runner_up", [](cluster_result& r) { return py::object(py::int_(r.runner_up)); }},
         {"margin", [](cluster_result& r) { return py::object(py::float_(r.margin)); }},
-        {"clear", [](cluster_result& r) { return py::object(py::bool_(r.clear && r.graphs_agree)); }},
+        {"clear", [](cluster_result& r) { return py::object(py::bool_(count_stands_clear(r))); }},
         {"min_group_size", [](cluster_result& r) { return py::object(py::int_(r.min_group_size)); }},
         {"stray", [](cluster_result& r) { return py::object(py::int_(r.stray)); }},
         {"candidates",

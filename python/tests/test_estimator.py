@@ -210,6 +210,8 @@ def test_stray_points_take_no_group_and_the_choice_says_how_sure_it_is():
     assert (m.labels_[-5:] == -1).all() and (m.labels_[:-5] >= 0).all()
     assert m.runner_up_ is not None and m.runner_up_ != 2 and m.margin_ is not None
     assert isinstance(m.count_is_clear_, bool)
+    # The largest count tried stands clear of no count beyond it.
+    assert not RotationClustering(max_groups=2).fit(x[:600]).count_is_clear_
     assert m.graph_ == "knn" and [c[0] for c in m.graph_candidates_] == [7, 10, 15, 20, 30]
     # Groups of any size: the copies are a group of their own.
     m = RotationClustering(min_group_size=1).fit(x)

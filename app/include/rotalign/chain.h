@@ -106,6 +106,9 @@ struct cluster_result {
     // Where fewer did, no count stands clear either (on the suite's sets and the real data, 7 of
     // the 8 counts so taken were wrong).
     bool graphs_agree = true;
+    // The count chosen is the largest tried (max_groups): more groups may lie beyond it, and the
+    // rule has seen no count to compare it with there.
+    bool at_largest_tried = false;
     std::vector<double> quality;  // alignment quality for c = 2, 3, ..., in that order
     std::vector<double> eigenvalues;  // the leading eigenvalues, one more than the largest c searched
     eigen_solver solver = eigen_solver::dense;
@@ -129,6 +132,12 @@ struct cluster_result {
     stage_times times;
     mexhost::array_ptr affinity;  // with cluster_options::keep_affinity: the affinity plug-in's output
 };
+
+// Whether the count taken stands clear: of the runner-up, among the candidate graphs, and of the
+// counts beyond the largest tried.
+inline bool count_stands_clear(const cluster_result& r) {
+    return r.clear && r.graphs_agree && !r.at_largest_tried;
+}
 
 // The group-count rule's settings that the options give.
 group_count_settings settings_of(const cluster_options& options);

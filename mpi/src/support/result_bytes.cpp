@@ -23,6 +23,7 @@ void each_field(Result& r, Field&& field) {
     field(r.candidates);
     field(r.choice_points);
     field(r.graphs_agree);
+    field(r.at_largest_tried);
     field(r.quality);
     field(r.eigenvalues);
     field(r.solver);
