@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 namespace rotalign {
 namespace {
@@ -42,16 +43,24 @@ std::optional<std::string> group_count_warning(std::size_t points, const cluster
     if (!beyond && ratio < 1000.0) return std::nullopt;
     std::string m = std::string(fixed ? "--groups " : "--max-groups ") + std::to_string(largest) + " on " +
                     std::to_string(points) + " points: ";
-    if (beyond) {
-        m += std::to_string(points) + " points support at most " + std::to_string(supported) + " groups (";
-        m += neighbours == 0 ? std::string("two points each")
-                             : "more points each than the " + std::to_string(neighbours) + " neighbours of the local scales";
-        m += "); ";
-    }
-    m += "the rotation searches for 2 to " + std::to_string(largest) + " groups take roughly " + rounded(ratio) +
-         " times the work of those for 2 to " + std::to_string(cluster_options{}.max_groups) +
-         " (it grows with the fourth power of the largest count)";
-    if (beyond) m += "; at most " + std::to_string(std::max<std::size_t>(supported, 2)) + " groups suit these data";
+    std::vector<std::string> parts;
+    if (beyond)
+        parts.push_back(std::to_string(points) + " points support at most " + std::to_string(supported) +
+                        (supported == 1 ? " group (" : " groups (") +
+                        (neighbours == 0 ? std::string("two points each")
+                                         : "more points each than the " + std::to_string(neighbours) +
+                                               " neighbours of the local scales") +
+                        ")");
+    // The work is worth naming where it is what the warning is about, or at least twice the default's.
+    if (ratio >= 1000.0 || (beyond && ratio >= 2.0))
+        parts.push_back("the rotation searches for 2 to " + std::to_string(largest) + " groups take roughly " +
+                        rounded(ratio) + " times the work of those for 2 to " +
+                        std::to_string(cluster_options{}.max_groups) +
+                        " (it grows with the fourth power of the largest count)");
+    if (beyond)
+        parts.push_back(supported >= 2 ? "at most " + std::to_string(supported) + " groups suit these data"
+                                       : "try 2 groups, or a smaller neighbour count (--neighbours)");
+    for (std::size_t k = 0; k < parts.size(); ++k) m += (k == 0 ? "" : "; ") + parts[k];
     return m;
 }
 
@@ -64,9 +73,13 @@ std::optional<std::string> scale_floor_warning(const cluster_result& r, const cl
                     ") lie below the affinity's lower bound of " + rounded(local_scale_floor) +
                     " on the pair scale: the bound, not the data, sets their affinities, and groups that lie close may "
                     "merge. ";
-    if (r.median_local_scale == 0.0)
-        return m + "Most points have " + std::to_string(o.neighbours) +
-               " or more duplicates: a larger neighbour count (--neighbours) looks past them";
+    if (r.median_local_scale == 0.0) {
+        m += "Most points have " + std::to_string(o.neighbours) + " or more duplicates";
+        // Points less than about 1e-162 apart have a squared distance of 0 and look like duplicates.
+        if (from_distances) return m + ": a larger neighbour count (--neighbours) looks past them";
+        return m + ", or lie so close that their squared distances round to 0: a larger neighbour count"
+                   " (--neighbours) looks past duplicates, and rescaling the data (or --standardise) parts the others";
+    }
     // The factor that lifts the median scale to the floor or above, as a power of ten; points
     // enter squared.
     const double lift = local_scale_floor / r.median_local_scale;

@@ -437,6 +437,15 @@ TEST_F(program, warns_of_needless_work_and_of_the_scale_bound) {
                              0),
               0u)
         << many.err;
+    // Too few points for two groups: no work to speak of, and advice that does not contradict.
+    file("few.csv", moons(12));
+    const outcome few = run("cluster few.csv --quiet");
+    EXPECT_EQ(few.err.rfind("rotalign: warning: --max-groups 10 on 12 points: 12 points support at most 1 group (more "
+                            "points each than the 7 neighbours of the local scales); try 2 groups, or a smaller "
+                            "neighbour count (--neighbours)\n",
+                            0),
+              0u)
+        << few.err;
 
     const rotalign::labelled_points m = rotalign::two_moons(120, 21);
     std::ostringstream tiny;
