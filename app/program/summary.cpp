@@ -100,9 +100,10 @@ void print_summary(std::ostream& s, const cluster_result& r, const cluster_optio
               << "; look at both (--groups " << r.runner_up << ")\n";
     }
     if (o.fixed_groups < 2 && !r.graphs_agree) print_disagreement(s, r);
+    // The count before any small groups were dropped: the largest tried.
     if (r.at_largest_tried)
-        s << "no count stands clear: " << r.chosen << ", the most groups tried, may not be the most there are; try more"
-          << " (--max-groups " << 2 * r.chosen << ")\n";
+        s << "no count stands clear: " << o.max_groups << " groups, the most tried, may not be all there are; try more"
+          << " (--max-groups " << 2 * o.max_groups << ")\n";
     s << "points in no group: " << r.stray << " (pieces of the graph and groups of fewer than " << r.min_group_size
       << " points; --min-group-size)\n";
     if (!r.candidates.empty()) {

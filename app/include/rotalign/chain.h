@@ -106,8 +106,9 @@ struct cluster_result {
     // Where fewer did, no count stands clear either (on the suite's sets and the real data, 7 of
     // the 8 counts so taken were wrong).
     bool graphs_agree = true;
-    // The count chosen is the largest tried (max_groups): more groups may lie beyond it, and the
-    // rule has seen no count to compare it with there.
+    // The rule chose the largest count tried (max_groups; `chosen` is less when groups below the
+    // smallest size were then dropped): more groups may lie beyond it, and the rule has seen no
+    // count to compare it with there.
     bool at_largest_tried = false;
     std::vector<double> quality;  // alignment quality for c = 2, 3, ..., in that order
     std::vector<double> eigenvalues;  // the leading eigenvalues, one more than the largest c searched

@@ -182,8 +182,8 @@ TEST_F(program, the_choice_is_drawn_and_explained) {
     const outcome enough = run("cluster d.csv --max-groups 16 --output g.txt");
     ASSERT_EQ(enough.status, 0) << enough.err;
     EXPECT_EQ(enough.out.rfind("groups: 16\n", 0), 0u) << enough.out;
-    EXPECT_NE(enough.out.find("\nno count stands clear: 16, the most groups tried, may not be the most there are; try "
-                              "more (--max-groups 32)\n"),
+    EXPECT_NE(enough.out.find("\nno count stands clear: 16 groups, the most tried, may not be all there are; try more "
+                              "(--max-groups 32)\n"),
               std::string::npos)
         << enough.out;
 
