@@ -47,6 +47,9 @@ if [[ " ${platforms[*]} " == *" windows-"* ]]; then
   wineserver --wait
 fi
 
+# Each platform's build on all cores unless the caller chose otherwise (make alone runs one job).
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
+
 untested=() untested_reasons=()
 for p in "${platforms[@]}"; do
   step=$SECONDS
