@@ -2,7 +2,8 @@
 """Real labelled data: how well `rotalign cluster` does on feature tables, beside scikit-learn.
 
 usage: /usr/bin/python3 bench/app/real_data.py [--rotalign PATH] [--only NAME ...] [--raw-only]
-                                              [--no-sklearn] [--standardise-here] [-- FLAG ...]
+                                              [--no-sklearn] [--standardise-here] [--ceiling]
+                                              [-- FLAG ...]
 
 Every set is run twice: raw (the columns in their own units) and standardised (every column
 shifted to zero mean and divided by its spread, the population standard deviation; a column of
@@ -38,10 +39,13 @@ For every set it prints:
                   random_state=0), its other settings the defaults, given the true count
   units           "warn" where the program warned that the columns' spreads differ more than
                   100 times
+  best            with --ceiling: the count from 2 to the largest tried whose groups (told that
+                  count) have the highest ARI, and that ARI: what a rule that always picked the
+                  best count could reach with these groups
 
 then the means, on how many sets the count was right, and on how many sets rotalign choosing
 the count did at least as well as scikit-learn told it: over all sets, and over the five added
-later alone. Everything after `--` goes to every
+later alone (with --ceiling also the means and tallies of the best counts). Everything after `--` goes to every
 `rotalign cluster` call, so that variants can be compared: `-- --graph knn --neighbours 10`.
 It is a benchmark, not a test: it exits 0 whatever the figures (1 when a run fails).
 """
@@ -212,6 +216,16 @@ def sklearn_ari(points, truth, groups):
     return adjusted_rand_score(truth, labels)
 
 
+def best_count(rotalign, path, folder, max_groups, flags, truth):
+    """The count from 2 to `max_groups` whose groups, told that count, agree best with `truth`."""
+    best = (0, -1.0)
+    for count in range(2, max_groups + 1):
+        told = run_rotalign(rotalign, path, folder, max_groups, flags, fixed=count)
+        if told["groups"] is not None:
+            best = max(best, (count, adjusted_rand_score(truth, told["groups"])), key=lambda b: b[1])
+    return best
+
+
 def summarise(title, rows, no_sklearn):
     """One line of means and tallies over `rows`."""
     if not rows:
@@ -224,6 +238,10 @@ def summarise(title, rows, no_sklearn):
     if not no_sklearn:
         line += "; rotalign choosing >= sklearn told on %d/%d" % (
             sum(r["choose"] >= r["sklearn"] for r in rows), len(rows))
+    if "best" in rows[0]:
+        line += "; the best counts: mean ARI %.4f" % mean("best")
+        if not no_sklearn:
+            line += ", >= sklearn told on %d/%d" % (sum(r["best"] >= r["sklearn"] for r in rows), len(rows))
     print(line)
 
 
@@ -240,6 +258,8 @@ def main():
     parser.add_argument("--only", nargs="*", help="names of the sets to run (without /std)")
     parser.add_argument("--raw-only", action="store_true", help="skip the standardised runs")
     parser.add_argument("--no-sklearn", action="store_true", help="skip scikit-learn's clustering")
+    parser.add_argument("--ceiling", action="store_true",
+                        help="also run every count and report the best one's ARI (about ten times as long)")
     parser.add_argument("--standardise-here", action="store_true",
                         help="hand the program standardised points instead of passing --standardise")
     args = parser.parse_args(argv)
@@ -249,6 +269,8 @@ def main():
     print("rotalign: %s %s" % (args.rotalign, " ".join(flags)))
     header = "%-20s %6s %5s %5s %7s %11s %9s %13s %6s" % (
         "set", "N", "dims", "true", "chosen", "ARI choose", "ARI told", "sklearn told", "units")
+    if args.ceiling:
+        header += " %12s" % "best"
     print(header)
     print("-" * len(header))
     rows, failed = [], False
@@ -284,11 +306,15 @@ def main():
                            choose=adjusted_rand_score(truth, choose["groups"]),
                            told=adjusted_rand_score(truth, told["groups"]),
                            sklearn=None if args.no_sklearn else sklearn_ari(points, truth, true_count))
-                rows.append(row)
-                print("%-20s %6d %5d %5d %7d %11.4f %9.4f %13s %6s" % (
+                line = "%-20s %6d %5d %5d %7d %11.4f %9.4f %13s %6s" % (
                     label, points.shape[0], points.shape[1], true_count, row["chosen"], row["choose"], row["told"],
-                    "-" if row["sklearn"] is None else "%.4f" % row["sklearn"], "warn" if choose["warned"] else ""),
-                    flush=True)
+                    "-" if row["sklearn"] is None else "%.4f" % row["sklearn"], "warn" if choose["warned"] else "")
+                if args.ceiling:
+                    row["best_count"], row["best"] = best_count(args.rotalign, path, folder, max_groups,
+                                                                own + flags, truth)
+                    line += " %3d: %7.4f" % (row["best_count"], row["best"])
+                rows.append(row)
+                print(line, flush=True)
     later = [r for r in rows if r["later"]]
     summarise("summary", rows, args.no_sklearn)
     if later and len(later) < len(rows):
