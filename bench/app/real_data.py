@@ -45,8 +45,9 @@ For every set it prints:
 
 then the means, on how many sets the count was right, and on how many sets rotalign choosing
 the count did at least as well as scikit-learn told it: over all sets, and over the five added
-later alone (with --ceiling also the means and tallies of the best counts). Everything after `--` goes to every
-`rotalign cluster` call, so that variants can be compared: `-- --graph knn --neighbours 10`.
+later alone (with --ceiling also the means and tallies of the best counts). Everything after
+`--` goes to every `rotalign cluster` call, so that variants can be compared:
+`-- --graph knn --neighbours 10`.
 It is a benchmark, not a test: it exits 0 whatever the figures (1 when a run fails).
 """
 import argparse
@@ -259,7 +260,7 @@ def main():
     parser.add_argument("--raw-only", action="store_true", help="skip the standardised runs")
     parser.add_argument("--no-sklearn", action="store_true", help="skip scikit-learn's clustering")
     parser.add_argument("--ceiling", action="store_true",
-                        help="also run every count and report the best one's ARI (about ten times as long)")
+                        help="also run every count and report the best one's ARI (about six times as long)")
     parser.add_argument("--standardise-here", action="store_true",
                         help="hand the program standardised points instead of passing --standardise")
     args = parser.parse_args(argv)
