@@ -1,5 +1,6 @@
 // rotalign: spectral clustering of points from the command line, through the plug-ins.
 #include "cli.h"
+#include "huge_pages.h"
 #include "rotalign/support/blas_threads.h"
 
 #include <fcntl.h>
@@ -27,6 +28,7 @@ void hold_closed_streams() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    rotalign::restart_with_huge_pages(argv);
     hold_closed_streams();
     // The chain's BLAS work is small, so OpenBLAS gets one thread unless the user chose a number.
     const rotalign::single_blas_thread one_thread(true);

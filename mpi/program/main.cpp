@@ -3,6 +3,7 @@
 #include "cautions.h"
 #include "cli.h"
 #include "distributed_chain.h"
+#include "huge_pages.h"
 #include "input/local_points.h"
 #include "rotalign/support/blas_threads.h"
 #include "rotalign/support/progress.h"
@@ -65,6 +66,7 @@ int cluster_on_ranks(const rank_context& c, const cluster_call& call, std::ostre
 }  // namespace
 
 int main(int argc, char** argv) {
+    restart_with_huge_pages(argv);
     MPI_Init(&argc, &argv);
     return_freed_memory();
     const rank_context c = context_of(MPI_COMM_WORLD);

@@ -1,6 +1,8 @@
 // The command line through `run`, on streams of the test's own: whatever the arguments, it
-// answers with a status and never throws; and the checks that keep outputs from clobbering inputs.
+// answers with a status and never throws; the checks that keep outputs from clobbering inputs;
+// and when the program restarts itself for huge pages.
 #include "cli.h"
+#include "huge_pages.h"
 #include "output_checks.h"
 
 #include <gtest/gtest.h>
@@ -90,4 +92,19 @@ TEST(output_checks, one_file_under_several_names_is_one_file) {
               "no folder " + (dir / "none").string());
     EXPECT_EQ(rotalign::unwritable_reason((dir / "in.csv" / "x.csv").string()), in + " is not a folder");
     fs::remove_all(dir);
+}
+
+TEST(huge_pages, the_restart_adds_the_tunable_once_keeps_the_others_and_respects_a_choice) {
+    const std::string madvise = "always [madvise] never\n";
+    EXPECT_EQ(rotalign::tunables_for_huge_pages(madvise, nullptr, 2, 36), "glibc.malloc.hugetlb=1");
+    EXPECT_EQ(rotalign::tunables_for_huge_pages(madvise, "glibc.malloc.arena_max=2", 3, 0),
+              "glibc.malloc.arena_max=2:glibc.malloc.hugetlb=1");
+    // Set already, by the restart itself or by the user: no second restart, no loop.
+    for (const char* set : {"glibc.malloc.hugetlb=1", "glibc.malloc.hugetlb=0", "x=1:glibc.malloc.hugetlb=0"})
+        EXPECT_FALSE(rotalign::tunables_for_huge_pages(madvise, set, 2, 36)) << set;
+    // Huge pages always or never, or a glibc that does not know the tunable: nothing to gain.
+    for (const char* mode : {"[always] madvise never", "always madvise [never]", ""})
+        EXPECT_FALSE(rotalign::tunables_for_huge_pages(mode, nullptr, 2, 36)) << mode;
+    EXPECT_FALSE(rotalign::tunables_for_huge_pages(madvise, nullptr, 2, 34));
+    EXPECT_FALSE(rotalign::tunables_for_huge_pages(madvise, nullptr, 1, 99));
 }
