@@ -1,6 +1,7 @@
 #include "eigen/distributed_eigen.h"
 
 #include "eigen/distributed_pieces.h"
+#include "eigen/elimination_order.h"
 #include "eigen/gathered_pieces.h"
 #include "eigen/ghost_columns.h"
 #include "eigen/leave_together.h"
@@ -201,7 +202,7 @@ distributed_pairs leading_eigenpairs(MPI_Comm comm, local_rows m, std::size_t wa
         try {
             if (options.interrupt_check) options.interrupt_check();
             start_slepc();
-            spread[p] = solve_spread_piece(comm, std::move(spread_input[p]), wanted_of[p], options, work);
+            spread[p] = solve_in_elimination_order(comm, std::move(spread_input[p]), wanted_of[p], options, work);
         } catch (...) {
             failure = std::current_exception();
         }
