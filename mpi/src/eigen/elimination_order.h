@@ -3,8 +3,8 @@
 // numbering, but its analysis, factorisation and above all its solves walk per-row arrays in
 // elimination order: in the input's numbering (on points in file order, a random one) nearly
 // every step of that walk missed the cache. On the nearest-neighbour graph of 10^6 two-moons
-// points over 2 ranks, the solves took 0.41 s each instead of 0.30 s and the eigen-step 23 s
-// instead of 15 s (docs/mpi.md, "Rows in elimination order").
+// points over 2 ranks, 35 solves took 10.1 to 10.4 s instead of 14.4 to 23.9 s, and the whole
+// step 18.5 to 20.5 s instead of 22 to 36 s (docs/mpi.md, "Rows in elimination order").
 #pragma once
 
 #include "eigen/spread_piece.h"
