@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <iostream>
 #include <sstream>
+#include <string>
 #include <system_error>
 
 #include <unistd.h>
@@ -63,6 +64,18 @@ int cluster_on_ranks(const rank_context& c, const cluster_call& call, std::ostre
     return exit_ok;
 }
 
+// The failure being handled, reported in one write to standard error: written piece by piece,
+// the notice of another process that MPI_Abort ends (Open MPI's own) could fall between the
+// program's name and the message.
+int report_in_one_write() {
+    std::ostringstream message;
+    const int status = report_failure(message, "rotalign-mpi");
+    const std::string text = message.str();
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,7 +84,7 @@ int main(int argc, char** argv) {
     return_freed_memory();
     const rank_context c = context_of(MPI_COMM_WORLD);
     // A failure that ends the run from inside collective work reads as any other failure.
-    set_failure_report([] { return report_failure(std::cerr, "rotalign-mpi"); });
+    set_failure_report(report_in_one_write);
     // The chain's BLAS work is small, and the ranks share the machine's cores.
     const single_blas_thread one_thread(true);
     std::error_code ec;
@@ -99,7 +112,7 @@ int main(int argc, char** argv) {
             status = exit_failure;
         } catch (...) {
             // This rank failed first: its message is the run's only one.
-            status = report_failure(std::cerr, "rotalign-mpi");
+            status = report_in_one_write();
         }
     }
     std::cout.flush();
