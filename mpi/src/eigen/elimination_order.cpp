@@ -19,21 +19,6 @@ namespace {
 
 static_assert(std::is_same_v<SuiteSparse_long, std::int64_t>, "AMD's long indices are 64-bit integers here");
 
-// The blocks of the piece's positions: each rank's rows of a piece follow those of the ranks
-// before it, so the starts are the sums of the counts (an empty rank shares the next start).
-block_starts blocks_of(MPI_Comm comm, std::size_t own_rows) {
-    int ranks = 1;
-    MPI_Comm_size(comm, &ranks);
-    std::vector<std::int64_t> counts(static_cast<std::size_t>(ranks));
-    const auto mine = static_cast<std::int64_t>(own_rows);
-    MPI_Allgather(&mine, 1, MPI_INT64_T, counts.data(), 1, MPI_INT64_T, comm);
-    block_starts out;
-    out.rows = counts;
-    out.first.push_back(0);
-    for (const std::int64_t c : counts) out.first.push_back(out.first.back() + c);
-    return out;
-}
-
 int amd(std::int64_t n, const std::int64_t* starts, const std::int64_t* columns, std::int64_t* order) {
     return static_cast<int>(amd_l_order(n, starts, columns, order, nullptr, nullptr));
 }
@@ -49,6 +34,7 @@ std::vector<std::size_t> amd_order_of(const piece_rows& p) {
     const std::size_t rows = p.count();
     const std::int64_t first = p.first, end = first + static_cast<std::int64_t>(rows);
     std::vector<Index> starts{0}, columns;
+    starts.reserve(rows + 1);
     columns.reserve(p.columns.size());
     for (std::size_t i = 0; i < rows; ++i) {
         for (auto k = static_cast<std::size_t>(p.starts[i]); k < static_cast<std::size_t>(p.starts[i + 1]); ++k)
@@ -115,7 +101,8 @@ spread_pairs solve_in_elimination_order(MPI_Comm comm, piece_rows piece, std::si
     // order the factor.
     if (options.report) options.report("ordering the factor");
     const auto start = std::chrono::steady_clock::now();
-    const block_starts blocks = blocks_of(comm, piece.count());
+    // Each rank's rows of a piece follow those of the ranks before it.
+    const block_starts blocks = block_starts::from_counts(comm, static_cast<std::int64_t>(piece.count()));
     // Running out of memory here on one rank would leave the others waiting in the ghosts'
     // exchange: it ends the run (collective_section), as in the eigen-step's other set-up steps.
     std::vector<std::size_t> order;

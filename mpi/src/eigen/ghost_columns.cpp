@@ -41,6 +41,17 @@ block_starts block_starts::gather(MPI_Comm comm, std::int64_t own_first, std::in
     return out;
 }
 
+block_starts block_starts::from_counts(MPI_Comm comm, std::int64_t own_rows) {
+    int ranks = 1;
+    MPI_Comm_size(comm, &ranks);
+    block_starts out;
+    out.rows.resize(static_cast<std::size_t>(ranks));
+    MPI_Allgather(&own_rows, 1, MPI_INT64_T, out.rows.data(), 1, MPI_INT64_T, comm);
+    out.first.push_back(0);
+    for (const std::int64_t count : out.rows) out.first.push_back(out.first.back() + count);
+    return out;
+}
+
 int block_starts::owner(std::int64_t row) const {
     // The last block that starts at or before the row; empty blocks share their start with the
     // next one and are passed over.

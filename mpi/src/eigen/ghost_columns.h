@@ -16,6 +16,9 @@ struct block_starts {
     std::vector<std::int64_t> rows;   // each rank's number of rows
 
     static block_starts gather(MPI_Comm comm, std::int64_t own_first, std::int64_t own_rows);
+    // The blocks of rows numbered from 0 in rank order, from each rank's count alone (a rank
+    // without rows, whose own first row means nothing, shares the next rank's start).
+    static block_starts from_counts(MPI_Comm comm, std::int64_t own_rows);
     // The rank whose block holds `row` (0 <= row < N).
     int owner(std::int64_t row) const;
 };
