@@ -94,40 +94,58 @@ inline std::length_error too_large_exchange() {
                              "run on more ranks");
 }
 
-// All to all: `outgoing[r]` goes to rank r; the result's [r] came from rank r. What one rank
-// sends or receives in all must stay below 2^31 elements (MPI's int counts; the callers' messages
-// are a rank's share of lists).
+// All to all from one array: `counts[r]` elements go to rank r, the parts one after the other in
+// rank order. The result holds what came, in rank order as well; `received_counts[r]` says how
+// much came from rank r. What one rank sends or receives in all must stay below 2^31 elements
+// (MPI's int counts; the callers' messages are a rank's share of lists).
 template <typename T>
-std::vector<std::vector<T>> all_to_all(MPI_Comm comm, const std::vector<std::vector<T>>& outgoing) {
+std::vector<T> all_to_all(MPI_Comm comm, const std::vector<T>& outgoing, const std::vector<std::size_t>& counts,
+                          std::vector<std::size_t>& received_counts) {
     return collective_section([&] {
-        const int size = static_cast<int>(outgoing.size());
-        std::vector<int> send_counts(outgoing.size()), receive_counts(outgoing.size()), send_at(outgoing.size()),
-            receive_at(outgoing.size());
-        std::vector<T> sending;
-        for (int r = 0; r < size; ++r) {
-            const auto& part = outgoing[static_cast<std::size_t>(r)];
-            if (sending.size() + part.size() > static_cast<std::size_t>(INT_MAX)) throw too_large_exchange();
-            send_at[static_cast<std::size_t>(r)] = static_cast<int>(sending.size());
-            send_counts[static_cast<std::size_t>(r)] = static_cast<int>(part.size());
-            sending.insert(sending.end(), part.begin(), part.end());
+        const std::size_t size = counts.size();
+        std::vector<int> send_counts(size), receive_counts(size), send_at(size), receive_at(size);
+        std::size_t sent = 0;
+        for (std::size_t r = 0; r < size; ++r) {
+            if (sent + counts[r] > static_cast<std::size_t>(INT_MAX)) throw too_large_exchange();
+            send_at[r] = static_cast<int>(sent);
+            send_counts[r] = static_cast<int>(counts[r]);
+            sent += counts[r];
         }
+        if (sent != outgoing.size()) throw std::invalid_argument("all_to_all: the counts do not add up to the array");
         MPI_Alltoall(send_counts.data(), 1, MPI_INT, receive_counts.data(), 1, MPI_INT, comm);
         std::size_t total = 0;
-        for (int r = 0; r < size; ++r) {
-            receive_at[static_cast<std::size_t>(r)] = static_cast<int>(total);
-            total += static_cast<std::size_t>(receive_counts[static_cast<std::size_t>(r)]);
+        received_counts.assign(size, 0);
+        for (std::size_t r = 0; r < size; ++r) {
+            receive_at[r] = static_cast<int>(total);
+            received_counts[r] = static_cast<std::size_t>(receive_counts[r]);
+            total += received_counts[r];
             if (total > static_cast<std::size_t>(INT_MAX)) throw too_large_exchange();
         }
         std::vector<T> received(total);
-        MPI_Alltoallv(sending.data(), send_counts.data(), send_at.data(), type_of<T>(), received.data(),
+        MPI_Alltoallv(outgoing.data(), send_counts.data(), send_at.data(), type_of<T>(), received.data(),
                       receive_counts.data(), receive_at.data(), type_of<T>(), comm);
-        std::vector<std::vector<T>> incoming(outgoing.size());
-        for (int r = 0; r < size; ++r) {
-            const auto from = received.begin() + receive_at[static_cast<std::size_t>(r)];
-            incoming[static_cast<std::size_t>(r)].assign(from, from + receive_counts[static_cast<std::size_t>(r)]);
-        }
-        return incoming;
+        return received;
     });
+}
+
+// All to all: `outgoing[r]` goes to rank r; the result's [r] came from rank r.
+template <typename T>
+std::vector<std::vector<T>> all_to_all(MPI_Comm comm, const std::vector<std::vector<T>>& outgoing) {
+    std::vector<T> sending;
+    std::vector<std::size_t> counts;
+    for (const auto& part : outgoing) {
+        sending.insert(sending.end(), part.begin(), part.end());
+        counts.push_back(part.size());
+    }
+    std::vector<std::size_t> received_counts;
+    const std::vector<T> received = all_to_all(comm, sending, counts, received_counts);
+    std::vector<std::vector<T>> incoming(outgoing.size());
+    auto from = received.begin();
+    for (std::size_t r = 0; r < incoming.size(); ++r) {
+        incoming[r].assign(from, from + static_cast<std::ptrdiff_t>(received_counts[r]));
+        from += static_cast<std::ptrdiff_t>(received_counts[r]);
+    }
+    return incoming;
 }
 
 }  // namespace rotalign::mpi
