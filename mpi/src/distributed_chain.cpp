@@ -244,14 +244,13 @@ distributed_result knn_across(const rank_context& c, toolbox& plugins, const loc
     local_scale_summary scales;
     local_rows a;
     together(c.comm, [&] {
-        a = affinities_across(c, plugins, p, lists, graph, options,
+        a = affinities_across(c, plugins, p, lists, std::move(graph), options,
                               options.affinity == affinity_kind::global ? nullptr : &scales);
     });
     facts.scales_at_floor = scales.below_floor;
     facts.median_local_scale = scales.median;
     std::vector<std::uint32_t>().swap(lists.index);
     std::vector<double>().swap(lists.distance);
-    graph = local_rows{};
     // The host keeps the blocks of the plug-ins' released matrices for reuse; no later stage takes
     // arrays of their size, and kept they would stay resident beside the eigen-step's factor, as
     // in one process.

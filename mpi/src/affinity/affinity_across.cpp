@@ -144,7 +144,7 @@ held_matrix with_ghosts(const rank_context& c, const local_points& p, const neig
 }  // namespace
 
 local_rows affinities_across(const rank_context& c, toolbox& plugins, const local_points& p,
-                             const neighbour_lists& lists, const local_rows& graph, const cluster_options& options,
+                             const neighbour_lists& lists, local_rows graph, const cluster_options& options,
                              local_scale_summary* scales) {
     const bool global = options.affinity == affinity_kind::global;
     const std::size_t k = global ? 0 : static_cast<std::size_t>(std::max(options.neighbours, 1));
@@ -163,14 +163,15 @@ local_rows affinities_across(const rank_context& c, toolbox& plugins, const loca
     a.reset();
     mexhost::release_kept_memory();
 
-    // The own columns, which the plug-ins left in their pattern.
-    local_rows out = graph;
+    // The own columns, which the plug-ins left in their pattern, over the distances: a copy of
+    // the graph would cost as many fresh pages again.
+    local_rows out = std::move(graph);
     const double* pr = mxGetPr(cleared.get());
     const mwIndex* cjc = mxGetJc(cleared.get());
     for (std::size_t q = 0; q < p.own.count; ++q) {
         const std::size_t from = static_cast<std::size_t>(cjc[own_start + q]);
-        std::copy(pr + from, pr + from + (graph.starts[q + 1] - graph.starts[q]),
-                  out.values.begin() + static_cast<std::ptrdiff_t>(graph.starts[q]));
+        std::copy(pr + from, pr + from + (out.starts[q + 1] - out.starts[q]),
+                  out.values.begin() + static_cast<std::ptrdiff_t>(out.starts[q]));
     }
     return out;
 }

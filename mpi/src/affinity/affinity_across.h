@@ -15,9 +15,10 @@ namespace rotalign::mpi {
 // a host matrix of this rank's columns together with the columns of the other ranks' points
 // that its columns touch (ghosts): each ghost column holds the first K entries of the ghost's
 // list, which is all its local scale reads; the affinities of ghost columns are dropped.
-// `scales`, when given, receives the summary of the local scales of all points (on rank 0).
+// `scales`, when given, receives the summary of the local scales of all points (on rank 0). The
+// result takes over the graph's arrays, its values replaced.
 local_rows affinities_across(const rank_context& c, toolbox& plugins, const local_points& p,
-                             const neighbour_lists& lists, const local_rows& graph, const cluster_options& options,
+                             const neighbour_lists& lists, local_rows graph, const cluster_options& options,
                              local_scale_summary* scales);
 
 // D^(-1/2) A D^(-1/2) in place, D the degrees (column sums, each added down its column in
