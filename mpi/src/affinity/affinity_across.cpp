@@ -106,39 +106,42 @@ held_matrix with_ghosts(const rank_context& c, const local_points& p, const neig
     const positions position(held);
     const auto local = [&position](std::uint64_t g) { return static_cast<mwIndex>(position(g)); };
 
-    std::vector<mwIndex> jc(1, 0), ir;
-    std::vector<double> values;
-    // Their final sizes: grown entry by entry, the copies of each doubling touched fresh pages.
-    jc.reserve(held.size() + 1);
-    ir.reserve(graph.starts.back() + ghosts.size() * k);
-    values.reserve(ir.capacity());
+    // Straight into the host's arrays, whose size is known: each own column as the graph holds
+    // it, each ghost column its k entries. Built in vectors first, they would be copied over and
+    // take as many fresh pages again.
+    const std::size_t stored = graph.starts.back() + ghosts.size() * k;
+    if (stored > static_cast<std::size_t>(INT32_MAX))
+        throw input_error("a rank's share of the graph holds more entries than a host sparse matrix (2^31 - 1)");
+    const mwSize side = static_cast<mwSize>(held.size());
+    mexhost::array_ptr d(mxCreateSparse(side, side, static_cast<mwSize>(stored), mxREAL));
+    mwIndex* jc = mxGetJc(d.get());
+    mwIndex* ir = mxGetIr(d.get());
+    double* values = mxGetPr(d.get());
+    std::size_t at = 0, next_ghost = 0;
     std::vector<std::pair<std::uint64_t, double>> ghost_column;
-    std::size_t next_ghost = 0;
-    const mwIndex own_start = local(p.first);
-    for (const std::uint64_t g : held) {
+    jc[0] = 0;
+    for (std::size_t column = 0; column < held.size(); ++column) {
+        const std::uint64_t g = held[column];
         if (g >= p.first && g < p.first + p.own.count) {
             const std::size_t q = static_cast<std::size_t>(g - p.first);
-            for (std::size_t e = graph.starts[q]; e < graph.starts[q + 1]; ++e) {
-                ir.push_back(local(static_cast<std::uint64_t>(graph.columns[e])));
-                values.push_back(graph.values[e]);
+            for (std::size_t e = graph.starts[q]; e < graph.starts[q + 1]; ++e, ++at) {
+                ir[at] = local(static_cast<std::uint64_t>(graph.columns[e]));
+                values[at] = graph.values[e];
             }
         } else if (next_ghost < ghosts.size() && ghosts[next_ghost] == g) {
             ghost_column.clear();
             for (std::size_t e = 0; e < k; ++e)
                 ghost_column.push_back({ghost_rows[next_ghost * k + e], ghost_distances[next_ghost * k + e]});
             std::sort(ghost_column.begin(), ghost_column.end());
-            for (const auto& [row, d] : ghost_column) {
-                ir.push_back(local(row));
-                values.push_back(d);
+            for (const auto& [row, distance] : ghost_column) {
+                ir[at] = local(row);
+                values[at++] = distance;
             }
             ++next_ghost;
         }
-        if (values.size() > static_cast<std::size_t>(INT32_MAX))
-            throw input_error("a rank's share of the graph holds more entries than a host sparse matrix (2^31 - 1)");
-        jc.push_back(static_cast<mwIndex>(values.size()));
+        jc[column + 1] = static_cast<mwIndex>(at);
     }
-    const mwSize side = static_cast<mwSize>(held.size());
-    return {mexhost::make_sparse(side, side, jc, ir, values), own_start};
+    return {std::move(d), local(p.first)};
 }
 
 }  // namespace
