@@ -131,21 +131,27 @@ std::vector<T> all_to_all(MPI_Comm comm, const std::vector<T>& outgoing, const s
 // All to all: `outgoing[r]` goes to rank r; the result's [r] came from rank r.
 template <typename T>
 std::vector<std::vector<T>> all_to_all(MPI_Comm comm, const std::vector<std::vector<T>>& outgoing) {
-    std::vector<T> sending;
-    std::vector<std::size_t> counts;
-    for (const auto& part : outgoing) {
-        sending.insert(sending.end(), part.begin(), part.end());
-        counts.push_back(part.size());
-    }
-    std::vector<std::size_t> received_counts;
-    const std::vector<T> received = all_to_all(comm, sending, counts, received_counts);
-    std::vector<std::vector<T>> incoming(outgoing.size());
-    auto from = received.begin();
-    for (std::size_t r = 0; r < incoming.size(); ++r) {
-        incoming[r].assign(from, from + static_cast<std::ptrdiff_t>(received_counts[r]));
-        from += static_cast<std::ptrdiff_t>(received_counts[r]);
-    }
-    return incoming;
+    return collective_section([&] {
+        std::size_t total = 0;
+        for (const auto& part : outgoing) total += part.size();
+        // At its final size at once: grown part by part, it would be copied to fresh pages.
+        std::vector<T> sending;
+        sending.reserve(total);
+        std::vector<std::size_t> counts;
+        for (const auto& part : outgoing) {
+            sending.insert(sending.end(), part.begin(), part.end());
+            counts.push_back(part.size());
+        }
+        std::vector<std::size_t> received_counts;
+        const std::vector<T> received = all_to_all(comm, sending, counts, received_counts);
+        std::vector<std::vector<T>> incoming(outgoing.size());
+        auto from = received.begin();
+        for (std::size_t r = 0; r < incoming.size(); ++r) {
+            incoming[r].assign(from, from + static_cast<std::ptrdiff_t>(received_counts[r]));
+            from += static_cast<std::ptrdiff_t>(received_counts[r]);
+        }
+        return incoming;
+    });
 }
 
 }  // namespace rotalign::mpi
