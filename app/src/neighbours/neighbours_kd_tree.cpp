@@ -75,29 +75,62 @@ private:
     double inflation_;
 };
 
-// The pairs of a list offered with indices moved by `offset`: the tree numbers its own points
-// from 0, the list holds them by their indices among all points.
-class offset_result {
+// The indices among all points of a block's points: consecutive from `first`, or listed.
+struct block_indices {
+    std::uint64_t first = 0;
+    const std::uint32_t* listed = nullptr;
+
+    std::uint64_t operator()(std::size_t i) const { return listed != nullptr ? listed[i] : first + i; }
+};
+
+// The pairs of a list offered with the indices of the reference block among all points: the
+// tree numbers its own points from 0.
+class block_result {
 public:
-    offset_result(nearest_so_far& list, std::uint64_t self, std::uint64_t offset, double inflation)
-        : list_(list), self_(self), offset_(offset), inflation_(inflation) {}
+    block_result(nearest_so_far& list, std::uint64_t self, block_indices reference, double inflation)
+        : list_(list), self_(self), reference_(reference), inflation_(inflation) {}
 
     double worstDist() const {
         if (!list_.full()) return std::numeric_limits<double>::infinity();
         return std::nextafter(list_.last() * inflation_, std::numeric_limits<double>::infinity());
     }
     bool addPoint(double distance, std::uint32_t i) {
-        if (offset_ + i != self_) list_.offer(distance, static_cast<std::uint32_t>(offset_ + i));
+        const std::uint64_t index = reference_(i);
+        if (index != self_) list_.offer(distance, static_cast<std::uint32_t>(index));
         return true;
     }
     bool full() const { return list_.full(); }
 
 private:
     nearest_so_far& list_;
-    std::uint64_t self_, offset_;
+    std::uint64_t self_;
+    block_indices reference_;
     double inflation_;
 };
 
+// The corners of the box around a block's points.
+struct bounding_box {
+    std::vector<double> low, high;
+
+    explicit bounding_box(const points& p) : low(p.values.begin(), p.values.begin() + static_cast<std::ptrdiff_t>(p.dims)),
+                                             high(low) {
+        for (std::size_t i = 1; i < p.count; ++i)
+            for (std::size_t k = 0; k < p.dims; ++k) {
+                low[k] = std::min(low[k], p.values[i * p.dims + k]);
+                high[k] = std::max(high[k], p.values[i * p.dims + k]);
+            }
+    }
+
+    // Whether every point in the box lies farther from `q` than `bound`. The nearest point of the
+    // box, q with each coordinate clamped into it, differs from q by no more than any point inside
+    // does in every coordinate, and its squared distance is summed in the same order, so by
+    // monotone rounding it is no larger than any inside point's: a box beyond `bound` holds no pair
+    // that a list ending at `bound` could keep, ties included.
+    bool beyond(const double* q, double bound, std::vector<double>& nearest) const {
+        for (std::size_t k = 0; k < low.size(); ++k) nearest[k] = std::clamp(q[k], low[k], high[k]);
+        return squared_distance(q, nearest.data(), low.size()) > bound;
+    }
+};
 template <class Tree>
 std::size_t depth_of(const typename Tree::Node* root) {
     std::size_t deepest = 0;
@@ -138,23 +171,43 @@ void search(const points& p, neighbour_lists& out, unsigned threads, const std::
 }
 
 template <int Dims>
-void offer(const points& reference, std::size_t first_reference, const points& queries, std::size_t first_query,
+void offer(const points& reference, block_indices reference_index, const points& queries, block_indices query_index,
            neighbour_lists& lists, unsigned threads, const std::vector<std::uint32_t>& order) {
     const point_cloud cloud{reference};
     const tree<Dims> index(static_cast<int>(reference.dims), cloud, nanoflann::KDTreeSingleIndexAdaptorParams(16));
+    const bounding_box box(reference);
     const double u = DBL_EPSILON / 2;
     const double h = static_cast<double>(depth_of<tree<Dims>>(index.root_node));
     const double inflation = 1.0 + 2.0 * (3.0 * h + static_cast<double>(reference.dims) + 8.0) * u;
     const std::size_t m = lists.per_point;
     parallel_chunks(queries.count, 256, threads, [&](std::size_t first, std::size_t last) {
+        std::vector<double> nearest(reference.dims);
         for (std::size_t at = first; at < last; ++at) {
             const std::size_t q = order.empty() ? at : order[at];
-            // Empty entries sort last (see unfilled_lists), so the list counts as full throughout.
+            const double* point = &queries.values[q * queries.dims];
+            // Empty entries sort last (see unfilled_lists), so the list counts as full throughout;
+            // while one is empty its last distance is +infinity and no box lies beyond it.
             nearest_so_far list(&lists.index[q * m], &lists.distance[q * m], m, m);
-            offset_result result(list, first_query + q, first_reference, inflation);
-            index.findNeighbors(result, &queries.values[q * queries.dims], nanoflann::SearchParams());
+            if (box.beyond(point, list.last(), nearest)) continue;
+            block_result result(list, query_index(q), reference_index, inflation);
+            index.findNeighbors(result, point, nanoflann::SearchParams());
         }
     });
+}
+
+void offer_any(const points& reference, block_indices reference_index, const points& queries,
+               block_indices query_index, neighbour_lists& lists, unsigned threads,
+               const std::vector<std::uint32_t>& order) {
+    if (reference.dims != queries.dims) throw input_error("reference points and queries differ in their coordinates");
+    if (lists.count != queries.count) throw input_error("one list per query is needed");
+    if (!order.empty() && order.size() != queries.count) throw input_error("an order must name every query once");
+    if (reference.count == 0 || queries.count == 0 || lists.per_point == 0) return;
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    switch (reference.dims) {
+    case 2: return offer<2>(reference, reference_index, queries, query_index, lists, threads, order);
+    case 3: return offer<3>(reference, reference_index, queries, query_index, lists, threads, order);
+    default: return offer<-1>(reference, reference_index, queries, query_index, lists, threads, order);
+    }
 }
 
 }  // namespace
@@ -193,18 +246,21 @@ neighbour_lists unfilled_lists(std::size_t count, std::size_t per_point) {
 
 void offer_block(const points& reference, std::size_t first_reference, const points& queries, std::size_t first_query,
                  neighbour_lists& lists, unsigned threads, const std::vector<std::uint32_t>& order) {
-    if (reference.dims != queries.dims) throw input_error("reference points and queries differ in their coordinates");
-    if (lists.count != queries.count) throw input_error("one list per query is needed");
     if (first_reference + reference.count > no_neighbour || first_query + queries.count > no_neighbour)
         throw input_error("point indices beyond 2^32 - 2");
-    if (!order.empty() && order.size() != queries.count) throw input_error("an order must name every query once");
-    if (reference.count == 0 || queries.count == 0 || lists.per_point == 0) return;
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-    switch (reference.dims) {
-    case 2: return detail::offer<2>(reference, first_reference, queries, first_query, lists, threads, order);
-    case 3: return detail::offer<3>(reference, first_reference, queries, first_query, lists, threads, order);
-    default: return detail::offer<-1>(reference, first_reference, queries, first_query, lists, threads, order);
-    }
+    detail::offer_any(reference, {first_reference, nullptr}, queries, {first_query, nullptr}, lists, threads, order);
+}
+
+void offer_block(const points& reference, const std::vector<std::uint32_t>& reference_index, const points& queries,
+                 const std::vector<std::uint32_t>& query_index, neighbour_lists& lists, unsigned threads,
+                 const std::vector<std::uint32_t>& order) {
+    if (reference_index.size() != reference.count || query_index.size() != queries.count)
+        throw input_error("one index per point is needed");
+    const auto beyond = [](std::uint32_t i) { return i >= no_neighbour; };
+    if (std::any_of(reference_index.begin(), reference_index.end(), beyond) ||
+        std::any_of(query_index.begin(), query_index.end(), beyond))
+        throw input_error("point indices beyond 2^32 - 2");
+    detail::offer_any(reference, {0, reference_index.data()}, queries, {0, query_index.data()}, lists, threads, order);
 }
 
 }  // namespace rotalign

@@ -319,6 +319,15 @@ points rows(const points& p, std::size_t first, std::size_t count) {
                                 p.values.begin() + static_cast<std::ptrdiff_t>((first + count) * p.dims))};
 }
 
+// The points `which` of p, in that order.
+points picked(const points& p, const std::vector<std::uint32_t>& which) {
+    points out{which.size(), p.dims, {}};
+    for (const std::uint32_t i : which)
+        out.values.insert(out.values.end(), p.values.begin() + static_cast<std::ptrdiff_t>(i * p.dims),
+                          p.values.begin() + static_cast<std::ptrdiff_t>((i + 1) * p.dims));
+    return out;
+}
+
 }  // namespace
 
 // Lists built block by block, the blocks of the reference offered in any order and the queries
@@ -357,6 +366,46 @@ TEST(BlockSearch, BlocksInAnyOrderGiveTheWholeLists) {
                         ASSERT_EQ(lists.index[i], expected.index[at]) << p.count << " points, " << blocks << " blocks, m " << m;
                         ASSERT_EQ(std::memcmp(&lists.distance[i], &expected.distance[at], sizeof(double)), 0);
                     }
+                }
+            }
+}
+
+// Blocks of points that lie together, their indices listed (as the ranks hold the points of their
+// cells): the lists still equal nearest_neighbours' bit for bit, though most blocks lie beyond
+// most lists and are skipped, and copies of one place straddle the blocks' edges.
+TEST(BlockSearch, BlocksOfPlacesWithListedIndicesGiveTheWholeLists) {
+    points copies = rotalign::generate("lines", 300, 4).data;
+    for (std::size_t i = 0; i < 300; i += 2) {  // every other point once more, at the end
+        copies.values.insert(copies.values.end(), copies.values.begin() + static_cast<std::ptrdiff_t>(i * 2),
+                             copies.values.begin() + static_cast<std::ptrdiff_t>(i * 2 + 2));
+        ++copies.count;
+    }
+    for (const points& p : {rotalign::generate("moons", 500, 3).data, rotalign::generate("blobs", 400, 5).data, copies})
+        for (const std::size_t blocks : {2u, 5u})
+            for (const std::size_t m : {1u, 12u}) {
+                const rotalign::neighbour_lists expected = rotalign::nearest_neighbours(p, m).lists;
+                // The blocks: runs of the points ordered by their first coordinate.
+                std::vector<std::uint32_t> by_place(p.count);
+                std::iota(by_place.begin(), by_place.end(), 0u);
+                std::stable_sort(by_place.begin(), by_place.end(), [&p](std::uint32_t a, std::uint32_t b) {
+                    return p.values[a * p.dims] < p.values[b * p.dims];
+                });
+                std::vector<std::vector<std::uint32_t>> index(blocks);
+                for (std::size_t b = 0; b < blocks; ++b)
+                    index[b].assign(by_place.begin() + static_cast<std::ptrdiff_t>(p.count * b / blocks),
+                                    by_place.begin() + static_cast<std::ptrdiff_t>(p.count * (b + 1) / blocks));
+                for (std::size_t q = 0; q < blocks; ++q) {
+                    const points queries = picked(p, index[q]);
+                    rotalign::neighbour_lists lists = rotalign::unfilled_lists(queries.count, m);
+                    rotalign::offer_block(queries, index[q], queries, index[q], lists, 2, rotalign::search_order(queries));
+                    for (std::size_t b = 0; b < blocks; ++b)
+                        if (b != q) rotalign::offer_block(picked(p, index[b]), index[b], queries, index[q], lists, 2);
+                    for (std::size_t k = 0; k < queries.count; ++k)
+                        for (std::size_t e = 0; e < m; ++e) {
+                            const std::size_t got = k * m + e, want = index[q][k] * m + e;
+                            ASSERT_EQ(lists.index[got], expected.index[want]) << p.count << " points, " << blocks << " blocks, m " << m;
+                            ASSERT_EQ(std::memcmp(&lists.distance[got], &expected.distance[want], sizeof(double)), 0);
+                        }
                 }
             }
 }

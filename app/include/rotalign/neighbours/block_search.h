@@ -25,12 +25,20 @@ neighbour_lists unfilled_lists(std::size_t count, std::size_t per_point);
 // is never its own neighbour. After every block has been offered, each list equals the list of
 // nearest_neighbours over all the points, duplicates included. An exact k-d tree search on the
 // reference block, pruned with the list's current last distance (made safe against rounding), so
-// that later blocks cost little. `threads` 0: as many as the machine has. `order`, when given,
+// that later blocks cost little; a query whose list ends nearer than the block's bounding box
+// skips the block. `threads` 0: as many as the machine has. `order`, when given,
 // is the order in which the queries are searched (every query once; see search_order); the
 // lists do not depend on it. Throws input_error when the coordinates differ, the lists do not
 // match the queries, or an index passes 2^32 - 2.
 void offer_block(const points& reference, std::size_t first_reference, const points& queries, std::size_t first_query,
                  neighbour_lists& lists, unsigned threads = 0, const std::vector<std::uint32_t>& order = {});
+
+// The same for blocks whose points are not consecutive among all points: reference point i is
+// point reference_index[i] and query q point query_index[q]. Throws input_error also when an index
+// list does not match its points.
+void offer_block(const points& reference, const std::vector<std::uint32_t>& reference_index, const points& queries,
+                 const std::vector<std::uint32_t>& query_index, neighbour_lists& lists, unsigned threads = 0,
+                 const std::vector<std::uint32_t>& order = {});
 
 // The points in the order of a k-d tree's leaves: searched in this order, neighbouring queries
 // touch the same parts of the reference's tree one after the other.
