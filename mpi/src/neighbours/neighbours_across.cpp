@@ -1,5 +1,7 @@
 #include "neighbours/neighbours_across.h"
 
+#include "neighbours/cells.h"
+
 #include "rotalign/graph/graph_size.h"
 #include "rotalign/neighbours/block_search.h"
 #include "support/collective_section.h"
@@ -41,40 +43,126 @@ unsigned threads_per_rank(const rank_context& c) {
 }
 
 // Sends `mine` to rank `to` while receiving `theirs` (of known size) from rank `from`, in pieces.
-void swap_blocks(MPI_Comm comm, const std::vector<double>& mine, int to, std::vector<double>& theirs, int from) {
+template <typename T>
+void swap_blocks(MPI_Comm comm, const std::vector<T>& mine, int to, std::vector<T>& theirs, int from) {
     constexpr int tag = 73;
     std::size_t sent = 0, received = 0;
     while (sent < mine.size() || received < theirs.size()) {
         const std::size_t out = std::min(piece_elements, mine.size() - sent);
         const std::size_t in = std::min(piece_elements, theirs.size() - received);
-        MPI_Sendrecv(mine.data() + sent, static_cast<int>(out), MPI_DOUBLE, to, tag, theirs.data() + received,
-                     static_cast<int>(in), MPI_DOUBLE, from, tag, comm, MPI_STATUS_IGNORE);
+        MPI_Sendrecv(mine.data() + sent, static_cast<int>(out), type_of<T>(), to, tag, theirs.data() + received,
+                     static_cast<int>(in), type_of<T>(), from, tag, comm, MPI_STATUS_IGNORE);
         sent += out;
         received += in;
     }
+}
+
+// Points with their indices among all points.
+struct indexed_points {
+    points at;
+    std::vector<std::uint32_t> index;
+};
+
+// The own points in the order they are sent, grouped by the rank of their cell (in rank order),
+// point order within each group.
+struct sending {
+    std::vector<std::uint32_t> order;
+    std::vector<std::size_t> counts;
+};
+
+sending by_cell(const rank_context& c, const cells& place, const points& own) {
+    sending out;
+    out.counts.assign(static_cast<std::size_t>(c.size), 0);
+    std::vector<int> rank(own.count);
+    for (std::size_t i = 0; i < own.count; ++i) {
+        rank[i] = place.rank_of(&own.values[i * own.dims]);
+        ++out.counts[static_cast<std::size_t>(rank[i])];
+    }
+    std::vector<std::size_t> next(out.counts.size(), 0);
+    for (std::size_t r = 1; r < next.size(); ++r) next[r] = next[r - 1] + out.counts[r - 1];
+    out.order.resize(own.count);
+    for (std::size_t i = 0; i < own.count; ++i) out.order[next[static_cast<std::size_t>(rank[i])]++] = static_cast<std::uint32_t>(i);
+    return out;
+}
+
+// The points of this rank's cell, gathered from every rank: rank 0's first, each rank's in the
+// order it sent them.
+indexed_points gather_cell(const rank_context& c, const local_points& p, const sending& s,
+                           std::vector<std::size_t>& from_each) {
+    const std::size_t dims = p.own.dims;
+    std::vector<double> values;
+    values.reserve(p.own.values.size());
+    std::vector<std::uint32_t> index;
+    index.reserve(p.own.count);
+    for (const std::uint32_t i : s.order) {
+        values.insert(values.end(), p.own.values.begin() + static_cast<std::ptrdiff_t>(i * dims),
+                      p.own.values.begin() + static_cast<std::ptrdiff_t>((i + 1) * dims));
+        index.push_back(static_cast<std::uint32_t>(p.first + i));
+    }
+    std::vector<std::size_t> value_counts(s.counts);
+    for (std::size_t& n : value_counts) n *= dims;
+    std::vector<std::size_t> received_values;
+    indexed_points cell;
+    cell.at.dims = dims;
+    cell.at.values = all_to_all(c.comm, values, value_counts, received_values);
+    cell.index = all_to_all(c.comm, index, s.counts, from_each);
+    cell.at.count = cell.index.size();
+    return cell;
+}
+
+// The lists of the cell's points, each back to the rank that sent the point, in place.
+neighbour_lists lists_home(const rank_context& c, const neighbour_lists& found, const std::vector<std::size_t>& from_each,
+                           const sending& s) {
+    const std::size_t m = found.per_point;
+    std::vector<std::size_t> counts(from_each);
+    for (std::size_t& n : counts) n *= m;
+    std::vector<std::size_t> received;
+    const std::vector<std::uint32_t> index = all_to_all(c.comm, found.index, counts, received);
+    const std::vector<double> distance = all_to_all(c.comm, found.distance, counts, received);
+    neighbour_lists home;
+    home.count = s.order.size();
+    home.per_point = m;
+    home.index.resize(home.count * m);
+    home.distance.resize(home.count * m);
+    for (std::size_t k = 0; k < s.order.size(); ++k) {
+        const std::size_t to = static_cast<std::size_t>(s.order[k]) * m;
+        std::copy_n(index.begin() + static_cast<std::ptrdiff_t>(k * m), m, home.index.begin() + static_cast<std::ptrdiff_t>(to));
+        std::copy_n(distance.begin() + static_cast<std::ptrdiff_t>(k * m), m,
+                    home.distance.begin() + static_cast<std::ptrdiff_t>(to));
+    }
+    return home;
 }
 
 }  // namespace
 
 neighbour_lists neighbours_across(const rank_context& c, const local_points& p, std::size_t per_point) {
     if (spans_overflow(c, p.own)) throw input_error("the points spread so far that their squared distances overflow");
-    const row_blocks blocks{p.total, c.size};
     const unsigned threads = threads_per_rank(c);
-    // From here on a rank that fails leaves the ring's next rank waiting in its exchange with it.
+    // From here on a rank that fails leaves the others waiting in their exchanges with it.
     return collective_section([&] {
-        const std::vector<std::uint32_t> order = search_order(p.own);
-        neighbour_lists lists = unfilled_lists(p.own.count, per_point);
-        offer_block(p.own, p.first, p.own, p.first, lists, threads, order);
-        points visiting;
-        visiting.dims = p.own.dims;
+        const cells place = cells::of(c, p.own);
+        const sending sent = by_cell(c, place, p.own);
+        std::vector<std::size_t> from_each;
+        const indexed_points cell = gather_cell(c, p, sent, from_each);
+        std::vector<unsigned long long> cell_counts(static_cast<std::size_t>(c.size));
+        const unsigned long long held = cell.at.count;
+        MPI_Allgather(&held, 1, MPI_UNSIGNED_LONG_LONG, cell_counts.data(), 1, MPI_UNSIGNED_LONG_LONG, c.comm);
+
+        const std::vector<std::uint32_t> order = search_order(cell.at);
+        neighbour_lists found = unfilled_lists(cell.at.count, per_point);
+        offer_block(cell.at, cell.index, cell.at, cell.index, found, threads, order);
+        indexed_points visiting;
+        visiting.at.dims = cell.at.dims;
         for (int step = 1; step < c.size; ++step) {
             const int to = (c.rank + step) % c.size, from = (c.rank - step + c.size) % c.size;
-            visiting.count = blocks.count(from);
-            visiting.values.resize(visiting.count * visiting.dims);
-            swap_blocks(c.comm, p.own.values, to, visiting.values, from);
-            offer_block(visiting, blocks.first(from), p.own, p.first, lists, threads, order);
+            visiting.at.count = static_cast<std::size_t>(cell_counts[static_cast<std::size_t>(from)]);
+            visiting.at.values.resize(visiting.at.count * visiting.at.dims);
+            visiting.index.resize(visiting.at.count);
+            swap_blocks(c.comm, cell.at.values, to, visiting.at.values, from);
+            swap_blocks(c.comm, cell.index, to, visiting.index, from);
+            offer_block(visiting.at, visiting.index, cell.at, cell.index, found, threads, order);
         }
-        return lists;
+        return lists_home(c, found, from_each, sent);
     });
 }
 

@@ -8,9 +8,11 @@
 namespace rotalign::mpi {
 
 // The lists of this rank's points (indices among all points), exactly as nearest_neighbours gives
-// them in one process, duplicates included (a collective). The blocks of points travel round the
-// ring of ranks; each rank offers every block to its own lists (offer_block), its own block first
-// so that the later searches are pruned by nearly final lists. Throws input_error on every rank
+// them in one process, duplicates included (a collective). The points first move to the rank of
+// their cell (see cells), so that each rank searches for points that lie together; the cells'
+// points then travel round the ring of ranks, and each rank offers every cell to its lists
+// (offer_block), its own first, so that the later searches are pruned by nearly final lists and
+// a point far from a cell skips it. The lists then go back to the ranks that own their points. Throws input_error on every rank
 // as nearest_neighbours does for points whose squared distances overflow; a failure of one rank
 // inside the ring ends the whole run (collective_section).
 neighbour_lists neighbours_across(const rank_context& c, const local_points& p, std::size_t per_point);
