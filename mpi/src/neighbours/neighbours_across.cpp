@@ -11,6 +11,7 @@
 #include <cfloat>
 #include <cmath>
 #include <thread>
+#include <utility>
 
 namespace rotalign::mpi {
 namespace {
@@ -110,26 +111,45 @@ indexed_points gather_cell(const rank_context& c, const local_points& p, const s
     return cell;
 }
 
-// The lists of the cell's points, each back to the rank that sent the point, in place.
-neighbour_lists lists_home(const rank_context& c, const neighbour_lists& found, const std::vector<std::size_t>& from_each,
+// Moves entry block k of `values` (blocks of `width`) to block to[k], for every k: the cycles of
+// the permutation followed in place, so that no second array of the lists' size is made.
+template <typename T>
+void permute_blocks(std::vector<T>& values, std::size_t width, const std::vector<std::uint32_t>& to) {
+    std::vector<bool> placed(to.size(), false);
+    std::vector<T> carried(width), displaced(width);
+    const auto block = [&](std::size_t k) { return values.begin() + static_cast<std::ptrdiff_t>(k * width); };
+    for (std::size_t start = 0; start < to.size(); ++start) {
+        if (placed[start]) continue;
+        std::copy_n(block(start), width, carried.begin());
+        std::size_t k = start;
+        do {
+            const std::size_t target = to[k];
+            std::copy_n(block(target), width, displaced.begin());
+            std::copy_n(carried.begin(), width, block(target));
+            carried.swap(displaced);
+            placed[target] = true;
+            k = target;
+        } while (k != start);
+    }
+}
+
+// The lists of the cell's points, each back to the rank that sent the point: they arrive in the
+// order the points were sent and are moved to the points' own order.
+neighbour_lists lists_home(const rank_context& c, neighbour_lists found, const std::vector<std::size_t>& from_each,
                            const sending& s) {
     const std::size_t m = found.per_point;
     std::vector<std::size_t> counts(from_each);
     for (std::size_t& n : counts) n *= m;
     std::vector<std::size_t> received;
-    const std::vector<std::uint32_t> index = all_to_all(c.comm, found.index, counts, received);
-    const std::vector<double> distance = all_to_all(c.comm, found.distance, counts, received);
     neighbour_lists home;
     home.count = s.order.size();
     home.per_point = m;
-    home.index.resize(home.count * m);
-    home.distance.resize(home.count * m);
-    for (std::size_t k = 0; k < s.order.size(); ++k) {
-        const std::size_t to = static_cast<std::size_t>(s.order[k]) * m;
-        std::copy_n(index.begin() + static_cast<std::ptrdiff_t>(k * m), m, home.index.begin() + static_cast<std::ptrdiff_t>(to));
-        std::copy_n(distance.begin() + static_cast<std::ptrdiff_t>(k * m), m,
-                    home.distance.begin() + static_cast<std::ptrdiff_t>(to));
-    }
+    home.index = all_to_all(c.comm, found.index, counts, received);
+    std::vector<std::uint32_t>().swap(found.index);
+    home.distance = all_to_all(c.comm, found.distance, counts, received);
+    std::vector<double>().swap(found.distance);
+    permute_blocks(home.index, m, s.order);
+    permute_blocks(home.distance, m, s.order);
     return home;
 }
 
@@ -162,7 +182,7 @@ neighbour_lists neighbours_across(const rank_context& c, const local_points& p, 
             swap_blocks(c.comm, cell.index, to, visiting.index, from);
             offer_block(visiting.at, visiting.index, cell.at, cell.index, found, threads, order);
         }
-        return lists_home(c, found, from_each, sent);
+        return lists_home(c, std::move(found), from_each, sent);
     });
 }
 
