@@ -157,6 +157,8 @@ neighbour_lists lists_home(const rank_context& c, neighbour_lists found, const s
 
 neighbour_lists neighbours_across(const rank_context& c, const local_points& p, std::size_t per_point) {
     if (spans_overflow(c, p.own)) throw input_error("the points spread so far that their squared distances overflow");
+    // The lists hold 32-bit indices, and the points carry theirs to their cells as such.
+    if (p.total > no_neighbour) throw input_error("point indices beyond 2^32 - 2");
     const unsigned threads = threads_per_rank(c);
     // From here on a rank that fails leaves the others waiting in their exchanges with it.
     return collective_section([&] {

@@ -12,9 +12,10 @@ namespace rotalign::mpi {
 // their cell (see cells), so that each rank searches for points that lie together; the cells'
 // points then travel round the ring of ranks, and each rank offers every cell to its lists
 // (offer_block), its own first, so that the later searches are pruned by nearly final lists and
-// a point far from a cell skips it. The lists then go back to the ranks that own their points. Throws input_error on every rank
-// as nearest_neighbours does for points whose squared distances overflow; a failure of one rank
-// inside the ring ends the whole run (collective_section).
+// a point far from a cell skips it. The lists then go back to the ranks that own their points.
+// Throws input_error on every rank as nearest_neighbours does for points whose squared distances
+// overflow, and for more points than 32-bit indices number; a failure of one rank after that
+// ends the whole run (collective_section).
 neighbour_lists neighbours_across(const rank_context& c, const local_points& p, std::size_t per_point);
 
 // neighbours_for_share over all points (a collective), with its answer on every rank. It
