@@ -108,29 +108,18 @@ private:
     double inflation_;
 };
 
-// The corners of the box around a block's points.
-struct bounding_box {
-    std::vector<double> low, high;
+// Whether every point of the tree lies farther from `q` than `bound`. The nearest point of the
+// tree's bounding box, q with each coordinate clamped into it, differs from q by no more than any
+// point inside does in every coordinate, and its squared distance is summed in the same order, so
+// by monotone rounding it is no larger than any inside point's: a box beyond `bound` holds no pair
+// that a list ending at `bound` could keep, ties included.
+template <class Tree>
+bool box_beyond(const Tree& index, const double* q, double bound, std::vector<double>& nearest) {
+    for (std::size_t k = 0; k < nearest.size(); ++k)
+        nearest[k] = std::clamp(q[k], index.root_bbox[k].low, index.root_bbox[k].high);
+    return squared_distance(q, nearest.data(), nearest.size()) > bound;
+}
 
-    explicit bounding_box(const points& p) : low(p.values.begin(), p.values.begin() + static_cast<std::ptrdiff_t>(p.dims)),
-                                             high(low) {
-        for (std::size_t i = 1; i < p.count; ++i)
-            for (std::size_t k = 0; k < p.dims; ++k) {
-                low[k] = std::min(low[k], p.values[i * p.dims + k]);
-                high[k] = std::max(high[k], p.values[i * p.dims + k]);
-            }
-    }
-
-    // Whether every point in the box lies farther from `q` than `bound`. The nearest point of the
-    // box, q with each coordinate clamped into it, differs from q by no more than any point inside
-    // does in every coordinate, and its squared distance is summed in the same order, so by
-    // monotone rounding it is no larger than any inside point's: a box beyond `bound` holds no pair
-    // that a list ending at `bound` could keep, ties included.
-    bool beyond(const double* q, double bound, std::vector<double>& nearest) const {
-        for (std::size_t k = 0; k < low.size(); ++k) nearest[k] = std::clamp(q[k], low[k], high[k]);
-        return squared_distance(q, nearest.data(), low.size()) > bound;
-    }
-};
 template <class Tree>
 std::size_t depth_of(const typename Tree::Node* root) {
     std::size_t deepest = 0;
@@ -175,7 +164,6 @@ void offer(const points& reference, block_indices reference_index, const points&
            neighbour_lists& lists, unsigned threads, const std::vector<std::uint32_t>& order) {
     const point_cloud cloud{reference};
     const tree<Dims> index(static_cast<int>(reference.dims), cloud, nanoflann::KDTreeSingleIndexAdaptorParams(16));
-    const bounding_box box(reference);
     const double u = DBL_EPSILON / 2;
     const double h = static_cast<double>(depth_of<tree<Dims>>(index.root_node));
     const double inflation = 1.0 + 2.0 * (3.0 * h + static_cast<double>(reference.dims) + 8.0) * u;
@@ -188,7 +176,7 @@ void offer(const points& reference, block_indices reference_index, const points&
             // Empty entries sort last (see unfilled_lists), so the list counts as full throughout;
             // while one is empty its last distance is +infinity and no box lies beyond it.
             nearest_so_far list(&lists.index[q * m], &lists.distance[q * m], m, m);
-            if (box.beyond(point, list.last(), nearest)) continue;
+            if (box_beyond(index, point, list.last(), nearest)) continue;
             block_result result(list, query_index(q), reference_index, inflation);
             index.findNeighbors(result, point, nanoflann::SearchParams());
         }

@@ -12,16 +12,13 @@ namespace {
 constexpr std::size_t sample_values = std::size_t{1} << 20;
 
 // Every rank's points at one stride of the point order, on every rank in point order.
-points sample_of(const rank_context& c, const points& own) {
-    unsigned long long count = own.count, total = 0, first = 0;
-    MPI_Allreduce(&count, &total, 1, MPI_UNSIGNED_LONG_LONG, MPI_SUM, c.comm);
-    MPI_Exscan(&count, &first, 1, MPI_UNSIGNED_LONG_LONG, MPI_SUM, c.comm);
-    if (c.rank == 0) first = 0;
+points sample_of(const rank_context& c, const local_points& p) {
+    const points& own = p.own;
     const std::size_t dims = std::max<std::size_t>(own.dims, 1);
     const std::size_t wanted = std::max<std::size_t>(sample_values / dims, 64 * static_cast<std::size_t>(c.size));
-    const std::size_t stride = std::max<std::size_t>(1, (static_cast<std::size_t>(total) + wanted - 1) / wanted);
+    const std::size_t stride = std::max<std::size_t>(1, (p.total + wanted - 1) / wanted);
     std::vector<double> mine;
-    for (std::size_t i = (stride - first % stride) % stride; i < own.count; i += stride)
+    for (std::size_t i = (stride - p.first % stride) % stride; i < own.count; i += stride)
         mine.insert(mine.end(), own.values.begin() + static_cast<std::ptrdiff_t>(i * own.dims),
                     own.values.begin() + static_cast<std::ptrdiff_t>((i + 1) * own.dims));
     const int sent = static_cast<int>(mine.size());
@@ -42,8 +39,8 @@ points sample_of(const rank_context& c, const points& own) {
 
 }  // namespace
 
-cells cells::of(const rank_context& c, const points& own) {
-    const points sample = sample_of(c, own);
+cells cells::of(const rank_context& c, const local_points& p) {
+    const points sample = sample_of(c, p);
     cells out;
     std::vector<std::size_t> all(sample.count);
     for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;

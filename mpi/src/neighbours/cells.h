@@ -2,6 +2,7 @@
 // the neighbours of points that lie together.
 #pragma once
 
+#include "input/local_points.h"
 #include "rotalign/input/points.h"
 #include "support/ranks.h"
 
@@ -15,7 +16,7 @@ public:
     // The cuts from a sample of every rank's points, the same on every rank (a collective): the
     // ranks are halved again and again, each time along the coordinate of the widest span of the
     // sample inside the cell, at the share of the sample that the lower half of the ranks takes.
-    static cells of(const rank_context& c, const points& own);
+    static cells of(const rank_context& c, const local_points& p);
 
     // The rank whose cell holds `point`.
     int rank_of(const double* point) const;

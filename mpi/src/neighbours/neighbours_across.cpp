@@ -162,7 +162,7 @@ neighbour_lists neighbours_across(const rank_context& c, const local_points& p, 
     const unsigned threads = threads_per_rank(c);
     // From here on a rank that fails leaves the others waiting in their exchanges with it.
     return collective_section([&] {
-        const cells place = cells::of(c, p.own);
+        const cells place = cells::of(c, p);
         const sending sent = by_cell(c, place, p.own);
         std::vector<std::size_t> from_each;
         const indexed_points cell = gather_cell(c, p, sent, from_each);
